@@ -1,0 +1,12 @@
+# Cross-compiling for 32-bit Windows with the posix-thread mingw-w64 toolchain.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(HV_TRIPLE i686-w64-mingw32)
+set(CMAKE_C_COMPILER   ${HV_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${HV_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER  ${HV_TRIPLE}-windres)
+set(HV_WIDL ${HV_TRIPLE}-widl)
+set(CMAKE_FIND_ROOT_PATH /usr/${HV_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -1,0 +1,14 @@
+// Resource identifiers of the options library (HvToolsOpts).
+#pragma once
+
+#define HV_VERSION_MAJOR 1
+#define HV_VERSION_MINOR 1
+#define HV_VERSION_BUILD 0
+#define HV_VERSION_REVISION 9
+#define HV_VERSION_TEXT "1.1.0.9"
+
+#define IDS_CREDENTIALS_CHECKING 28002
+#define IDS_CREDENTIALS_VALID 28003
+#define IDS_CREDENTIALS_INVALID 28004
+#define IDS_CONNECTION_FAILED 28005
+#define IDS_OPT_CONNECTION_EXCEPTION 28006
