@@ -494,12 +494,20 @@ std::optional<Category> CStore::GetCategory(int64_t id) {
 
 std::vector<Category> CStore::CategoriesForUser(int64_t user,
                                                 const std::vector<std::string> &types) {
+  return CategoryTree("c.space_id IN (SELECT space_id FROM members WHERE user_id=?)", user, types);
+}
+
+std::vector<Category> CStore::CategoriesInSpace(int64_t space) {
+  return CategoryTree("c.space_id=?", space, {});
+}
+
+std::vector<Category> CStore::CategoryTree(const char *where, int64_t param,
+                                           const std::vector<std::string> &types) {
   std::lock_guard<std::recursive_mutex> lock(m_mutex);
-  Stmt st(m_db, (std::string("SELECT ") + kCategoryColumns +
-                 "WHERE c.space_id IN (SELECT space_id FROM members WHERE user_id=?) "
-                 "ORDER BY c.space_id, c.id")
+  Stmt st(m_db, (std::string("SELECT ") + kCategoryColumns + "WHERE " + where +
+                 " ORDER BY c.space_id, c.id")
                     .c_str());
-  st.Bind(1, user);
+  st.Bind(1, param);
   std::vector<Category> all;
   while (st.Step()) all.push_back(ReadCategory(st));
   // Pre-order walk of each workspace's tree, so every parent comes first.

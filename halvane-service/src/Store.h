@@ -135,6 +135,7 @@ class CStore {
   // Categories of the workspaces the user belongs to, each workspace's in
   // tree order (a parent before its children); types empty = all.
   std::vector<Category> CategoriesForUser(int64_t user, const std::vector<std::string> &types);
+  std::vector<Category> CategoriesInSpace(int64_t space);
 
   // --- tasks
   Task CreateTask(int64_t user, Task t);
@@ -179,6 +180,8 @@ class CStore {
  private:
   friend class CTransaction;
   void CreateSchema();
+  std::vector<Category> CategoryTree(const char *where, int64_t param,
+                                     const std::vector<std::string> &types);
   bool CanSeeSpace(int64_t user, int64_t space);
   bool TaskIsMine(int64_t user, const Task &t);
   bool EventIsMine(int64_t user, const Event &e);

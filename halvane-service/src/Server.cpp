@@ -1,0 +1,228 @@
+#include "Server.h"
+
+#include <httplib.h>
+
+#include <cstdio>
+#include <iomanip>
+#include <sstream>
+
+#include "Util.h"
+
+namespace hvsvc {
+
+namespace {
+
+// What the handler learnt about the request, for the one log line written
+// after the answer went out. Each request runs on one worker thread.
+struct RequestContext {
+  std::chrono::steady_clock::time_point start;
+  std::string method, user, outcome;
+  bool logged_soap = false;
+};
+thread_local RequestContext t_ctx;
+
+const char *kSoapContentType = "text/xml; charset=utf-8";
+
+}  // namespace
+
+// --- request log
+
+void CRequestLog::Add(ReceivedRequest r) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  r.seq = m_next++;
+  m_items.push_back(std::move(r));
+  while (m_items.size() > m_keep) m_items.pop_front();
+}
+
+std::vector<ReceivedRequest> CRequestLog::Since(int64_t seq) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  std::vector<ReceivedRequest> out;
+  for (const auto &r : m_items)
+    if (r.seq > seq) out.push_back(r);
+  return out;
+}
+
+void CRequestLog::Clear() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_items.clear();
+}
+
+// --- sessions
+
+std::string CSessions::Create(int64_t user) {
+  std::string token = RandomHex(24);
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_map[token] = user;
+  return token;
+}
+
+std::optional<int64_t> CSessions::Find(const std::string &token) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  auto it = m_map.find(token);
+  if (it == m_map.end()) return std::nullopt;
+  return it->second;
+}
+
+void CSessions::Remove(const std::string &token) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_map.erase(token);
+}
+
+// --- server
+
+CServiceServer::CServiceServer(CStore &store, ServerOptions opts)
+    : m_store(store),
+      m_opts(std::move(opts)),
+      m_soap(store),
+      m_requests(m_opts.keep_requests),
+      m_http(std::make_unique<httplib::Server>()) {
+  Routes();
+}
+
+CServiceServer::~CServiceServer() { Stop(); }
+
+bool CServiceServer::Bind() {
+  if (m_opts.port == 0) {
+    m_port = m_http->bind_to_any_port(m_opts.host);
+    return m_port > 0;
+  }
+  if (!m_http->bind_to_port(m_opts.host, m_opts.port)) return false;
+  m_port = m_opts.port;
+  return true;
+}
+
+bool CServiceServer::Run() { return m_http->listen_after_bind(); }
+
+void CServiceServer::Stop() {
+  if (m_http) m_http->stop();
+}
+
+void CServiceServer::Routes() {
+  auto &h = *m_http;
+  // Workers: idle keep-alive connections hold a worker each, so there are
+  // enough of them for several clients that keep their connection open.
+  h.new_task_queue = [] { return new httplib::ThreadPool(32); };
+  h.set_payload_max_length(m_opts.max_body);
+  h.set_keep_alive_max_count(100000);
+  h.set_keep_alive_timeout(30);
+  h.set_read_timeout(30);
+  h.set_write_timeout(60);
+  h.set_tcp_nodelay(true);
+
+  h.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
+    t_ctx = RequestContext{};
+    t_ctx.start = std::chrono::steady_clock::now();
+    if (req.path.rfind("/admin", 0) == 0) {
+      // The administrative interface answers only on the loopback.
+      const std::string &a = req.remote_addr;
+      if (!(a.rfind("127.", 0) == 0 || a == "::1" || a.rfind("::ffff:127.", 0) == 0)) {
+        res.status = 403;
+        res.set_content("{\"error\":\"loopback only\"}", "application/json");
+        return httplib::Server::HandlerResponse::Handled;
+      }
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+  h.set_logger([this](const httplib::Request &req, const httplib::Response &res) { Log(req, res); });
+  h.set_exception_handler([](const httplib::Request &req, httplib::Response &res, std::exception_ptr ep) {
+    std::string what = "unknown exception";
+    try {
+      std::rethrow_exception(ep);
+    } catch (const std::exception &e) {
+      what = e.what();
+    } catch (...) {
+    }
+    res.status = 500;
+    t_ctx.outcome = "internal error: " + what;
+    if (req.method == "POST" && req.path.rfind("/admin", 0) != 0)
+      res.set_content(SoapFaultEnvelope("SOAP-ENV:Server", "Internal error: " + what), kSoapContentType);
+    else
+      res.set_content("Internal error\n", "text/plain");
+  });
+  h.set_error_handler([](const httplib::Request &, httplib::Response &res) {
+    if (!res.body.empty()) return;
+    std::string text = std::to_string(res.status) + " ";
+    switch (res.status) {
+      case 404: text += "Not Found"; break;
+      case 413: text += "Payload Too Large"; break;
+      case 400: text += "Bad Request"; break;
+      default: text += "Error";
+    }
+    res.set_content("<!DOCTYPE html><html><body><h1>" + text + "</h1></body></html>\n",
+                    "text/html; charset=utf-8");
+  });
+
+  auto soap = [this](const httplib::Request &req, httplib::Response &res) { Soap(req, res); };
+  h.Post("/", soap);
+  h.Post(R"(/soap(/.*)?)", soap);
+
+  h.Get("/", [](const httplib::Request &, httplib::Response &res) { res.set_redirect("/home/index"); });
+  h.Get("/home/index", [this](const httplib::Request &req, httplib::Response &res) { HomeIndex(req, res); });
+  h.Get("/loginauth", [this](const httplib::Request &req, httplib::Response &res) { LoginAuth(req, res); });
+  h.Get("/login", [this](const httplib::Request &req, httplib::Response &res) { LoginForm(req, res); });
+  h.Post("/login", [this](const httplib::Request &req, httplib::Response &res) { LoginForm(req, res); });
+  h.Get("/logout", [this](const httplib::Request &req, httplib::Response &res) {
+    const std::string cookie = req.get_header_value("Cookie");
+    auto pos = cookie.find("hvsession=");
+    if (pos != std::string::npos) m_sessions.Remove(cookie.substr(pos + 10, 48));
+    res.set_header("Set-Cookie", "hvsession=; Path=/; Max-Age=0");
+    res.set_redirect("/login");
+  });
+
+  auto admin = [this](const httplib::Request &req, httplib::Response &res) { Admin(req, res); };
+  h.Get(R"(/admin/.*)", admin);
+  h.Post(R"(/admin/.*)", admin);
+  h.Put(R"(/admin/.*)", admin);
+  h.Patch(R"(/admin/.*)", admin);
+  h.Delete(R"(/admin/.*)", admin);
+}
+
+void CServiceServer::Soap(const httplib::Request &req, httplib::Response &res) {
+  CSoapService::Result r = m_soap.Handle(req.body);
+  t_ctx.method = r.method.empty() ? "(unreadable)" : r.method;
+  t_ctx.user = r.user;
+  t_ctx.outcome = r.status == 200 ? "ok" : "fault: " + r.outcome;
+  if (r.records) t_ctx.outcome += " (" + std::to_string(r.records) + " records)";
+  t_ctx.logged_soap = true;
+
+  ReceivedRequest rec;
+  rec.time = Now();
+  rec.path = req.path;
+  rec.method = r.method;
+  rec.user = r.user;
+  rec.status = r.status;
+  rec.outcome = r.status == 200 ? "ok" : r.outcome;
+  rec.body = req.body.size() > (1u << 20) ? req.body.substr(0, 1u << 20) : req.body;
+  rec.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t_ctx.start).count();
+  m_requests.Add(std::move(rec));
+
+  res.status = r.status;
+  // Moved, not copied: a bulk answer can be large.
+  res.body = std::move(r.body);
+  res.set_header("Content-Type", kSoapContentType);
+}
+
+void CServiceServer::Log(const httplib::Request &req, const httplib::Response &res) {
+  if (!m_opts.log) return;
+  const double ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t_ctx.start).count();
+  std::ostringstream line;
+  line << FormatTimeZ(Now()) << ' ' << req.remote_addr << ' ' << req.method << ' ' << req.path;
+  if (t_ctx.logged_soap) line << ' ' << t_ctx.method;
+  line << " user=" << (t_ctx.user.empty() ? "-" : t_ctx.user) << " status=" << res.status
+       << " result=" << (t_ctx.outcome.empty() ? (res.status < 400 ? "ok" : "error") : t_ctx.outcome)
+       << " bytes=" << res.body.size() << " time=" << std::fixed << std::setprecision(1) << ms
+       << "ms\n";
+  std::lock_guard<std::mutex> lock(m_logMutex);
+  *m_opts.log << line.str() << std::flush;
+}
+
+bool IsLocalRedirect(const std::string &rurl) {
+  if (rurl.empty() || rurl[0] != '/') return false;
+  if (rurl.size() > 1 && (rurl[1] == '/' || rurl[1] == '\\')) return false;
+  for (unsigned char c : rurl)
+    if (c < 0x20 || c == 0x7F || c == '\\') return false;
+  return true;
+}
+
+}  // namespace hvsvc
