@@ -1,0 +1,119 @@
+#pragma once
+// The base of every SOAP call: the HTTP exchange over the shared connection, split into six
+// steps that a dialog can drive one at a time or that run in one call, the SOAP fault check,
+// the debug copy of the XML and the progress texts of the steps. A derived operation supplies
+// PrepareData (writes the request) and ParseResponse (reads the answer).
+#include <windows.h>
+#include <memory>
+#include <string>
+#include "service/WinInet.h"
+#include "service/XMLDoc.h"
+#include "win/UniqueAny.h"
+
+// Result codes of an exchange beyond E_FAIL.
+constexpr HRESULT HV_E_HTTP_STATUS = static_cast<HRESULT>(0x80010105);
+constexpr HRESULT HV_E_CONNECTION = static_cast<HRESULT>(0x80040205);
+
+class CWebSvrOp : public CParseXML {
+public:
+    explicit CWebSvrOp(const std::string& url);
+    virtual ~CWebSvrOp();
+    CWebSvrOp(const CWebSvrOp&) = delete;
+    CWebSvrOp& operator=(const CWebSvrOp&) = delete;
+
+    // Runs the exchange from `step`: to the end in one call when `hwnd` is null, otherwise the
+    // one step, posting `msg` with the next step number to `hwnd`. 1 on success, 0 on failure.
+    int Run(int reserved, HWND hwnd, UINT msg, int step);
+
+    virtual int PrepareData() = 0;
+    virtual int ParseResponse() = 0;
+
+    void AddHeader(const char* name, const char* value, bool quoted);
+    HRESULT WriteElement(const char* name, const std::string& value, HANDLE file, bool omitIfEmpty, bool escape);
+    void LogXml(const std::string& textOrPath, bool isPath);
+    void AbortUpload();
+    // Closes the request handle; the pump does this after the last step or a failure.
+    void CloseRequest() noexcept { m_hRequest.reset(); }
+
+    // In-place XML escaping of user text for a request body.
+    static void EscapeXml(std::string& text);
+    static std::string Escaped(const std::string& text);
+    // The envelope around every body; the credentials are escaped here.
+    static std::string EnvelopeHead(const std::string& user, const std::string& password);
+    static const char* EnvelopeFoot();
+    // The debug copy of every request and answer.
+    static std::string DebugCopyPath();
+
+    // Shows the platform's password dialog for a 407; tests replace it (the real one always
+    // opens a window).
+    using ErrorDialogFn = DWORD (*)(HINTERNET request);
+    static ErrorDialogFn s_pfnErrorDialog;
+
+    const char* StepText(int step) const noexcept {
+        return (step >= 0 && step < 6 && m_szSteps[step]) ? m_szSteps[step] : "";
+    }
+
+    // Fields every operation shares.
+    const char* m_szSteps[6] = {};
+    std::string m_strKind = "Unknown";
+    std::string m_strResponse;
+    std::string m_strRequest;
+    std::string m_strHeaders;
+    std::string m_strSoapAction;
+    std::string m_strVerb = "POST";
+    DWORD m_fFileMode = 0;
+    DWORD m_fStreaming = 0;
+    DWORD m_fKeepXml = 0;
+    DWORD m_dwUploadSize = 0;
+    DWORD m_dwBytesSent = 0;
+    hv::unique_hinternet m_hRequest;
+    DWORD m_dwBytesReceived = 0;
+    hv::unique_hfile m_hBodyFile;
+    hv::unique_hfile m_hResponseFile;
+    std::unique_ptr<char[]> m_pUploadBuffer;
+    std::unique_ptr<char[]> m_pReceiveBuffer;
+    std::string m_strResponsePath;
+    std::string m_strFaultCode;
+    std::string m_strFaultString;
+    std::string m_strReturnedId;
+    std::string m_strReturnedLastModified;
+    HRESULT m_hResult = S_OK;
+    std::unique_ptr<CXMLDoc> m_pResponseDoc;
+    std::string m_strBodyPath = "/SOAP-ENV:Envelope/SOAP-ENV:Body";
+    std::string m_strFaultName = "SOAP-ENV:Fault";
+    std::string m_strFullURL;
+
+protected:
+    // Builds a fresh temporary file name for the answer (prefix "HVt").
+    bool UseResponseFile();
+
+private:
+    // Each step: true to go on, false when the exchange failed. `more` asks for the same step
+    // again (one more chunk).
+    bool StepPrepare();
+    bool StepOpen();
+    bool StepSend(bool& more);
+    bool StepStatus();
+    bool StepReceive(bool& more, int& result);
+    bool SendFileBody();
+    bool SendFileChunk(bool& more);
+    DWORD QueryStatus();
+    bool ResendRequest();
+    bool HasFault();
+    void PlatformFailure(const char* what);
+    void DeleteBodyFile();
+    std::string m_strBodyFilePath;
+};
+
+// The process-wide state of the exchange: host and path of the last URL split, the server the
+// connection was made to, and the connection itself (owned by the API object).
+struct CWebSvrShared {
+    std::string host;
+    std::string path;
+    std::string server;
+    HINTERNET connection = nullptr;
+};
+CWebSvrShared& WebSvrShared();
+
+// Splits a service URL into host and path ("https://h/soap/" -> "h", "/soap/").
+void SplitServiceURL(const std::string& url, std::string& host, std::string& path);

@@ -1,0 +1,46 @@
+#pragma once
+// A small HTTP/1.1 responder on a loopback address for the tests of the SOAP frame: it records
+// every raw request and answers with the replies queued for it, keeping connections alive.
+#include <winsock2.h>
+#include <windows.h>
+#include <atomic>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class CTestResponder {
+public:
+    struct Reply {
+        int status = 200;
+        std::string body;
+        std::string contentType = "text/xml; charset=utf-8";
+        DWORD delayMs = 0;
+    };
+
+    explicit CTestResponder(const char* address, unsigned short port = 80);
+    ~CTestResponder();
+
+    bool Listening() const noexcept { return m_listen != INVALID_SOCKET; }
+    void Enqueue(int status, const std::string& body, DWORD delayMs = 0);
+    std::vector<std::string> Requests();  // head and body of each request, as received
+    static std::string Body(const std::string& rawRequest);
+    static std::string Head(const std::string& rawRequest);
+
+private:
+    void Serve();
+    void ServeConnection(SOCKET client);
+    Reply NextReply();
+
+    SOCKET m_listen = INVALID_SOCKET;
+    std::atomic<bool> m_stop{false};
+    std::mutex m_lock;
+    std::deque<Reply> m_replies;
+    std::vector<std::string> m_requests;
+    std::thread m_thread;
+};
+
+// A SOAP answer with the given body content.
+std::string SoapAnswer(const std::string& bodyContent);
+std::string SoapFault(const std::string& code, const std::string& text);

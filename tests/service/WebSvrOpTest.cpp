@@ -1,0 +1,388 @@
+#include "TestResponder.h"
+#include <gtest/gtest.h>
+#include "ServiceTestSupport.h"
+#include "service/WebSvrOp.h"
+#include "win/Files.h"
+#include "win/Strings.h"
+
+namespace {
+
+constexpr const char* kAddress = "127.0.0.2";
+constexpr UINT kStepMessage = WM_USER + 100;
+
+// A minimal operation: one element in the body, one value read from the answer.
+class OpTestPing : public CWebSvrOp {
+public:
+    explicit OpTestPing(const std::string& url, bool fileMode = false, bool responseFile = false)
+        : CWebSvrOp(url), m_fUseFile(fileMode), m_fUseResponseFile(responseFile) {
+        m_strKind = "OpTestPing";
+        m_szSteps[2] = "Pinging";
+        m_szSteps[5] = "Pinged";
+        CConfig config;
+        config.GetServiceURL(m_strSoapAction);
+    }
+    int PrepareData() override {
+        if (m_fUseResponseFile && !UseResponseFile()) return 0;
+        std::string body = EnvelopeHead(m_strUser, m_strPassword) + "<m:Ping xmlns:m=\"urn:Halvane/API\">\n";
+        if (!m_fUseFile) {
+            m_strRequest = body;
+            WriteElement("m:text", m_strText, nullptr, false, true);
+            m_strRequest += "</m:Ping>\n";
+            m_strRequest += EnvelopeFoot();
+            return 1;
+        }
+        m_fFileMode = 1;
+        std::string path = hv::NewTempFile("HVt");
+        hv::unique_hfile file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        if (!file) return 0;
+        if (WriteElement("", body, file.get(), false, false) != S_OK) return 0;
+        if (WriteElement("m:text", m_strText, file.get(), false, true) != S_OK) return 0;
+        if (WriteElement("", std::string("</m:Ping>\n") + EnvelopeFoot(), file.get(), false, false) != S_OK) return 0;
+        m_strRequest = path;
+        return 1;
+    }
+    int ParseResponse() override {
+        ++m_nParsed;
+        m_pResponseDoc->GetSingleNodeValue("ns1:PingResponse/ns1:value", m_strValue);
+        return 1;
+    }
+    std::string m_strUser = "user";
+    std::string m_strPassword = "secret";
+    std::string m_strText = "hello";
+    std::string m_strValue;
+    int m_nParsed = 0;
+    bool m_fUseFile;
+    bool m_fUseResponseFile;
+};
+
+std::string PingAnswer(const std::string& value) {
+    return SoapAnswer("<ns1:PingResponse><ns1:value>" + value + "</ns1:value></ns1:PingResponse>");
+}
+
+class SoapFrame : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(responder.Listening());
+        url = ConnectTo(kAddress);
+        ASSERT_EQ("http://127.0.0.2/soap/v2.2beta/", url);
+    }
+    void TearDown() override {
+        Disconnect();
+        ResetProductKey();
+    }
+    static CTestResponder responder;
+    std::string url;
+};
+CTestResponder SoapFrame::responder(kAddress);
+
+TEST_F(SoapFrame, RequestCarriesContentTypeQuotedSoapActionAndEscapedCredentials) {
+    responder.Enqueue(200, PingAnswer("pong"));
+    OpTestPing op(url);
+    op.m_strUser = "O'Brien";
+    op.m_strPassword = "a&b";
+    ASSERT_EQ(1, op.Run(0, nullptr, 0, 0));
+    EXPECT_EQ("pong", op.m_strValue);
+    std::string raw = responder.Requests().back();
+    std::string head = CTestResponder::Head(raw);
+    EXPECT_EQ(0u, head.find("POST /soap/v2.2beta/ HTTP/1.1\r\n")) << head;
+    EXPECT_NE(std::string::npos, head.find("\r\nContent-Type: text/xml; charset=utf-8\r\n")) << head;
+    EXPECT_NE(std::string::npos, head.find("\r\nSOAPAction: \"http://127.0.0.2/soap/v2.2beta/\"\r\n")) << head;
+    EXPECT_NE(std::string::npos, head.find("User-Agent: HV for Outlook/1.0\r\n")) << head;
+    std::string body = CTestResponder::Body(raw);
+    EXPECT_EQ(CWebSvrOp::EnvelopeHead("O'Brien", "a&b") + "<m:Ping xmlns:m=\"urn:Halvane/API\">\n<m:text>hello</m:text>\n"
+                  "</m:Ping>\n</SOAP-ENV:Envelope>\n",
+              body);
+    EXPECT_NE(std::string::npos, body.find("<m:username>O&#39;Brien</m:username>"));
+    EXPECT_NE(std::string::npos, body.find("<m:password>a&amp;b</m:password>"));
+}
+
+TEST_F(SoapFrame, FileModeSendsTheBodyInChunksAndDeletesTheFile) {
+    std::string text(10000, 'x');
+    responder.Enqueue(200, PingAnswer("ok"));
+    OpTestPing op(url, true);
+    op.m_strText = text;
+    ASSERT_EQ(1, op.Run(0, nullptr, 0, 0));
+    std::string body = CTestResponder::Body(responder.Requests().back());
+    EXPECT_NE(std::string::npos, body.find("<m:text>" + text + "</m:text>\n"));
+    EXPECT_EQ(body.size(), op.m_dwUploadSize);
+    EXPECT_EQ(body.size(), op.m_dwBytesSent);
+    EXPECT_FALSE(hv::FileExists(op.m_strRequest));
+}
+
+// Drives the window form: each call does one step or one chunk and posts the next step.
+int RunStepwise(CWebSvrOp& op, std::vector<int>& steps) {
+    HWND wnd = ::CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    int step = 0;
+    int result = 1;
+    while (step <= 4) {
+        steps.push_back(step);
+        result = op.Run(0, wnd, kStepMessage, step);
+        if (!result) break;
+        MSG msg;
+        if (!::PeekMessageA(&msg, wnd, kStepMessage, kStepMessage, PM_REMOVE)) {
+            result = -1;
+            break;
+        }
+        step = static_cast<int>(msg.wParam);
+    }
+    if (result == 1) steps.push_back(step);
+    ::DestroyWindow(wnd);
+    return result;
+}
+
+TEST_F(SoapFrame, WindowFormPostsEachStepAndRepeatsChunkSteps) {
+    responder.Enqueue(200, PingAnswer(std::string(9000, 'v')));
+    OpTestPing op(url, true);
+    op.m_strText = std::string(5000, 'y');
+    std::vector<int> steps;
+    ASSERT_EQ(1, RunStepwise(op, steps));
+    // Upload: 2 chunks then an empty read; answer: 3 chunks then an empty read.
+    std::vector<int> expected = {0, 1, 2, 2, 2, 3, 4, 4, 4, 4, 5};
+    EXPECT_EQ(expected, steps);
+    EXPECT_EQ(9000u, op.m_strValue.size());
+}
+
+TEST_F(SoapFrame, AnswerWrittenToAFileIsParsedAndTheFileGoesWithTheOperation) {
+    responder.Enqueue(200, PingAnswer("from file"));
+    std::string path;
+    {
+        OpTestPing op(url, false, true);
+        ASSERT_EQ(1, op.Run(0, nullptr, 0, 0));
+        EXPECT_EQ("from file", op.m_strValue);
+        EXPECT_TRUE(op.m_strResponse.empty());
+        path = op.m_strResponsePath;
+        EXPECT_NE(std::string::npos, path.find("HVt"));
+        EXPECT_TRUE(hv::FileExists(path));
+    }
+    EXPECT_FALSE(hv::FileExists(path));
+}
+
+TEST_F(SoapFrame, FaultWithStatus500SetsTheTextsAndFails) {
+    responder.Enqueue(500, SoapFault("SOAP-ENV:Client", "Invalid login"));
+    OpTestPing op(url);
+    EXPECT_EQ(0, op.Run(0, nullptr, 0, 0));
+    EXPECT_EQ(E_FAIL, op.m_hResult);
+    EXPECT_EQ("SOAP-ENV:Client", op.m_strFaultCode);
+    EXPECT_EQ("Invalid login", op.m_strFaultString);
+    EXPECT_EQ(0, op.m_nParsed);
+}
+
+TEST_F(SoapFrame, Status400And500WithoutFaultAreParsed) {
+    responder.Enqueue(400, PingAnswer("four hundred"));
+    OpTestPing op(url);
+    EXPECT_EQ(1, op.Run(0, nullptr, 0, 0));
+    EXPECT_EQ("four hundred", op.m_strValue);
+    responder.Enqueue(500, PingAnswer("five hundred"));
+    OpTestPing op2(url);
+    EXPECT_EQ(1, op2.Run(0, nullptr, 0, 0));
+    EXPECT_EQ("five hundred", op2.m_strValue);
+}
+
+TEST_F(SoapFrame, Status404FailsWithTheStatusCode) {
+    responder.Enqueue(404, "not here");
+    OpTestPing op(url);
+    EXPECT_EQ(0, op.Run(0, nullptr, 0, 0));
+    EXPECT_EQ(HV_E_HTTP_STATUS, op.m_hResult);
+}
+
+TEST_F(SoapFrame, BodyThatIsNotXmlFailsWithoutFaultTexts) {
+    responder.Enqueue(200, "<html>proxy error page");
+    OpTestPing op(url);
+    EXPECT_EQ(0, op.Run(0, nullptr, 0, 0));
+    EXPECT_TRUE(op.m_strFaultCode.empty());
+    EXPECT_TRUE(op.m_strFaultString.empty());
+    EXPECT_TRUE(FAILED(op.m_hResult));
+    EXPECT_EQ(0, op.m_nParsed);
+}
+
+TEST_F(SoapFrame, XmlThatIsNotAnEnvelopeIsMalformedSoap) {
+    responder.Enqueue(200, "<answer/>");
+    OpTestPing op(url);
+    EXPECT_EQ(0, op.Run(0, nullptr, 0, 0));
+    EXPECT_EQ("Malformed SOAP", op.m_strFaultCode);
+    EXPECT_EQ("Malformed SOAP", op.m_strFaultString);
+}
+
+TEST_F(SoapFrame, Status401IsRetriedOnceWithTheSameBody) {
+    responder.Enqueue(401, "");
+    responder.Enqueue(200, PingAnswer("second"));
+    const size_t before = responder.Requests().size();
+    OpTestPing op(url);
+    ASSERT_EQ(1, op.Run(0, nullptr, 0, 0));
+    auto requests = responder.Requests();
+    ASSERT_EQ(before + 2, requests.size());
+    EXPECT_EQ(CTestResponder::Body(requests[before]), CTestResponder::Body(requests[before + 1]));
+    EXPECT_EQ("second", op.m_strValue);
+}
+
+TEST_F(SoapFrame, FileModeRetryResendsTheBodyNotTheFilePath) {
+    responder.Enqueue(401, "");
+    responder.Enqueue(200, PingAnswer("again"));
+    const size_t before = responder.Requests().size();
+    OpTestPing op(url, true);
+    op.m_strText = std::string(6000, 'z');
+    ASSERT_EQ(1, op.Run(0, nullptr, 0, 0));
+    auto requests = responder.Requests();
+    ASSERT_EQ(before + 2, requests.size());
+    std::string first = CTestResponder::Body(requests[before]);
+    std::string second = CTestResponder::Body(requests[before + 1]);
+    EXPECT_EQ(first, second);
+    EXPECT_NE(std::string::npos, second.find("<m:Ping"));
+    EXPECT_EQ(std::string::npos, second.find("HVt"));
+    EXPECT_FALSE(hv::FileExists(op.m_strRequest));
+    EXPECT_EQ("again", op.m_strValue);
+}
+
+int g_errorDialogs = 0;
+DWORD CountingErrorDialog(HINTERNET) {
+    ++g_errorDialogs;
+    return ERROR_SUCCESS;
+}
+
+TEST_F(SoapFrame, Status407AsksThroughTheErrorDialogAndRetries) {
+    auto saved = CWebSvrOp::s_pfnErrorDialog;
+    CWebSvrOp::s_pfnErrorDialog = &CountingErrorDialog;
+    g_errorDialogs = 0;
+    responder.Enqueue(407, "");
+    responder.Enqueue(404, "");
+    OpTestPing op(url);
+    EXPECT_EQ(0, op.Run(0, nullptr, 0, 0));
+    EXPECT_EQ(HV_E_HTTP_STATUS, op.m_hResult);  // the final status decides
+    EXPECT_EQ(1, g_errorDialogs);
+    CWebSvrOp::s_pfnErrorDialog = saved;
+}
+
+TEST_F(SoapFrame, TimeoutSettingLimitsTheWaitForTheAnswer) {
+    CConfig config;
+    config.SetKey("Timeout", static_cast<DWORD>(1));
+    responder.Enqueue(200, PingAnswer("late"), 2500);
+    OpTestPing slow(url);
+    EXPECT_EQ(0, slow.Run(0, nullptr, 0, 0));
+    EXPECT_EQ(HV_E_CONNECTION, slow.m_hResult);
+    ::Sleep(1700);  // let the responder finish the late answer before the next test
+
+    // 0 leaves the platform's own time-out in force, which outlasts a short delay.
+    config.SetKey("Timeout", static_cast<DWORD>(0));
+    responder.Enqueue(200, PingAnswer("in time"), 1200);
+    OpTestPing patient(url);
+    EXPECT_EQ(1, patient.Run(0, nullptr, 0, 0));
+    EXPECT_EQ("in time", patient.m_strValue);
+}
+
+TEST_F(SoapFrame, TwoExchangesShareOneDebugCopyRoot) {
+    ::DeleteFileA(CWebSvrOp::DebugCopyPath().c_str());
+    ::RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Halvane\\Halvane for Outlook\\Advanced", "LogXML", REG_DWORD,
+                      "\1\0\0\0", 4);
+    responder.Enqueue(200, PingAnswer("one"));
+    responder.Enqueue(200, PingAnswer("two"));
+    OpTestPing first(url);
+    ASSERT_EQ(1u, first.m_fKeepXml);
+    ASSERT_EQ(1, first.Run(0, nullptr, 0, 0));
+    OpTestPing second(url, false, true);
+    second.m_strText = "again";
+    ASSERT_EQ(1, second.Run(0, nullptr, 0, 0));
+    std::string log;
+    ASSERT_TRUE(hv::ReadWholeFile(CWebSvrOp::DebugCopyPath(), log));
+    EXPECT_EQ(0u, log.find("<XmlLog>\n"));
+    EXPECT_EQ(log.size() - 10, log.find("</XmlLog>\n"));
+    EXPECT_EQ(log.find("<XmlLog>"), log.rfind("<XmlLog>"));
+    EXPECT_EQ(log.find("</XmlLog>"), log.rfind("</XmlLog>"));
+    EXPECT_NE(std::string::npos, log.find("<m:text>hello</m:text>"));
+    EXPECT_NE(std::string::npos, log.find("<m:text>again</m:text>"));
+    EXPECT_NE(std::string::npos, log.find("<ns1:value>one</ns1:value>"));
+    EXPECT_NE(std::string::npos, log.find("<ns1:value>two</ns1:value>"));
+    ::DeleteFileA(CWebSvrOp::DebugCopyPath().c_str());
+}
+
+TEST(SoapFrameUnreachable, RefusedConnectionReportsTheConnectionFailureText) {
+    std::string url = ConnectTo("127.0.0.3");  // nothing listens there
+    OpTestPing op(url);
+    EXPECT_EQ(0, op.Run(0, nullptr, 0, 0));
+    EXPECT_EQ(HV_E_CONNECTION, op.m_hResult);
+    EXPECT_EQ(0u, op.m_strFaultString.find("An internal exception has occurred."));
+    Disconnect();
+    ResetProductKey();
+}
+
+TEST(SoapConnection, SecondConnectReusesTheConnectionAndSslZeroUsesPort80) {
+    std::string url = ConnectTo(kAddress);
+    EXPECT_EQ(0u, url.find("http://"));
+    CWebSvrAPI* api = TheAPI();
+    ASSERT_NE(nullptr, api);
+    HINTERNET connection = WebSvrShared().connection;
+    EXPECT_EQ(S_OK, TheProtocol()->Connect(url));
+    EXPECT_EQ(api, TheAPI());
+    EXPECT_EQ(connection, WebSvrShared().connection);
+    char host[64] = {};
+    DWORD size = sizeof(host);
+    INTERNET_PORT port = 0;
+    DWORD portSize = sizeof(port);
+    ::InternetQueryOptionA(connection, INTERNET_OPTION_URL, host, &size);
+    (void)portSize;
+    (void)port;
+    Disconnect();
+    EXPECT_EQ(nullptr, TheAPI());
+    EXPECT_EQ(nullptr, WebSvrShared().connection);
+    ResetProductKey();
+}
+
+TEST(SoapConnection, FireUpWithoutProtocolObjectIsInvalidArgument) {
+    Disconnect();
+    EXPECT_EQ(E_INVALIDARG, CWebService::FireUpProtocol(0));
+}
+
+TEST(SoapUrl, SplitTakesHostAndPathIgnoringSchemeAndPort) {
+    std::string host, path;
+    SplitServiceURL("https://api.example:8443/soap/v2.2beta/", host, path);
+    EXPECT_EQ("api.example:8443", host);
+    EXPECT_EQ("/soap/v2.2beta/", path);
+    SplitServiceURL("plainhost/x", host, path);
+    EXPECT_EQ("plainhost", host);
+    EXPECT_EQ("/x", path);
+}
+
+TEST(SoapEscaping, PunctuationAndControlBytes) {
+    EXPECT_EQ("O&#39;Brien", CWebSvrOp::Escaped("O'Brien"));
+    EXPECT_EQ("a&amp;b", CWebSvrOp::Escaped("a&b"));
+    EXPECT_EQ("&lt;Team&gt; &quot;x&quot;", CWebSvrOp::Escaped("<Team> \"x\""));
+    EXPECT_EQ("2009&#45;05&#45;01T13&#58;45&#58;10Z", CWebSvrOp::Escaped("2009-05-01T13:45:10Z"));
+    EXPECT_EQ("a&#9;b\r\nc", CWebSvrOp::Escaped(std::string("a\tb\r\n\x01\x1f" "c")));
+    EXPECT_EQ("x.y;z", CWebSvrOp::Escaped("x.y;z"));
+    EXPECT_EQ("&#127;&#126;&#95;", CWebSvrOp::Escaped("\x7f~_"));
+}
+
+TEST(SoapEscaping, BytesAbove127BecomeCharacterReferencesOfTheCodePage) {
+    EXPECT_EQ("Caf&#233;", CWebSvrOp::Escaped("Caf\xE9"));
+    EXPECT_EQ("it&#39;s &#39;q&#39;", CWebSvrOp::Escaped("it\x92s \x91q\x92"));
+    EXPECT_EQ("&#8364;5", CWebSvrOp::Escaped("\x80" "5"));  // the euro sign of code page 1252
+    EXPECT_EQ("&#8220;x&#8221;", CWebSvrOp::Escaped("\x93x\x94"));
+}
+
+class WriteElementOp : public CWebSvrOp {
+public:
+    WriteElementOp() : CWebSvrOp("http://h/p/") {}
+    int PrepareData() override { return 1; }
+    int ParseResponse() override { return 1; }
+};
+
+TEST(SoapWriteElement, EmptyValuesNamesAndEscaping) {
+    WriteElementOp op;
+    EXPECT_EQ(E_INVALIDARG, op.WriteElement("", "", nullptr, false, true));
+    EXPECT_EQ(S_OK, op.WriteElement("m:title", "", nullptr, true, true));
+    EXPECT_EQ("", op.m_strRequest);
+    EXPECT_EQ(S_OK, op.WriteElement("m:title", "", nullptr, false, true));
+    EXPECT_EQ(S_OK, op.WriteElement("m:title", "R&D", nullptr, false, true));
+    EXPECT_EQ(S_OK, op.WriteElement("m:raw", "R&D", nullptr, false, false));
+    EXPECT_EQ(S_OK, op.WriteElement("", "<as-is/>", nullptr, false, true));
+    EXPECT_EQ("<m:title></m:title>\n<m:title>R&amp;D</m:title>\n<m:raw>R&D</m:raw>\n<as-is/>", op.m_strRequest);
+}
+
+TEST(SoapWriteElement, HeaderBlockLines) {
+    WriteElementOp op;
+    op.AddHeader("A", "1", false);
+    op.AddHeader("B", "2", true);
+    op.AddHeader(nullptr, nullptr, false);
+    EXPECT_EQ("A: 1\nB: \"2\"\r\n", op.m_strHeaders);
+}
+
+}  // namespace
