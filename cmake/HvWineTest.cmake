@@ -8,11 +8,17 @@ if(HV_BUILD_TESTS AND NOT TARGET gtest)
   target_link_libraries(hv_testmain PUBLIC gmock gtest ole32 comctl32)
 endif()
 
-# hv_wine_test(NAME <name> SOURCES ... LIBS ... [TIMEOUT s] [LABELS ...])
+set(HV_SERVICE_EXE "${CMAKE_SOURCE_DIR}/build/host/halvane-service/halvane-service" CACHE FILEPATH
+    "The reference service the Windows tests talk to (built by the host preset)")
+
+# hv_wine_test(NAME <name> SOURCES ... LIBS ... [TIMEOUT s] [LABELS ...]
+#              [SERVICE_ADDRESS 127.0.0.N [SERVICE_SEED file.json]])
+# With SERVICE_ADDRESS a reference service is started on that loopback address, port 80, with
+# an in-memory store seeded from SERVICE_SEED, before the program runs, and stopped after it.
 # One ctest entry per test program: under Wine every process start costs, so the cases of
 # one program run in one process and gtest reports each of them.
 function(hv_wine_test)
-  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS;RESOURCES" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;TIMEOUT;SERVICE_ADDRESS;SERVICE_SEED" "SOURCES;LIBS;LABELS;RESOURCES" ${ARGN})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
@@ -22,4 +28,16 @@ function(hv_wine_test)
   add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_color=no)
   set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT}
       ENVIRONMENT "HV_TEST_TIMEOUT=${T_TIMEOUT}" LABELS "${T_LABELS}")
+  if(T_SERVICE_ADDRESS)
+    set(state ${CMAKE_BINARY_DIR}/service-state/${T_NAME})
+    add_test(NAME ${T_NAME}_service_start
+             COMMAND ${CMAKE_SOURCE_DIR}/cmake/service-ctl.sh start ${HV_SERVICE_EXE} ${T_SERVICE_ADDRESS}
+                     "${T_SERVICE_SEED}" ${state})
+    add_test(NAME ${T_NAME}_service_stop COMMAND ${CMAKE_SOURCE_DIR}/cmake/service-ctl.sh stop ${state})
+    set_tests_properties(${T_NAME}_service_start PROPERTIES FIXTURES_SETUP ${T_NAME}_service TIMEOUT 30)
+    set_tests_properties(${T_NAME}_service_stop PROPERTIES FIXTURES_CLEANUP ${T_NAME}_service TIMEOUT 30)
+    set_tests_properties(${T_NAME} PROPERTIES FIXTURES_REQUIRED ${T_NAME}_service)
+    # The test can find the service's address and its admin interface in its environment.
+    set_property(TEST ${T_NAME} APPEND PROPERTY ENVIRONMENT "HV_SERVICE_ADDRESS=${T_SERVICE_ADDRESS}")
+  endif()
 endfunction()
