@@ -35,8 +35,10 @@ HRESULT SetRaw(HKEY key, const char* name, DWORD type, const BYTE* data, DWORD s
 
 // A text value into a buffer of 256 characters: longer texts do not fit and read as missing.
 HRESULT QueryText(HKEY key, const char* name, std::string& text) {
-    wchar_t buf[CCfgBase::TEXT_BUFFER_BYTES] = {};
-    DWORD size = sizeof(buf) - sizeof(wchar_t);  // always room for a terminator
+    // Room for 255 characters and the terminator; one more than the value ever holds keeps
+    // the text terminated even when the stored value lacks its NUL.
+    wchar_t buf[CCfgBase::TEXT_BUFFER_BYTES + 1] = {};
+    DWORD size = CCfgBase::TEXT_BUFFER_BYTES * sizeof(wchar_t);
     RETURN_IF_FAILED(QueryRaw(key, name, reinterpret_cast<BYTE*>(buf), size));
     text = hv::ToAnsi(buf);  // up to the first NUL
     return S_OK;
