@@ -2,6 +2,7 @@
 #include <cstring>
 #include <string>
 #include "common/Blowfish.h"
+#include "common/BlowfishTables.h"
 
 namespace {
 
@@ -45,6 +46,45 @@ const Vector kVectors[] = {
     {"1111111111111111", "1111111111111111", "2466DD878B963C9D"},
     {"0123456789ABCDEF", "1111111111111111", "61F9C3802281B096"},
 };
+
+// Bailey-Borwein-Plouffe digit extraction: the 32-bit word of pi's fractional hex digits that
+// starts at digit `position` (0-based after the point).
+long double BbpSeries(int j, long position) {
+    long double sum = 0;
+    for (long k = 0; k <= position; ++k) {
+        uint64_t m = 8 * k + j, result = 1, base = 16 % m;
+        for (long e = position - k; e > 0; e >>= 1) {
+            if (e & 1) result = result * base % m;
+            base = base * base % m;
+        }
+        sum += (long double)result / m;
+        sum -= (long double)(uint64_t)sum;
+    }
+    long double term = 1;
+    for (long k = position + 1; k <= position + 20; ++k) {
+        term /= 16;
+        sum += term / (8 * k + j);
+    }
+    return sum - (long double)(uint64_t)sum;
+}
+
+uint32_t PiWord(long position) {
+    long double x = 4 * BbpSeries(1, position) - 2 * BbpSeries(4, position) - BbpSeries(5, position) - BbpSeries(6, position);
+    x -= (long double)(int64_t)x;
+    if (x < 0) x += 1;
+    return uint32_t(x * 4294967296.0L);
+}
+
+TEST(Blowfish, InitialTablesAreTheHexDigitsOfPi) {
+    EXPECT_EQ(0x243F6A88u, PiWord(0));
+    // Every 29th word and the last one, recomputed independently of the table's generator.
+    for (long word = 0; word < 18 + 4 * 256; word += 29) {
+        uint32_t expected = PiWord(8 * word);
+        uint32_t actual = word < 18 ? kBlowfishInitP[word] : kBlowfishInitS[(word - 18) / 256][(word - 18) % 256];
+        EXPECT_EQ(expected, actual) << "word " << word;
+    }
+    EXPECT_EQ(PiWord(8 * (18 + 4 * 256 - 1)), kBlowfishInitS[3][255]);
+}
 
 TEST(Blowfish, PublishedVectorsWithBigEndianHalves) {
     for (const Vector& v : kVectors) {
