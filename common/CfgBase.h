@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 class CBlowfish;
 
@@ -40,6 +41,12 @@ public:
     void SetKey(const char* name, const char* text);
     void SetKey(const char* name, const std::string& text) { SetKey(name, text.c_str()); }
     void SetKey(const char* name, DWORD value);
+    // Any other integer (a literal 0 among them, which would otherwise be ambiguous with the
+    // text form) is stored as a 32-bit number.
+    template <typename T, typename std::enable_if<std::is_integral<T>::value && !std::is_same<T, DWORD>::value, int>::type = 0>
+    void SetKey(const char* name, T value) {
+        SetKey(name, static_cast<DWORD>(value));
+    }
     void SetKey(const char* name, const BYTE* data, DWORD size);
 
     // Each leaves the output untouched and returns E_FAIL when the value cannot be read

@@ -378,4 +378,19 @@ TEST_F(Settings, NumberGetKeyLeavesOutputUntouchedWhenMissing) {
     for (BYTE b : buf) EXPECT_EQ(0, b);  // zero-filled first
 }
 
+TEST_F(Settings, IntegerLiteralsAreStoredAsNumbers) {
+    CConfig cfg;
+    cfg.SetKey("SyncAtStartup", 0);
+    cfg.SetKey("MaxOccurrences", 25L);
+    cfg.SetKey("LastTaskWorkspace", "Ops");
+    DWORD v = 9;
+    ASSERT_TRUE(ReadDword(kProductPath, L"SyncAtStartup", v));
+    EXPECT_EQ(0u, v);
+    ASSERT_TRUE(ReadDword(kProductPath, L"MaxOccurrences", v));
+    EXPECT_EQ(25u, v);
+    std::string s;
+    ASSERT_TRUE(ReadString(kProductPath, L"LastTaskWorkspace", s));
+    EXPECT_EQ("Ops", s);
+}
+
 }  // namespace
