@@ -1,6 +1,6 @@
 // The administrative JSON interface (loopback only): tests and the demo use
 // it to act as another user and to see what the service received.
-#include <httplib.h>
+#include "HttpServer.h"
 
 #include "Seed.h"
 #include "Server.h"
@@ -42,7 +42,7 @@ int64_t IdPart(const std::string &s) {
 
 }  // namespace
 
-void CServiceServer::Admin(const httplib::Request &req, httplib::Response &res) {
+void CServiceServer::Admin(const http::Request &req, http::Response &res) {
   json out;
   int status = 200;
   try {

@@ -1,6 +1,6 @@
 #include "Server.h"
 
-#include <httplib.h>
+#include "HttpServer.h"
 
 #include <cstdio>
 #include <iomanip>
@@ -75,109 +75,75 @@ CServiceServer::CServiceServer(CStore &store, ServerOptions opts)
       m_opts(std::move(opts)),
       m_soap(store),
       m_requests(m_opts.keep_requests),
-      m_http(std::make_unique<httplib::Server>()) {
-  Routes();
+      m_http(std::make_unique<http::CHttpServer>(
+          [this](const http::Request &req, http::Response &res) { Route(req, res); }, m_opts.max_body)) {
+  m_http->SetLogger([this](const http::Request &req, const http::Response &res, double ms) { Log(req, res, ms); });
 }
 
 CServiceServer::~CServiceServer() { Stop(); }
 
 bool CServiceServer::Bind() {
-  if (m_opts.port == 0) {
-    m_port = m_http->bind_to_any_port(m_opts.host);
-    return m_port > 0;
-  }
-  if (!m_http->bind_to_port(m_opts.host, m_opts.port)) return false;
-  m_port = m_opts.port;
+  if (!m_http->Bind(m_opts.host, m_opts.port)) return false;
+  m_port = m_http->Port();
   return true;
 }
 
-bool CServiceServer::Run() { return m_http->listen_after_bind(); }
+bool CServiceServer::Run() { return m_http->Run(); }
 
 void CServiceServer::Stop() {
-  if (m_http) m_http->stop();
+  if (m_http) m_http->Stop();
 }
 
-void CServiceServer::Routes() {
-  auto &h = *m_http;
-  // Workers: idle keep-alive connections hold a worker each, so there are
-  // enough of them for several clients that keep their connection open.
-  h.new_task_queue = [] { return new httplib::ThreadPool(32); };
-  h.set_payload_max_length(m_opts.max_body);
-  h.set_keep_alive_max_count(100000);
-  h.set_keep_alive_timeout(30);
-  h.set_read_timeout(30);
-  h.set_write_timeout(60);
-  h.set_tcp_nodelay(true);
-
-  h.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
-    t_ctx = RequestContext{};
-    t_ctx.start = std::chrono::steady_clock::now();
-    if (req.path.rfind("/admin", 0) == 0) {
+void CServiceServer::Route(const http::Request &req, http::Response &res) {
+  t_ctx = RequestContext{};
+  t_ctx.start = std::chrono::steady_clock::now();
+  const std::string &p = req.path;
+  const std::string &m = req.method;
+  try {
+    if (p == "/admin" || p.rfind("/admin/", 0) == 0) {
       // The administrative interface answers only on the loopback.
       const std::string &a = req.remote_addr;
       if (!(a.rfind("127.", 0) == 0 || a == "::1" || a.rfind("::ffff:127.", 0) == 0)) {
         res.status = 403;
-        res.set_content("{\"error\":\"loopback only\"}", "application/json");
-        return httplib::Server::HandlerResponse::Handled;
+        res.set_content("{\"error\":\"loopback only\"}\n", "application/json");
+        return;
       }
+      Admin(req, res);
+    } else if (m == "POST" && (p == "/" || p == "/soap" || p.rfind("/soap/", 0) == 0)) {
+      Soap(req, res);
+    } else if ((m == "GET" || m == "HEAD") && p == "/") {
+      res.set_redirect("/home/index");
+    } else if ((m == "GET" || m == "HEAD") && p == "/home/index") {
+      HomeIndex(req, res);
+    } else if ((m == "GET" || m == "HEAD") && p == "/loginauth") {
+      LoginAuth(req, res);
+    } else if ((m == "GET" || m == "POST") && p == "/login") {
+      LoginForm(req, res);
+    } else if (m == "GET" && p == "/logout") {
+      const std::string cookie = req.get_header_value("Cookie");
+      auto pos = cookie.find("hvsession=");
+      if (pos != std::string::npos) m_sessions.Remove(cookie.substr(pos + 10, 48));
+      res.set_header("Set-Cookie", "hvsession=; Path=/; Max-Age=0");
+      res.set_redirect("/login");
+    } else {
+      res.status = 404;
+      res.set_content("<!DOCTYPE html><html><body><h1>404 Not Found</h1></body></html>\n",
+                      "text/html; charset=utf-8");
     }
-    return httplib::Server::HandlerResponse::Unhandled;
-  });
-  h.set_logger([this](const httplib::Request &req, const httplib::Response &res) { Log(req, res); });
-  h.set_exception_handler([](const httplib::Request &req, httplib::Response &res, std::exception_ptr ep) {
-    std::string what = "unknown exception";
-    try {
-      std::rethrow_exception(ep);
-    } catch (const std::exception &e) {
-      what = e.what();
-    } catch (...) {
-    }
+  } catch (const std::exception &e) {
+    // Never let one request take the service down.
+    res = http::Response{};
     res.status = 500;
-    t_ctx.outcome = "internal error: " + what;
-    if (req.method == "POST" && req.path.rfind("/admin", 0) != 0)
-      res.set_content(SoapFaultEnvelope("SOAP-ENV:Server", "Internal error: " + what), kSoapContentType);
+    t_ctx.outcome = std::string("internal error: ") + e.what();
+    if (m == "POST" && p.rfind("/admin", 0) != 0)
+      res.set_content(SoapFaultEnvelope("SOAP-ENV:Server", std::string("Internal error: ") + e.what()),
+                      kSoapContentType);
     else
       res.set_content("Internal error\n", "text/plain");
-  });
-  h.set_error_handler([](const httplib::Request &, httplib::Response &res) {
-    if (!res.body.empty()) return;
-    std::string text = std::to_string(res.status) + " ";
-    switch (res.status) {
-      case 404: text += "Not Found"; break;
-      case 413: text += "Payload Too Large"; break;
-      case 400: text += "Bad Request"; break;
-      default: text += "Error";
-    }
-    res.set_content("<!DOCTYPE html><html><body><h1>" + text + "</h1></body></html>\n",
-                    "text/html; charset=utf-8");
-  });
-
-  auto soap = [this](const httplib::Request &req, httplib::Response &res) { Soap(req, res); };
-  h.Post("/", soap);
-  h.Post(R"(/soap(/.*)?)", soap);
-
-  h.Get("/", [](const httplib::Request &, httplib::Response &res) { res.set_redirect("/home/index"); });
-  h.Get("/home/index", [this](const httplib::Request &req, httplib::Response &res) { HomeIndex(req, res); });
-  h.Get("/loginauth", [this](const httplib::Request &req, httplib::Response &res) { LoginAuth(req, res); });
-  h.Get("/login", [this](const httplib::Request &req, httplib::Response &res) { LoginForm(req, res); });
-  h.Post("/login", [this](const httplib::Request &req, httplib::Response &res) { LoginForm(req, res); });
-  h.Get("/logout", [this](const httplib::Request &req, httplib::Response &res) {
-    const std::string cookie = req.get_header_value("Cookie");
-    auto pos = cookie.find("hvsession=");
-    if (pos != std::string::npos) m_sessions.Remove(cookie.substr(pos + 10, 48));
-    res.set_header("Set-Cookie", "hvsession=; Path=/; Max-Age=0");
-    res.set_redirect("/login");
-  });
-
-  auto admin = [this](const httplib::Request &req, httplib::Response &res) { Admin(req, res); };
-  h.Get(R"(/admin/.*)", admin);
-  h.Post(R"(/admin/.*)", admin);
-  h.Put(R"(/admin/.*)", admin);
-  h.Patch(R"(/admin/.*)", admin);
-  h.Delete(R"(/admin/.*)", admin);
+  }
 }
 
-void CServiceServer::Soap(const httplib::Request &req, httplib::Response &res) {
+void CServiceServer::Soap(const http::Request &req, http::Response &res) {
   CSoapService::Result r = m_soap.Handle(req.body);
   t_ctx.method = r.method.empty() ? "(unreadable)" : r.method;
   t_ctx.user = r.user;
@@ -202,10 +168,8 @@ void CServiceServer::Soap(const httplib::Request &req, httplib::Response &res) {
   res.set_header("Content-Type", kSoapContentType);
 }
 
-void CServiceServer::Log(const httplib::Request &req, const httplib::Response &res) {
+void CServiceServer::Log(const http::Request &req, const http::Response &res, double ms) {
   if (!m_opts.log) return;
-  const double ms =
-      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t_ctx.start).count();
   std::ostringstream line;
   line << FormatTimeZ(Now()) << ' ' << req.remote_addr << ' ' << req.method << ' ' << req.path;
   if (t_ctx.logged_soap) line << ' ' << t_ctx.method;
@@ -213,6 +177,7 @@ void CServiceServer::Log(const httplib::Request &req, const httplib::Response &r
        << " result=" << (t_ctx.outcome.empty() ? (res.status < 400 ? "ok" : "error") : t_ctx.outcome)
        << " bytes=" << res.body.size() << " time=" << std::fixed << std::setprecision(1) << ms
        << "ms\n";
+  t_ctx = RequestContext{};
   std::lock_guard<std::mutex> lock(m_logMutex);
   *m_opts.log << line.str() << std::flush;
 }

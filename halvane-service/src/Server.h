@@ -15,11 +15,7 @@
 #include "SoapService.h"
 #include "Store.h"
 
-namespace httplib {
-class Server;
-struct Request;
-struct Response;
-}  // namespace httplib
+#include "HttpServer.h"
 
 namespace hvsvc {
 
@@ -80,21 +76,21 @@ class CServiceServer {
   CRequestLog &Requests() { return m_requests; }
 
  private:
-  void Routes();
-  void Soap(const httplib::Request &req, httplib::Response &res);
-  void Admin(const httplib::Request &req, httplib::Response &res);
-  void HomeIndex(const httplib::Request &req, httplib::Response &res);
-  void LoginAuth(const httplib::Request &req, httplib::Response &res);
-  void LoginForm(const httplib::Request &req, httplib::Response &res);
-  std::optional<User> WebUser(const httplib::Request &req);
-  void Log(const httplib::Request &req, const httplib::Response &res);
+  void Route(const http::Request &req, http::Response &res);
+  void Soap(const http::Request &req, http::Response &res);
+  void Admin(const http::Request &req, http::Response &res);
+  void HomeIndex(const http::Request &req, http::Response &res);
+  void LoginAuth(const http::Request &req, http::Response &res);
+  void LoginForm(const http::Request &req, http::Response &res);
+  std::optional<User> WebUser(const http::Request &req);
+  void Log(const http::Request &req, const http::Response &res, double ms);
 
   CStore &m_store;
   ServerOptions m_opts;
   CSoapService m_soap;
   CSessions m_sessions;
   CRequestLog m_requests;
-  std::unique_ptr<httplib::Server> m_http;
+  std::unique_ptr<http::CHttpServer> m_http;
   int m_port = 0;
   std::mutex m_logMutex;
 };

@@ -1,6 +1,6 @@
 // The product web site that the Outlook Bar shortcuts open: the dashboard,
 // the user's task list and calendar, and the sign-in link.
-#include <httplib.h>
+#include "HttpServer.h"
 
 #include <algorithm>
 #include <map>
@@ -51,7 +51,7 @@ std::string DisplayTime(const std::optional<int64_t> &t) {
   return s.substr(0, 10) + " " + s.substr(11, 5) + " UTC";
 }
 
-std::string CookieToken(const httplib::Request &req) {
+std::string CookieToken(const http::Request &req) {
   const std::string cookie = req.get_header_value("Cookie");
   size_t pos = 0;
   while ((pos = cookie.find("hvsession=", pos)) != std::string::npos) {
@@ -66,7 +66,7 @@ std::string CookieToken(const httplib::Request &req) {
 
 }  // namespace
 
-std::optional<User> CServiceServer::WebUser(const httplib::Request &req) {
+std::optional<User> CServiceServer::WebUser(const http::Request &req) {
   const std::string token = CookieToken(req);
   if (token.empty()) return std::nullopt;
   auto id = m_sessions.Find(token);
@@ -74,7 +74,7 @@ std::optional<User> CServiceServer::WebUser(const httplib::Request &req) {
   return m_store.GetUser(*id);
 }
 
-void CServiceServer::LoginAuth(const httplib::Request &req, httplib::Response &res) {
+void CServiceServer::LoginAuth(const http::Request &req, http::Response &res) {
   const std::string username = req.get_param_value("username");
   const std::string m = req.get_param_value("m");
   const std::string rurl = req.get_param_value("rurl");
@@ -94,7 +94,7 @@ void CServiceServer::LoginAuth(const httplib::Request &req, httplib::Response &r
   res.set_redirect(IsLocalRedirect(rurl) ? rurl : "/home/index");
 }
 
-void CServiceServer::LoginForm(const httplib::Request &req, httplib::Response &res) {
+void CServiceServer::LoginForm(const http::Request &req, http::Response &res) {
   std::string rurl = req.get_param_value("rurl");
   if (!IsLocalRedirect(rurl)) rurl = "/home/index";
   std::string error;
@@ -117,7 +117,7 @@ void CServiceServer::LoginForm(const httplib::Request &req, httplib::Response &r
                   "text/html; charset=utf-8");
 }
 
-void CServiceServer::HomeIndex(const httplib::Request &req, httplib::Response &res) {
+void CServiceServer::HomeIndex(const http::Request &req, http::Response &res) {
   auto user = WebUser(req);
   std::string view = req.has_param("mytasks") ? "mytasks" : req.has_param("mycalendar") ? "mycalendar" : "";
   if (!user) {

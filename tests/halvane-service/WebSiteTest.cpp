@@ -1,0 +1,109 @@
+// The product web site: the login link of the Outlook Bar shortcuts and the
+// pages it leads to.
+#include <gtest/gtest.h>
+
+#include "ServiceTestSupport.h"
+#include "Util.h"
+
+using namespace hvtest;
+
+namespace {
+
+class Web : public ::testing::Test {
+ protected:
+  ServiceFixture svc;
+  std::unique_ptr<httplib::Client> c;
+  void SetUp() override {
+    c = std::make_unique<httplib::Client>("127.0.0.1", svc.Port());
+    c->set_follow_location(false);
+  }
+  static std::string Cookie(const httplib::Result &r) {
+    const std::string set = r->get_header_value("Set-Cookie");
+    return set.substr(0, set.find(';'));
+  }
+};
+
+TEST_F(Web, LoginLinkWithTheRightDigestSignsInAndRedirectsToRurl) {
+  // Built as the add-in builds it: values inserted without URL encoding.
+  const std::string m = hvsvc::Md5Hex("a-secret");
+  auto r = c->Get(("/loginauth?username=alice&m=" + m + "&rurl=/home/index?mytasks").c_str());
+  ASSERT_TRUE(r);
+  EXPECT_EQ(302, r->status);
+  EXPECT_EQ("/home/index?mytasks", r->get_header_value("Location"));
+  const std::string cookie = Cookie(r);
+  ASSERT_EQ(0u, cookie.rfind("hvsession=", 0));
+
+  std::string xml;
+  TaskArgs a;
+  a.title = "Water <the> plants";
+  ASSERT_EQ(200, svc.Soap(PushTaskBody("alice", "a-secret", a), xml));
+  auto page = c->Get("/home/index?mytasks", {{"Cookie", cookie}});
+  ASSERT_TRUE(page);
+  EXPECT_EQ(200, page->status);
+  EXPECT_NE(page->body.find("<h1>My Tasks</h1>"), std::string::npos);
+  EXPECT_NE(page->body.find("Water &lt;the&gt; plants"), std::string::npos);
+}
+
+TEST_F(Web, LoginLinkWithAWrongDigestIsRefusedWithoutASession) {
+  auto r = c->Get(("/loginauth?username=alice&m=" + hvsvc::Md5Hex("wrong") + "&rurl=/home/index").c_str());
+  ASSERT_TRUE(r);
+  EXPECT_EQ(403, r->status);
+  EXPECT_EQ("", r->get_header_value("Set-Cookie"));
+  EXPECT_NE(r->body.find("not valid"), std::string::npos);
+  r = c->Get("/loginauth?username=alice&m=&rurl=/home/index");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(403, r->status);
+}
+
+TEST_F(Web, RedirectStaysInsideTheSite) {
+  const std::string base = "/loginauth?username=bob&m=" + hvsvc::Md5Hex("b-secret") + "&rurl=";
+  for (const char *evil : {"http://evil.example/", "//evil.example/x", "/\\evil.example", "javascript:alert(1)", ""}) {
+    auto r = c->Get((base + evil).c_str());
+    ASSERT_TRUE(r);
+    EXPECT_EQ(302, r->status) << evil;
+    EXPECT_EQ("/home/index", r->get_header_value("Location")) << evil;
+  }
+  EXPECT_TRUE(hvsvc::IsLocalRedirect("/home/index?mycalendar"));
+  EXPECT_FALSE(hvsvc::IsLocalRedirect("home/index"));
+  EXPECT_FALSE(hvsvc::IsLocalRedirect("/home\r\nSet-Cookie: x"));
+}
+
+TEST_F(Web, PagesNeedASignedInUser) {
+  auto r = c->Get("/home/index?mycalendar");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(302, r->status);
+  // (the client library hands the Location header over URL-decoded)
+  EXPECT_EQ("/login?rurl=/home/index?mycalendar", r->get_header_value("Location"));
+  r = c->Get("/home/index", {{"Cookie", "hvsession=forged"}});
+  ASSERT_TRUE(r);
+  EXPECT_EQ(302, r->status);
+}
+
+TEST_F(Web, DashboardAndCalendarShowTheUsersData) {
+  auto login = c->Post("/login", "username=alice&password=a-secret&rurl=/home/index%3Fmycalendar",
+                       "application/x-www-form-urlencoded");
+  ASSERT_TRUE(login);
+  ASSERT_EQ(303, login->status);
+  EXPECT_EQ("/home/index?mycalendar", login->get_header_value("Location"));
+  const std::string cookie = Cookie(login);
+  std::string xml;
+  EventArgs e;
+  e.title = "Dentist";
+  e.start = "2030-01-01T09:00:00+00:00";
+  e.end = "2030-01-01T10:00:00+00:00";
+  ASSERT_EQ(200, svc.Soap(PushEventBody("alice", "a-secret", e), xml));
+  auto cal = c->Get("/home/index?mycalendar", {{"Cookie", cookie}});
+  ASSERT_TRUE(cal);
+  EXPECT_NE(cal->body.find("Dentist"), std::string::npos);
+  EXPECT_NE(cal->body.find("2030-01-01 09:00 UTC"), std::string::npos);
+  auto dash = c->Get("/home/index", {{"Cookie", cookie}});
+  ASSERT_TRUE(dash);
+  EXPECT_NE(dash->body.find("<h1>Dashboard</h1>"), std::string::npos);
+  EXPECT_NE(dash->body.find("Alpha &gt; Docs &gt; 2009"), std::string::npos);
+  EXPECT_NE(dash->body.find("created event &ldquo;Dentist&rdquo;"), std::string::npos);
+  auto bad = c->Post("/login", "username=alice&password=nope", "application/x-www-form-urlencoded");
+  ASSERT_TRUE(bad);
+  EXPECT_EQ(403, bad->status);
+}
+
+}  // namespace
