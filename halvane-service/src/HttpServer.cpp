@@ -303,6 +303,12 @@ void CHttpServer::Serve(int fd, std::string remote) {
     // Body.
     const std::string te = req.get_header_value("Transfer-Encoding");
     const std::string cl = req.get_header_value("Content-Length");
+    if (strcasecmp(req.get_header_value("Expect").c_str(), "100-continue") == 0 && in.buf.empty() &&
+        !(cl.size() <= 15 && !cl.empty() && std::all_of(cl.begin(), cl.end(), ::isdigit) &&
+          std::stoull(cl) > m_maxBody)) {
+      static const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+      SendAll(fd, kContinue, sizeof kContinue - 1);
+    }
     if (!te.empty() && strcasecmp(te.c_str(), "identity") != 0) {
       if (strcasecmp(te.c_str(), "chunked") != 0) return fail(501);
       for (;;) {
