@@ -1,0 +1,147 @@
+#include "sync/LinkProps.h"
+#include "addin/resource.h"
+#include "common/DiagLog.h"
+#include "service/TimeLogic.h"
+#include "sync/Hasher.h"
+#include "win/ComTypes.h"
+#include "win/Dispatcher.h"
+#include "win/Strings.h"
+
+namespace {
+
+HRESULT GetUserProperties(IDispatch* item, hv::unique_variant& props) {
+    if (!item) return E_POINTER;
+    HRESULT hr = CDispatcher::GetProperty(item, L"UserProperties", props.put());
+    if (FAILED(hr)) return hr;
+    return props.AsDispatch() ? S_OK : E_NOINTERFACE;
+}
+
+HRESULT FindUserProperty(IDispatch* item, const wchar_t* name, hv::unique_variant& prop) {
+    hv::unique_variant props;
+    RETURN_IF_FAILED(GetUserProperties(item, props));
+    auto arg = hv::unique_variant::FromWide(name);
+    HRESULT hr = CDispatcher::CallMethod(props.AsDispatch(), L"Find", prop.put(), 1, &arg);
+    if (FAILED(hr)) return hr;
+    return prop.AsDispatch() ? S_OK : S_FALSE;
+}
+
+}  // namespace
+
+HRESULT GetUserProperty(IDispatch* item, const wchar_t* name, std::string& value) {
+    try {
+        hv::unique_variant prop;
+        HRESULT hr = FindUserProperty(item, name, prop);
+        if (hr != S_OK) return hr;
+        hv::unique_variant v;
+        RETURN_IF_FAILED(CDispatcher::GetProperty(prop.AsDispatch(), L"Value", v.put()));
+        value = v.IsEmpty() ? std::string() : v.AsString();
+        return S_OK;
+    }
+    CATCH_RETURN();
+}
+
+HRESULT SetUserProperty(IDispatch* item, const wchar_t* name, const VARIANT& value) {
+    try {
+        hv::unique_variant prop;
+        HRESULT hr = FindUserProperty(item, name, prop);
+        if (FAILED(hr)) return hr;
+        if (hr != S_OK) {
+            hv::unique_variant props;
+            RETURN_IF_FAILED(GetUserProperties(item, props));
+            // Add(Name, Type, AddToFolderFields): reversed for Invoke.
+            hv::unique_variant args[3];
+            args[2] = hv::unique_variant::FromWide(name);
+            args[1] = hv::unique_variant::FromLong(OL_USER_PROP_TEXT);
+            args[0] = hv::unique_variant::FromBool(true);
+            hr = CDispatcher::CallMethod(props.AsDispatch(), L"Add", prop.put(), 3, args);
+            if (FAILED(hr) || !prop.AsDispatch()) {
+                args[0] = hv::unique_variant::FromBool(false);
+                hr = CDispatcher::CallMethod(props.AsDispatch(), L"Add", prop.put(), 3, args);
+            }
+            if (FAILED(hr)) return hr;
+            if (!prop.AsDispatch()) return E_NOINTERFACE;
+        }
+        return CDispatcher::PutProperty(prop.AsDispatch(), L"Value", &value);
+    }
+    CATCH_RETURN();
+}
+
+void LoadUserProps(IDispatch* item, CSyncItem& record, bool recurring) {
+    try {
+        if (recurring) {
+            // An occurrence shares its user properties with the series: its own link is the blob.
+            hv::unique_variant blob;
+            if (SUCCEEDED(CDispatcher::GetProperty(item, L"BillingInformation", blob.put())) && !blob.IsEmpty())
+                record.ReadLinkBlob(blob.AsString());
+            return;
+        }
+        GetUserProperty(item, L"HV Record ID", record.m_target.m_strID);
+        GetUserProperty(item, L"HV Hash", record.m_strHash);
+        GetUserProperty(item, L"HV Category ID", record.m_target.m_strCatID);
+        GetUserProperty(item, L"HV Workspace ID", record.m_target.m_strSpaceID);
+        GetUserProperty(item, L"HV Assigned To IDs", record.assigned_to_userids);
+        GetUserProperty(item, L"HV Organizer", record.organizer);
+        GetUserProperty(item, L"HV Internal Use", record.internal_use_only);
+        if (GetUserProperty(item, L"HV Last Modified", record.last_modified) == S_OK) {
+            HvLog().LogComment("CPushPull::LoadUserProps: NormalizeTime");
+            NormalizeTime(record.last_modified);
+        }
+    } catch (...) {
+        // A link that cannot be read leaves the record as it was.
+    }
+}
+
+HRESULT SetLinkProps(IDispatch* item, long olClass, CSyncItem* record, const CTarget& target,
+                     const std::string* lastModified, const std::string* assignedTo,
+                     const std::string* assignedIds, const std::string* organizer,
+                     const std::string* internalUse) {
+    if (!item || (olClass != OL_CLASS_TASK && olClass != OL_CLASS_APPOINTMENT)) return E_INVALIDARG;
+    try {
+        CHasher hasher;
+        auto given = [&](CSyncItem& r) {
+            if (assignedTo) r.assigned_to = *assignedTo;
+            if (assignedIds) r.assigned_to_userids = *assignedIds;
+            if (organizer) r.organizer = *organizer;
+            if (internalUse) r.internal_use_only = *internalUse;
+        };
+        auto text = [](const std::string& s) { return hv::unique_variant::FromString(s); };
+        if (!record) {
+            CSyncItem scratch;
+            given(scratch);
+            hasher.Hash(item, olClass, &scratch, 1, 1);
+            SetUserProperty(item, L"HV Hash", text(scratch.m_strHash));
+        } else if (record->m_pOccurrence) {
+            CSyncItem linked(*record);
+            linked.m_target = target;
+            const std::string blob = linked.BuildLinkBlob(lastModified, assignedTo, assignedIds, organizer, internalUse);
+            auto value = text(blob);
+            CDispatcher::PutProperty(item, L"BillingInformation", &value);
+        } else {
+            given(*record);
+            hasher.Hash(item, olClass, record, 0, 1);
+            SetUserProperty(item, L"HV Hash", text(record->m_strHash));
+        }
+
+        SetUserProperty(item, L"HV", hv::unique_variant::FromBool(true));
+        if (!target.m_strID.empty()) SetUserProperty(item, L"HV Record ID", text(target.m_strID));
+        if (lastModified) {
+            std::string normalized = *lastModified;
+            NormalizeTime(normalized);
+            SetUserProperty(item, L"HV Last Modified", text(normalized));
+        }
+        if (assignedTo) SetUserProperty(item, L"HV Assigned To", text(*assignedTo));
+        if (assignedIds) SetUserProperty(item, L"HV Assigned To IDs", text(*assignedIds));
+        if (organizer && !organizer->empty()) SetUserProperty(item, L"HV Organizer", text(*organizer));
+        if (internalUse && !internalUse->empty()) SetUserProperty(item, L"HV Internal Use", text(*internalUse));
+        if (!target.m_strCatID.empty()) SetUserProperty(item, L"HV Category ID", text(target.m_strCatID));
+        std::string folder = target.m_strFolder;
+        if (folder.empty())
+            folder = hv::LoadResString(olClass == OL_CLASS_TASK ? IDS_MY_TASKS : IDS_MY_EVENTS);
+        SetUserProperty(item, L"HV Folder", text(folder));
+        if (!target.m_strWorkspace.empty()) SetUserProperty(item, L"HV Workspace", text(target.m_strWorkspace));
+        if (!target.m_strSpaceID.empty()) SetUserProperty(item, L"HV Workspace ID", text(target.m_strSpaceID));
+
+        return CDispatcher::CallMethod(item, L"Save", nullptr, 0, nullptr);
+    }
+    CATCH_RETURN();
+}
