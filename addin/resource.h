@@ -68,3 +68,16 @@
 
 // Raw data
 #define IDR_BUTTON_IMAGE 26020
+
+// Login and error dialogs, the workspace tree (templates and bitmaps in ui/Dialogs.rc)
+#define IDD_ERROR 26006
+#define IDD_LOGIN 26012
+#define IDC_ERROR_DETAILS 26003
+#define IDC_USERNAME 26005
+#define IDC_PASSWORD 26007
+#define IDC_REMEMBER 26014
+#define IDC_BANNER 26016
+#define IDC_ERROR_TEXT 26052
+#define IDI_HV_ERROR 26004
+#define IDB_TREE_IMAGES 26034
+#define IDB_BANNER 26036

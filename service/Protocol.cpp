@@ -1,6 +1,7 @@
 #include "service/Protocol.h"
 #include "common/Config.h"
 #include "common/DiagLog.h"
+#include "service/OpCheckPluginVersion.h"
 #include "service/WebSvrOp.h"
 
 CProtocol*& TheProtocol() {
@@ -24,6 +25,7 @@ CProtocol::CProtocol(LONG_PTR owner) : m_owner(owner) {}
 
 CProtocol::~CProtocol() {
     m_pUserPathsOp.reset();
+    m_pEnvReport.reset();
     if (CWebSvrAPI* api = TheAPI()) {
         api->Close();
         delete api;
@@ -74,4 +76,40 @@ HRESULT CWebService::FireUpProtocol(LONG_PTR /*owner*/, const std::string& /*ser
     if (FAILED(hr)) log.LogError("Failed to Open the API");
     log.LogBlockExit("CWebService::FireUpProtocol");
     return hr;
+}
+
+HRESULT CProtocol::CheckCredentials(const CCredentials& credentials) {
+    if (!m_pEnvReport) {
+        m_pEnvReport.reset(new (std::nothrow) CEnvReport(reinterpret_cast<IDispatch*>(m_owner)));
+        if (!m_pEnvReport) return S_OK;
+    }
+    std::unique_ptr<OpCheckPluginVersion> op(
+        new (std::nothrow) OpCheckPluginVersion(TheAPI() ? TheAPI()->m_strServiceURL : std::string()));
+    if (!op) return S_OK;
+    op->m_credentials = credentials;
+    op->m_strEnvironment = m_pEnvReport->Environment();
+    op->m_strVersion = m_pEnvReport->m_strVersion;
+    op->Run(0, nullptr, 0, 0);
+    // The exchange's code decides: a fault, a bad status or no connection; an answer the
+    // service gave without a version still proves the credentials.
+    return op->m_hResult;
+}
+
+HRESULT CProtocol::LoginUser(CCredentials* credentials, long /*itemClass*/) {
+    if (!credentials) return E_INVALIDARG;
+    return CheckCredentials(*credentials);
+}
+
+HRESULT CProtocol::SilentLogin(CCredentials* credentials) {
+    CConfig config;
+    std::string url;
+    if (FAILED(config.GetServiceURL(url)) || FAILED(Connect(url))) return E_FAIL;
+    CCredentials stored;
+    if (!credentials) {
+        HvLog().LogComment("Fetching Credentials");
+        if (FAILED(config.GetCredentials(stored.m_strUser, stored.m_strPassword))) return E_FAIL;
+        credentials = &stored;
+    }
+    if (credentials->m_strUser.empty() || credentials->m_strPassword.empty()) return E_FAIL;
+    return CheckCredentials(*credentials);
 }

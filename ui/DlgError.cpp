@@ -1,0 +1,28 @@
+#include "ui/DlgError.h"
+#include "addin/resource.h"
+#include "win/Strings.h"
+
+CDlgError::CDlgError(HWND parent) noexcept : CDialogBase(IDD_ERROR), m_hParent(parent) {}
+
+BOOL CDlgError::OnInitDialog() {
+    SetItemText(IDC_ERROR_TEXT, hv::LoadResString(IDS_OPERATION_NOT_DONE));
+    // Multi-line edits want CR LF between lines.
+    std::string details;
+    for (char c : m_strDetails) {
+        if (c == '\n' && (details.empty() || details.back() != '\r')) details += '\r';
+        details += c;
+    }
+    SetItemText(IDC_ERROR_DETAILS, details);
+    m_banner.Attach(GetHwnd(), IDC_BANNER);
+    ::SetForegroundWindow(GetHwnd());
+    return TRUE;
+}
+
+INT_PTR CDlgError::OnMessage(UINT msg, WPARAM, LPARAM, bool& handled) {
+    handled = false;
+    if (msg == WM_PAINT) {
+        m_banner.Paint(GetHwnd());
+        handled = true;
+    }
+    return 0;
+}

@@ -1,0 +1,41 @@
+#include "ui/ProtocolUI.h"
+#include "common/Config.h"
+#include "common/DiagLog.h"
+#include "ui/DlgLogin.h"
+
+HRESULT CProtocolUI::LoginUser(CCredentials* credentials, long itemClass) {
+    if (!credentials) return E_INVALIDARG;
+    CDiagLog& log = HvLog();
+    m_pUserPathsOp.reset();
+    credentials->m_strUser.clear();
+    credentials->m_strPassword.clear();
+
+    CConfig config;
+    std::string url;
+    HRESULT hr = config.GetServiceURL(url);
+    if (FAILED(hr)) return hr;
+    hr = Connect(url);
+    if (FAILED(hr)) return hr;
+
+    log.LogComment("Fetching Credentials");
+    if (SUCCEEDED(config.GetCredentials(credentials->m_strUser, credentials->m_strPassword)) &&
+        !credentials->m_strUser.empty() && !credentials->m_strPassword.empty()) {
+        if (CheckCredentials(*credentials) == S_OK) return S_OK;
+    }
+
+    CDlgLogin dialog(TheAPI(), itemClass, m_hParent);
+    dialog.m_strUser = credentials->m_strUser;
+    dialog.m_strPassword = credentials->m_strPassword;
+    if (dialog.DoModal() != IDOK) return ERROR_CANCELLED;  // 1223, not an HRESULT: the caller tells it from a failure
+
+    log.LogComment("User Logged In");
+    credentials->m_strUser = dialog.m_strUser;
+    credentials->m_strPassword = dialog.m_strPassword;
+    if (dialog.m_fRemember) {
+        log.LogComment("Saving Credentials");
+        config.SetCredentials(credentials->m_strUser, credentials->m_strPassword);
+    }
+    CheckCredentials(*credentials);
+    m_pUserPathsOp = dialog.TakeOperation();
+    return S_OK;
+}
