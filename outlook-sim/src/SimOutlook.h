@@ -1,0 +1,103 @@
+#pragma once
+// The simulated Outlook for in-process tests: one session with its Application object (late
+// bound, as the add-in reaches Outlook), its store, its explorer and inspectors, and the user
+// actions that make Outlook raise its events.
+//
+//   hvsim::SimOutlook outlook;                               // Inbox, Calendar, Tasks, Sent ...
+//   auto task = outlook.Seed(hvsim::olFolderTasks, {{"Subject", "Buy milk"},
+//                                                   {"DueDate", hvsim::DateValue(2024, 5, 1)}});
+//   IDispatch* app = outlook.Application();                  // hand to the product
+//   ...
+//   outlook.FindBySubject(hvsim::olFolderTasks, "Buy milk")->Get("Complete").AsBool();
+#include <windows.h>
+#include <oaidl.h>
+
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "outlook-sim/src/SimModel.h"
+#include "win/ComPtr.h"
+
+namespace hvsim {
+
+class Session;
+
+class SimOutlook {
+public:
+    SimOutlook();
+    // Closes the windows and lets go of every object; the product must have released the
+    // Application by now, or its later calls fail with RPC_E_DISCONNECTED.
+    ~SimOutlook();
+    SimOutlook(const SimOutlook&) = delete;
+    SimOutlook& operator=(const SimOutlook&) = delete;
+
+    // The Application object (borrowed; AddRef to keep it).
+    IDispatch* Application() const;
+    Model& GetModel() const;
+    // The clock behind LastModificationTime and CreationTime (real local time by default).
+    void SetClock(std::function<DATE()> clock);
+
+    // --- seeding and inspection ------------------------------------------------------------
+    // A saved item in the folder (tasks in 13, appointments in 9, mail in 6 ...).
+    std::shared_ptr<ItemData> Seed(long folderId, std::initializer_list<std::pair<const char*, Value>> props);
+    // A saved recurring appointment with this pattern; the series' Start/End follow the pattern.
+    std::shared_ptr<ItemData> SeedSeries(std::initializer_list<std::pair<const char*, Value>> props, const Recurrence& r);
+    // Sets (creating if needed) a user property, without saving.
+    static void SetUserProperty(ItemData& item, const std::string& name, const Value& v, long type = olText);
+    std::vector<std::shared_ptr<ItemData>> Items(long folderId) const;
+    std::shared_ptr<ItemData> FindBySubject(long folderId, const std::string& subject) const;
+    std::shared_ptr<ItemData> FindByEntryId(const std::string& entryId) const;
+    // The COM object for an item (the same one Outlook hands out while it is in use).
+    IDispatch* ItemObject(const std::shared_ptr<ItemData>& item);  // borrowed
+
+    // --- user actions (each raises the events Outlook raises) --------------------------------
+    // Opens an inspector on the item: a window "<Subject> - Task" etc., then NewInspector.
+    IDispatch* OpenInspector(const std::shared_ptr<ItemData>& item);  // borrowed
+    // Closes the inspector on that item (the last one opened when null): ItemEvents "Close",
+    // then the window goes. With save, a changed item is saved first (ItemChange).
+    bool CloseInspector(const std::shared_ptr<ItemData>& item = nullptr, bool save = true);
+    size_t InspectorCount() const;
+    // Changes properties as a user editing the item would, then saves it (ItemChange).
+    void EditAndSave(const std::shared_ptr<ItemData>& item, std::initializer_list<std::pair<const char*, Value>> props);
+    // Selects items in the explorer: SelectionChange.
+    void Select(const std::vector<std::shared_ptr<ItemData>>& items);
+    // Switches the explorer's folder: BeforeFolderSwitch (which a sink may cancel), then the
+    // switch and an empty selection. False when cancelled.
+    bool SwitchFolder(long folderId);
+    void SetOffline(bool offline);
+    // Application events.
+    void FireStartup();
+    void FireQuit();
+    // A mail arrives in the Inbox: ItemAdd on the Inbox items, then NewMail.
+    std::shared_ptr<ItemData> ReceiveMail(std::initializer_list<std::pair<const char*, Value>> props);
+
+    // --- windows ---------------------------------------------------------------------------------
+    HWND ExplorerWindow() const;
+    HWND InspectorWindow(const std::shared_ptr<ItemData>& item = nullptr) const;
+
+    // --- add-ins ----------------------------------------------------------------------------------
+    std::vector<AddInEntry>& AddIns();
+
+    // --- persistence (JSON) -----------------------------------------------------------------------
+    std::string ToJson() const;
+    // Replaces the store; throws std::runtime_error on malformed JSON.
+    void FromJson(const std::string& json);
+    bool SaveFile(const std::string& path) const;
+    bool LoadFile(const std::string& path);
+
+    Session& GetSession() const { return *m_session; }
+
+private:
+    std::shared_ptr<Session> m_session;
+    std::vector<hv::com_ptr<IDispatch>> m_kept;  // item objects handed out by ItemObject
+};
+
+// The factory for code that only wants an Application: a new session that lives until the
+// process ends; SimFromApplication finds the session behind an Application again.
+HRESULT CreateOutlookApplication(IDispatch** application);
+SimOutlook* SimFromApplication(IDispatch* application);
+
+}  // namespace hvsim
