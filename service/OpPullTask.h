@@ -1,0 +1,17 @@
+#pragma once
+// Base of the operations that read tasks from the service (the bulk download and the single
+// fetch), with the document reader of one task record.
+#include <string>
+#include "service/SyncItem.h"
+#include "service/WebSvrOp.h"
+
+class OpPullTask : public CWebSvrOp {
+public:
+    explicit OpPullTask(const std::string& url);
+
+    // Reads the task at the document's current node (a return element) into `record`.
+    static void ReadTaskRecord(CXMLDoc& doc, CSyncItem& record);
+
+    std::string m_strUser;
+    std::string m_strPassword;
+};
