@@ -1,1 +1,230 @@
+#include "outlook-sim/src/SimScript.h"
 
+#include <windows.h>
+
+#include <sstream>
+
+#include "outlook-sim/automation/UiAutomation.h"
+
+namespace hvsim {
+
+namespace {
+
+long FolderByName(const std::string& name) {
+    static const std::pair<const char*, long> names[] = {
+        {"Inbox", olFolderInbox}, {"Calendar", olFolderCalendar}, {"Tasks", olFolderTasks},
+        {"Sent", olFolderSentMail}, {"Contacts", olFolderContacts}, {"Deleted", olFolderDeletedItems}};
+    for (const auto& n : names)
+        if (_stricmp(n.first, name.c_str()) == 0) return n.second;
+    char* end = nullptr;
+    long id = std::strtol(name.c_str(), &end, 10);
+    if (end && *end == 0 && id > 0) return id;
+    throw ScriptError("unknown folder \"" + name + "\"");
+}
+
+void Need(const std::vector<std::string>& args, size_t n, const std::string& usage) {
+    if (args.size() < n) throw ScriptError("usage: " + usage);
+}
+
+// Text as typed in the script, converted to the property's type.
+Value Typed(const ItemData& item, const std::string& name, const std::string& text) {
+    const auto& defaults = ClassDefaults(item.cls);
+    auto it = defaults.find(name);
+    if (it == defaults.end()) throw ScriptError("no property \"" + name + "\"");
+    switch (it->second.kind) {
+    case Value::Date: {
+        DATE d = 0;
+        if (text == "none") return Value::FromDate(kNoDate);
+        if (!ParseDate(text, &d)) throw ScriptError("not a date: \"" + text + "\"");
+        return Value::FromDate(d);
+    }
+    case Value::Bool: return Value(_stricmp(text.c_str(), "true") == 0 || text == "1");
+    case Value::Long: return Value(std::strtol(text.c_str(), nullptr, 10));
+    default: return Value(text);
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> ScriptHost::Split(const std::string& line) {
+    std::vector<std::string> words;
+    size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r')) ++i;
+        if (i >= line.size() || line[i] == '#') break;
+        std::string word;
+        if (line[i] == '"') {
+            ++i;
+            while (i < line.size() && line[i] != '"') word += line[i++];
+            if (i >= line.size()) throw ScriptError("unterminated quote");
+            ++i;
+        } else {
+            while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r') word += line[i++];
+        }
+        words.push_back(word);
+    }
+    return words;
+}
+
+std::shared_ptr<ItemData> ScriptHost::ItemInCurrentFolder(const std::string& subject) const {
+    auto item = m_outlook.FindBySubject(m_folder, subject);
+    if (!item) item = m_outlook.FindByEntryId(subject);
+    if (!item) throw ScriptError("no item \"" + subject + "\" in the current folder");
+    return item;
+}
+
+ScriptHost::ScriptHost(SimOutlook& o, std::ostream& log) : m_outlook(o), m_log(log) {
+    Register("folder", "folder <Inbox|Calendar|Tasks|Sent|Contacts|number>",
+             "switch the explorer to a folder (BeforeFolderSwitch, FolderSwitch, SelectionChange)",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 1, "folder NAME");
+                 long id = FolderByName(a[0]);
+                 if (!m_outlook.SwitchFolder(id)) m_log << "folder switch cancelled\n";
+                 else m_folder = id;
+             });
+    Register("select", "select <subject>...", "select items of the current folder (SelectionChange)",
+             [this](const std::vector<std::string>& a) {
+                 std::vector<std::shared_ptr<ItemData>> items;
+                 for (const auto& s : a) items.push_back(ItemInCurrentFolder(s));
+                 m_outlook.Select(items);
+             });
+    Register("open", "open <subject>", "open an inspector on the item (NewInspector)",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 1, "open SUBJECT");
+                 m_outlook.OpenInspector(ItemInCurrentFolder(a[0]));
+             });
+    Register("set", "set <subject> <property> <value>", "change a property without saving (dates \"yyyy-mm-dd hh:mm\" or none)",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 3, "set SUBJECT PROPERTY VALUE");
+                 auto item = ItemInCurrentFolder(a[0]);
+                 std::string name = CanonicalProperty(item->cls, a[1]);
+                 item->Set(name, Typed(*item, name, a[2]));
+             });
+    Register("userprop", "userprop <subject> <name> <value>", "set a text user property without saving",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 3, "userprop SUBJECT NAME VALUE");
+                 SimOutlook::SetUserProperty(*ItemInCurrentFolder(a[0]), a[1], Value(a[2]));
+             });
+    Register("save", "save <subject>", "save the item (ItemAdd or ItemChange)",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 1, "save SUBJECT");
+                 m_outlook.GetModel().Save(ItemInCurrentFolder(a[0]));
+             });
+    Register("edit", "edit <subject> <property> <value>", "change a property and save (ItemChange)",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 3, "edit SUBJECT PROPERTY VALUE");
+                 auto item = ItemInCurrentFolder(a[0]);
+                 std::string name = CanonicalProperty(item->cls, a[1]);
+                 item->Set(name, Typed(*item, name, a[2]));
+                 m_outlook.GetModel().Save(item);
+             });
+    Register("new", "new <subject>", "create and save an item of the current folder's kind (ItemAdd)",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 1, "new SUBJECT");
+                 m_outlook.Seed(m_folder, {{"Subject", Value(a[0])}});
+             });
+    Register("delete", "delete <subject>", "delete the item (it moves to Deleted Items)",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 1, "delete SUBJECT");
+                 m_outlook.GetModel().Delete(ItemInCurrentFolder(a[0]));
+             });
+    Register("close", "close [subject] [discard]", "close the inspector (ItemEvents Close), saving changes unless discard",
+             [this](const std::vector<std::string>& a) {
+                 std::shared_ptr<ItemData> item;
+                 bool save = true;
+                 for (const auto& w : a) {
+                     if (w == "discard") save = false;
+                     else item = ItemInCurrentFolder(w);
+                 }
+                 if (!m_outlook.CloseInspector(item, save)) throw ScriptError("no such inspector is open");
+             });
+    Register("offline", "offline <on|off>", "work offline or online (NameSpace.Offline)",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 1, "offline on|off");
+                 m_outlook.SetOffline(a[0] == "on");
+             });
+    Register("startup", "startup", "raise the Application's Startup event", [this](const std::vector<std::string>&) {
+        m_outlook.FireStartup();
+    });
+    Register("newmail", "newmail <subject>", "a mail arrives in the Inbox (ItemAdd, NewMail)",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 1, "newmail SUBJECT");
+                 m_outlook.ReceiveMail({{"Subject", Value(a[0])}});
+             });
+    Register("wait", "wait <milliseconds>", "let windows and timers run for a while",
+             [](const std::vector<std::string>& a) {
+                 Need(a, 1, "wait MILLISECONDS");
+                 const ULONGLONG end = ::GetTickCount64() + std::strtoul(a[0].c_str(), nullptr, 10);
+                 while (::GetTickCount64() < end) {
+                     MSG msg;
+                     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                         ::TranslateMessage(&msg);
+                         ::DispatchMessageW(&msg);
+                     }
+                     ::Sleep(10);
+                 }
+             });
+    Register("screenshot", "screenshot <file.png|file.bmp>", "save a picture of the display",
+             [](const std::vector<std::string>& a) {
+                 Need(a, 1, "screenshot FILE");
+                 if (!hv::uiauto::Automation::SaveScreenshot(a[0])) throw ScriptError("the screenshot failed");
+             });
+    Register("echo", "echo <text>...", "write the text to the output", [this](const std::vector<std::string>& a) {
+        for (size_t i = 0; i < a.size(); ++i) m_log << (i ? " " : "") << a[i];
+        m_log << "\n";
+    });
+    Register("quit", "quit", "raise Quit and stop the script", [this](const std::vector<std::string>&) {
+        m_outlook.FireQuit();
+        m_quit = true;
+    });
+}
+
+void ScriptHost::Register(const std::string& name, const std::string& usage, const std::string& help, Handler handler) {
+    for (auto& c : m_commands) {
+        if (_stricmp(c.name.c_str(), name.c_str()) == 0) {
+            c = Command{name, usage, help, std::move(handler)};
+            return;
+        }
+    }
+    m_commands.push_back(Command{name, usage, help, std::move(handler)});
+}
+
+void ScriptHost::RunLine(const std::string& line) {
+    std::vector<std::string> words = Split(line);
+    if (words.empty()) return;
+    std::string name = words.front();
+    words.erase(words.begin());
+    for (const auto& c : m_commands) {
+        if (_stricmp(c.name.c_str(), name.c_str()) == 0) {
+            c.handler(words);
+            return;
+        }
+    }
+    throw ScriptError("unknown command \"" + name + "\"");
+}
+
+void ScriptHost::RunText(const std::string& text) {
+    std::istringstream in(text);
+    std::string line;
+    int number = 0;
+    while (!m_quit && std::getline(in, line)) {
+        ++number;
+        try {
+            RunLine(line);
+        } catch (const std::exception& e) {
+            throw ScriptError("line " + std::to_string(number) + ": " + e.what());
+        }
+    }
+}
+
+std::string ScriptHost::Help() const {
+    std::string out;
+    for (const auto& c : m_commands) {
+        std::string usage = c.usage;
+        usage.resize(std::max<size_t>(usage.size() + 1, 38), ' ');
+        out += "  " + usage + c.help + "\n";
+    }
+    return out;
+}
+
+}  // namespace hvsim
