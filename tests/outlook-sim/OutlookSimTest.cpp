@@ -7,6 +7,9 @@
 
 #include "SimTestUtil.h"
 #include "outlook-sim/src/SimOutlook.h"
+#include "outlook-sim/src/SimScript.h"
+
+#include <sstream>
 
 using namespace simtest;
 using hv::unique_variant;
@@ -523,4 +526,23 @@ TEST(OutlookSim, MalformedStoreIsRejected) {
     SimOutlook o;
     EXPECT_THROW(o.FromJson("{ not json"), std::runtime_error);
     EXPECT_THROW(o.FromJson(R"({"folders":[{"id":13,"items":[{"class":48,"props":{"NoSuch":1}}]}]})"), std::runtime_error);
+}
+
+TEST(OutlookSimScript, ScriptEditsSavesAndReportsBadLines) {
+    SimOutlook o;
+    std::ostringstream log;
+    hvsim::ScriptHost host(o, log);
+    host.RunText("folder Tasks\nnew \"Buy milk\"\nopen \"Buy milk\"\nset \"Buy milk\" DueDate 2024-05-01\n"
+                 "close \"Buy milk\"\nuserprop \"Buy milk\" \"HV Record ID\" 7\nsave \"Buy milk\"\noffline on\n");
+    auto t = o.FindBySubject(13, "Buy milk");
+    ASSERT_TRUE(t);
+    EXPECT_EQ(MakeDate(2024, 5, 1), t->Get("DueDate").AsDate());
+    EXPECT_EQ("7", t->FindUserProp("HV Record ID")->value.AsText());
+    EXPECT_TRUE(o.GetModel().offline);
+    EXPECT_EQ(0u, o.InspectorCount());
+    EXPECT_THROW(host.RunText("open \"No such\""), hvsim::ScriptError);
+    EXPECT_THROW(host.RunText("fly away"), hvsim::ScriptError);
+    host.RunText("quit\necho not reached");
+    EXPECT_TRUE(host.QuitRequested());
+    EXPECT_EQ("", log.str());
 }
