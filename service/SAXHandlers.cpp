@@ -94,6 +94,8 @@ void CSAXContentHandler::StartElementOf(const wchar_t* record, const wchar_t* na
         element->m_strName = Narrow(name, length);
         element->m_nCapture = 1;
         element->m_pTarget = fields[i].target(*m_pCurrent);
+        // The element's text replaces the field: a category id must not read "0" + "15".
+        element->m_pTarget->clear();
         m_stack.push_front(element.get());
         element.release();
         return;
