@@ -1,0 +1,710 @@
+#include "sync/DlgSynch.h"
+
+#include <algorithm>
+#include "addin/resource.h"
+#include "common/Config.h"
+#include "common/DiagLog.h"
+#include "service/OpGetMyEvents.h"
+#include "service/OpGetMyTasks.h"
+#include "service/OpPushEvent.h"
+#include "service/OpPushTask.h"
+#include "service/WebSvrAPI.h"
+#include "win/ComTypes.h"
+#include "win/Strings.h"
+
+namespace {
+
+// Logs a named block for the lifetime of a handler.
+class CLogBlock {
+public:
+    explicit CLogBlock(const char* name) : m_name(name) { HvLog().LogBlockEnter(m_name); }
+    ~CLogBlock() { HvLog().LogBlockExit(m_name); }
+    CLogBlock(const CLogBlock&) = delete;
+    CLogBlock& operator=(const CLogBlock&) = delete;
+
+private:
+    const char* m_name;
+};
+
+bool IsKind(const CWebSvrOp* op, const char* kind) { return op && op->m_strKind == kind; }
+bool IsDownload(const CWebSvrOp* op) { return IsKind(op, "OpGetMyTasks") || IsKind(op, "OpGetMyEvents"); }
+bool IsServiceAction(const CSyncItem* record) {
+    return record && (record->m_nAction == ACTION_UPDATE_SERVICE || record->m_nAction == ACTION_DELETE_SERVICE);
+}
+
+// The column titles of the action list.
+const char* const kColumns[3] = {"Action", "Type", "Subject"};
+
+}  // namespace
+
+const char* TypeWord(const CSyncItem* record) {
+    return (record && record->m_strType == "Event") ? CConfig::TYPE_EVENT : CConfig::TYPE_TASK;
+}
+
+CDlgSynch::CDlgSynch(CWebSvrAPI* api, HWND parent)
+    : hv::CDialogBase(IDD_SYNCH), CPushPull(api, nullptr), m_hParent(parent) {}
+
+CDlgSynch::~CDlgSynch() {
+    DeleteRecords(m_occurrences);
+    if (m_hImages) ::ImageList_Destroy(m_hImages);
+}
+
+CSyncItem* CDlgSynch::Own(CSyncItem* record) {
+    m_records.push_back(record);
+    return record;
+}
+
+std::string CDlgSynch::RowText(const CSyncItem* record, int column) {
+    if (!record) return std::string();
+    switch (column) {
+    case 0: return record->m_strActionText;
+    case 1: return record->m_strType;
+    default: return record->title;
+    }
+}
+
+// ---- dialog plumbing --------------------------------------------------------------------------
+
+BOOL CDlgSynch::OnInitDialog() {
+    CLogBlock block("CDlgSynch::OnInitDialog");
+    HWND hwnd = GetHwnd();
+    m_hOwner = hwnd;
+    m_hList = GetItem(IDC_SYNCH_LIST);
+
+    RecordSizes(hwnd, IDC_SYNCH_MARKER);
+    m_minTrack = GetSize(0);
+    {
+        CConfig config;
+        m_nDetails = config.GetSyncSize() ? 0 : 1;
+    }
+    ToggleDetails();
+
+    ::SetForegroundWindow(hwnd);
+    HINSTANCE module = hv::ThisModule();
+    HICON big = static_cast<HICON>(::LoadImageA(module, MAKEINTRESOURCEA(IDI_SYNCH), IMAGE_ICON,
+                                                ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), LR_SHARED));
+    HICON small = static_cast<HICON>(::LoadImageA(module, MAKEINTRESOURCEA(IDI_SYNCH), IMAGE_ICON,
+                                                  ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    if (big) ::SendMessageA(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
+    if (small) ::SendMessageA(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+
+    m_hImages = ::ImageList_LoadImageA(module, MAKEINTRESOURCEA(IDB_SYNCH_ACTIONS), 16, 0, RGB(255, 0, 255),
+                                       IMAGE_BITMAP, LR_CREATEDIBSECTION);
+    if (m_hImages) ListView_SetImageList(m_hList, m_hImages, LVSIL_SMALL);
+    ListView_SetExtendedListViewStyle(m_hList, LVS_EX_FULLROWSELECT);
+    for (int i = 0; i < 3; ++i) {
+        LVCOLUMNA column{};
+        column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+        column.fmt = LVCFMT_LEFT;
+        column.cx = 75;
+        column.pszText = const_cast<char*>(kColumns[i]);
+        column.iSubItem = i;
+        if (::SendMessageA(m_hList, LVM_INSERTCOLUMNA, i, reinterpret_cast<LPARAM>(&column)) < 0) return FALSE;
+    }
+    SizeColumns();
+    ::SendDlgItemMessageA(hwnd, IDC_SYNCH_PROGRESS, PBM_SETRANGE32, 0, 0);
+
+    if (!m_pAPI) return TRUE;
+
+    if (m_context.pSyncItem) {
+        LoadRecurringEvent();
+        HvLog().LogComment("Calling ComputeActions: m_context.pSyncItem != NULL");
+        ComputeActions();
+        m_fMyOpsDone = 1;
+        SetStatusRes(IDS_SYNC_IN_PROGRESS);
+        m_nItemCount = static_cast<long>(m_rows.size());
+        m_nNextItem = 0;
+        ::SendDlgItemMessageA(hwnd, IDC_SYNCH_PROGRESS, PBM_SETRANGE32, 0, m_nItemCount);
+        m_fProgress = 1;
+        NextItem();
+        return TRUE;
+    }
+
+    std::unique_ptr<CWebSvrOp> op;
+    if (m_nSyncKinds & SYNC_TASKS) {
+        op = MakeDownload(true);
+    } else if (m_nSyncKinds & SYNC_EVENTS) {
+        op = MakeDownload(false);
+    }
+    if (op) {
+        m_pOperation = std::move(op);
+        HvLog().LogComment("OnInitDialog: Posting WMU_RUN_OP...");
+        ::PostMessageA(hwnd, hv::WMU_RUN_OP, 0, 0);
+    }
+    return TRUE;
+}
+
+std::unique_ptr<CWebSvrOp> CDlgSynch::MakeDownload(bool tasks) {
+    CConfig config;
+    std::string mark;
+    if (tasks) {
+        auto op = std::make_unique<OpGetMyTasks>(ServiceURL());
+        op->m_strUser = m_credentials.m_strUser;
+        op->m_strPassword = m_credentials.m_strPassword;
+        if (m_fIncremental && config.GetLastSync(CConfig::TYPE_TASK, mark) == S_OK) op->m_strLastModified = mark;
+        m_fTasksRun = true;
+        return op;
+    }
+    auto op = std::make_unique<OpGetMyEvents>(ServiceURL());
+    op->m_strUser = m_credentials.m_strUser;
+    op->m_strPassword = m_credentials.m_strPassword;
+    if (m_fIncremental && config.GetLastSync(CConfig::TYPE_EVENT, mark) == S_OK) op->m_strStartDate = mark;
+    m_fEventsRun = true;
+    return op;
+}
+
+bool CDlgSynch::OnCommand(WORD id, WORD code, HWND control) {
+    try {
+        if (id == IDC_SYNCH_DETAILS && code == BN_CLICKED) {
+            ToggleDetails();
+            return true;
+        }
+        if (id == IDCANCEL) {
+            // "Cancel All" and "Close" end the dialog at once; rows not run yet stay undone.
+            EndDialog(IDCANCEL);
+            return true;
+        }
+        if (id == IDOK) return true;  // Enter must not end the run
+    } catch (...) {
+        HvLog().LogError("CDlgSynch::OnCommand: exception");
+        return true;
+    }
+    return hv::CDialogBase::OnCommand(id, code, control);
+}
+
+LRESULT CDlgSynch::OnNotify(NMHDR* header, bool& handled) {
+    try {
+        if (header && header->idFrom == IDC_SYNCH_LIST && header->code == LVN_GETDISPINFOA) {
+            auto* info = reinterpret_cast<NMLVDISPINFOA*>(header);
+            const CSyncItem* record = reinterpret_cast<const CSyncItem*>(info->item.lParam);
+            if (!record && info->item.iItem >= 0 && info->item.iItem < static_cast<int>(m_rows.size()))
+                record = m_rows[info->item.iItem];
+            if (record) {
+                if (info->item.mask & LVIF_TEXT) {
+                    m_strCallbackText = RowText(record, info->item.iSubItem);
+                    ::lstrcpynA(info->item.pszText, m_strCallbackText.c_str(), info->item.cchTextMax);
+                }
+                if (info->item.mask & LVIF_IMAGE) info->item.iImage = static_cast<int>(record->m_nAction);
+            }
+            handled = true;
+            return 0;
+        }
+    } catch (...) {
+        HvLog().LogError("CDlgSynch::OnNotify: exception");
+        handled = true;
+        return 0;
+    }
+    return hv::CDialogBase::OnNotify(header, handled);
+}
+
+INT_PTR CDlgSynch::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) {
+    try {
+        switch (msg) {
+        case hv::WMU_RUN_OP:
+            handled = true;
+            OnRunOp(static_cast<int>(wParam));
+            return 0;
+        case WM_GETMINMAXINFO: {
+            handled = true;
+            auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+            if (m_minTrack.cx > 0) {
+                info->ptMinTrackSize.x = m_minTrack.cx;
+                if (m_nDetails == 1) {
+                    // Collapsed: only the top part, which does not stretch vertically.
+                    const SIZE small = GetSize(1);
+                    info->ptMinTrackSize.y = small.cy;
+                    info->ptMaxTrackSize.y = small.cy;
+                } else {
+                    info->ptMinTrackSize.y = m_minTrack.cy;
+                }
+            }
+            return 0;
+        }
+        case WM_SIZE:
+            SizeColumns();
+            return 0;
+        default:
+            break;
+        }
+    } catch (...) {
+        HvLog().LogError("CDlgSynch::OnMessage: exception");
+        handled = true;
+        return 0;
+    }
+    return hv::CDialogBase::OnMessage(msg, wParam, lParam, handled);
+}
+
+void CDlgSynch::OnHandlerException() noexcept {
+    HvLog().LogError("CDlgSynch: a handler failed");
+}
+
+void CDlgSynch::OnDestroy() {
+    try {
+        if (m_nTimer) {
+            ::KillTimer(GetHwnd(), m_nTimer);
+            m_nTimer = 0;
+        }
+        CConfig config;
+        config.SetSyncSize(static_cast<DWORD>(m_nDetails));
+        config.SetHashVersion(CConfig::CURRENT_HASH_VERSION);
+    } catch (...) {
+        HvLog().LogError("CDlgSynch::OnDestroy: exception");
+    }
+}
+
+void CDlgSynch::ToggleDetails() {
+    HWND hwnd = GetHwnd();
+    if (m_nDetails == 0) {
+        m_nDetails = 1;
+        SetItemText(IDC_SYNCH_DETAILS, hv::LoadResString(IDS_DETAILS_MORE));
+        ::ShowWindow(GetItem(IDC_SYNCH_LIST), SW_HIDE);
+    } else {
+        m_nDetails = 0;
+        SetItemText(IDC_SYNCH_DETAILS, hv::LoadResString(IDS_DETAILS_LESS));
+        ::ShowWindow(GetItem(IDC_SYNCH_LIST), SW_SHOW);
+    }
+    ApplySize(hwnd, m_nDetails);
+}
+
+void CDlgSynch::SizeColumns() {
+    if (!m_hList) return;
+    RECT rc{};
+    ::GetClientRect(m_hList, &rc);
+    const int width = std::max<int>(0, (rc.right - rc.left) - 4);
+    ListView_SetColumnWidth(m_hList, 0, width / 4);
+    ListView_SetColumnWidth(m_hList, 1, width / 8);
+    ListView_SetColumnWidth(m_hList, 2, width * 5 / 8);
+}
+
+void CDlgSynch::AddRow(CSyncItem* record) {
+    if (!record) return;
+    record->m_nListIndex = static_cast<long>(m_rows.size());
+    m_rows.push_back(record);
+    if (!m_hList) return;
+    LVITEMA item{};
+    item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
+    item.iItem = record->m_nListIndex;
+    item.pszText = LPSTR_TEXTCALLBACKA;
+    item.iImage = I_IMAGECALLBACK;
+    item.lParam = reinterpret_cast<LPARAM>(record);
+    const int index = static_cast<int>(::SendMessageA(m_hList, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+    for (int column = 1; column < 3; ++column) {
+        LVITEMA sub{};
+        sub.iSubItem = column;
+        sub.pszText = LPSTR_TEXTCALLBACKA;
+        ::SendMessageA(m_hList, LVM_SETITEMTEXTA, index, reinterpret_cast<LPARAM>(&sub));
+    }
+}
+
+void CDlgSynch::RedrawRow(const CSyncItem* record) {
+    if (!m_hList || !record) return;
+    // A record without a row of its own (an Outlook counterpart) redraws its partner's row.
+    long index = record->m_nListIndex;
+    if (index < 0 && record->m_pCounterpart) index = record->m_pCounterpart->m_nListIndex;
+    if (index >= 0) ListView_RedrawItems(m_hList, index, index);
+}
+
+void CDlgSynch::RedrawAllRows() {
+    if (m_hList && !m_rows.empty()) ListView_RedrawItems(m_hList, 0, static_cast<int>(m_rows.size()) - 1);
+}
+
+void CDlgSynch::SetStatus(const std::string& text) { SetItemText(IDC_SYNCH_STATUS, text); }
+void CDlgSynch::SetStatusRes(UINT id) { SetStatus(hv::LoadResString(id)); }
+void CDlgSynch::SetStatusFmt(UINT id, const std::string& title) {
+    std::string format = hv::LoadResString(id);
+    std::string text = format;
+    const size_t at = format.find("%s");
+    if (at != std::string::npos) text = format.substr(0, at) + title + format.substr(at + 2);
+    SetStatus(text);
+}
+
+void CDlgSynch::ShowClose() { SetItemText(IDCANCEL, hv::LoadResString(IDS_CLOSE)); }
+
+void CDlgSynch::StartStepTimer() { m_nTimer = ::SetTimer(GetHwnd(), HV_SYNCH_TIMER, HV_SYNCH_TIMER_MS, nullptr); }
+
+// ---- the step loop ------------------------------------------------------------------------------
+
+void CDlgSynch::OnRunOp(int step) {
+    m_nStep = step;
+    CWebSvrOp* op = Op();
+    if (!IsDownload(op) && !IsServiceAction(m_pCurrent)) {
+        HvLog().LogComment("CDlgSynch::OnRunOp: calling NextItem(2)");
+        NextItem();
+        return;
+    }
+    if (step < 6 && op) SetStatus(op->StepText(step));
+    if (step == 5) {
+        HvLog().LogComment("CDlgSynch::OnRunOp: calling NextItem(1)");
+        NextItem();
+    } else {
+        StartStepTimer();
+    }
+}
+
+void CDlgSynch::OnTimer(UINT_PTR id) {
+    try {
+        HWND hwnd = GetHwnd();
+        ::KillTimer(hwnd, id);
+        if (id == m_nTimer) m_nTimer = 0;
+        CWebSvrOp* op = Op();
+        if (op && (IsDownload(op) || IsServiceAction(m_pCurrent))) {
+            if (op->Run(0, hwnd, hv::WMU_RUN_OP, m_nStep)) {
+                SetStatus(op->StepText(m_nStep));
+                return;
+            }
+            // The step failed. After the receive step an operation posts step 5 even for a fault,
+            // so the row closes as failed and the run goes on; otherwise the run stops here.
+            MSG pending;
+            const bool posted = ::PeekMessageA(&pending, hwnd, hv::WMU_RUN_OP, hv::WMU_RUN_OP, PM_NOREMOVE) != 0;
+            m_fFinished = 0;
+            op->CloseRequest();
+            op->m_hResponseFile.reset();
+            ShowClose();
+            SetStatus(!op->m_strFaultString.empty() ? op->m_strFaultString : std::string(op->StepText(m_nStep)));
+            if (!posted) HvLog().LogError("CDlgSynch::OnTimer: the operation failed; the run stops");
+            return;
+        }
+        if (m_pCurrent) {
+            ::PostMessageA(hwnd, hv::WMU_RUN_OP, 5, 0);
+            return;
+        }
+        if (op) SetStatus(op->StepText(m_nStep));
+    } catch (...) {
+        HvLog().LogError("CDlgSynch::OnTimer: exception");
+    }
+}
+
+void CDlgSynch::StopRun() {
+    m_fFinished = 0;
+    ShowClose();
+}
+
+void CDlgSynch::TakeDownload(CSyncItemList& records, bool events) {
+    CConfig config;
+    const DWORD deleteOutlook = config.GetDeleteOutlookItems();
+    while (!records.empty()) {
+        CSyncItem* record = records.front();
+        records.pop_front();
+        if (record->m_fDeleted && deleteOutlook == 0) {
+            delete record;
+            continue;
+        }
+        record->m_nSource = 0;
+        if (events) record->m_nBusyStatus = 2;
+        HvLog().LogCommentFmt("Adding Task %s", record->title);
+        Own(record);
+        AddRow(record);
+    }
+}
+
+BOOL CDlgSynch::PostOp() {
+    CWebSvrOp* op = Op();
+    if (!op) return TRUE;
+    const bool tasks = IsKind(op, "OpGetMyTasks");
+    const bool events = IsKind(op, "OpGetMyEvents");
+    if (tasks || events) {
+        if (op->m_hResult != S_OK) {
+            // A download that failed stops the run; the marks stay, so the next run starts from
+            // the same point.
+            HvLog().LogError("PostOp: the download failed");
+            SetStatus(!op->m_strFaultString.empty() ? op->m_strFaultString : std::string(op->StepText(5)));
+            ReleaseOperation();
+            StopRun();
+            return FALSE;
+        }
+        ::SendDlgItemMessageA(GetHwnd(), IDC_SYNCH_PROGRESS, PBM_SETPOS, 0, 0);
+        if (tasks) {
+            TakeDownload(static_cast<OpGetMyTasks*>(op)->m_records, false);
+            if (m_nSyncKinds & SYNC_EVENTS) {
+                m_pOperation = MakeDownload(false);
+                ::PostMessageA(GetHwnd(), hv::WMU_RUN_OP, 0, 0);
+                return FALSE;
+            }
+        } else {
+            TakeDownload(static_cast<OpGetMyEvents*>(op)->m_records, true);
+        }
+        RedrawAllRows();
+        ReleaseOperation();
+        CorrelateAndLoad();
+        ComputeActions();
+        m_fMyOpsDone = 1;
+        SetStatusRes(IDS_SYNC_IN_PROGRESS);
+        m_nItemCount = static_cast<long>(m_rows.size());
+        m_nNextItem = 0;
+        ::SendDlgItemMessageA(GetHwnd(), IDC_SYNCH_PROGRESS, PBM_SETRANGE32, 0, m_nItemCount);
+        m_fProgress = 1;
+        return TRUE;
+    }
+    if (op->m_hResult != S_OK) return TRUE;  // left for NextItem to close the row as failed
+    if (IsKind(op, "OpPushTask")) {
+        AfterPushTask();
+    } else if (IsKind(op, "OpPushEvent")) {
+        AfterPushEvent();
+    } else if (IsKind(op, "OpDeleteEvent") && m_pCurrent) {
+        m_pCurrent->m_strActionText = hv::LoadResString(IDS_EVENT_DELETED);
+        m_pCurrent->m_nAction = ACTION_DONE;
+        if (m_pCurrent->m_pCounterpart) {
+            m_pCurrent->m_pCounterpart->m_nAction = ACTION_DONE;
+            m_pCurrent->m_pCounterpart->m_strActionText = m_pCurrent->m_strActionText;
+        }
+        RedrawRow(m_pCurrent);
+    }
+    ReleaseOperation();
+    return TRUE;
+}
+
+void CDlgSynch::AfterPushTask() {
+    auto* op = static_cast<OpPushTask*>(Op());
+    CSyncItem* record = m_pCurrent;
+    if (!record) return;
+    hv::com_ptr<IDispatch> item;
+    if (FAILED(GetItemFromID(record->m_strEntryID, item)) || !item) return;
+    if (op->m_strReturnedId.empty()) return;
+    // The service's answer replaces the row's values; the record keeps its place in the run.
+    CSyncItem* counterpart = record->m_pCounterpart;
+    const std::string entryId = record->m_strEntryID;
+    const long listIndex = record->m_nListIndex;
+    const long source = record->m_nSource;
+    CRecurrenceVector* occurrence = record->m_pOccurrence;
+    *record = op->m_answer;
+    record->m_strEntryID = entryId;
+    record->m_pCounterpart = counterpart;
+    record->m_nListIndex = listIndex;
+    record->m_nSource = source;
+    record->m_pOccurrence = occurrence;
+    record->m_strType = "Task";
+    SetLinkProps(item.get(), OL_CLASS_TASK, record, record->m_target, &record->last_modified, &record->assigned_to,
+                 &record->assigned_to_userids, nullptr, nullptr);
+    const std::string text = hv::LoadResString(IDS_TASK_UPDATED);
+    for (CSyncItem* r : {record, counterpart}) {
+        if (!r) continue;
+        r->m_nAction = ACTION_DONE;
+        r->m_strActionText = text;
+    }
+    RedrawRow(record);
+}
+
+void CDlgSynch::AfterPushEvent() {
+    auto* op = static_cast<OpPushEvent*>(Op());
+    CSyncItem* record = m_pCurrent;
+    if (!record || op->m_strReturnedId.empty() || record->m_strEntryID.empty()) return;
+    hv::com_ptr<IDispatch> item;
+    bool opened = false;
+    if (record->m_pOccurrence) {
+        // Reopened without reloading: the record keeps what was pushed.
+        opened = ReconstituteAppt(record, item, 0, 1) && item;
+    } else {
+        opened = SUCCEEDED(GetItemFromID(record->m_strEntryID, item)) && item;
+    }
+    if (!opened) return;
+    const CSyncItem& answer = op->m_answer;
+    CTarget target = answer.m_target;
+    if (target.m_strID.empty()) target.m_strID = op->m_strReturnedId;
+    // An occurrence's link blob names its own record; the series' other occurrences keep theirs.
+    record->m_target = target;
+    SetLinkProps(item.get(), OL_CLASS_APPOINTMENT, record, target, &answer.last_modified, &answer.assigned_to,
+                 &answer.assigned_to_userids, &answer.organizer, &answer.internal_use_only);
+    const std::string text = hv::LoadResString(IDS_EVENT_UPDATED);
+    for (CSyncItem* r : {record, record->m_pCounterpart}) {
+        if (!r) continue;
+        r->m_nAction = ACTION_DONE;
+        r->m_strActionText = text;
+    }
+    RedrawRow(record);
+}
+
+void CDlgSynch::NextItem() {
+    HWND hwnd = GetHwnd();
+    if (!PostOp()) {
+        HvLog().LogComment("NextItem: PostOp returned FALSE");
+        return;
+    }
+    if (!m_fMyOpsDone) {
+        HvLog().LogComment("NextItem: m_fMyOpsDone is FALSE");
+        return;
+    }
+
+    if (m_pCurrent) {
+        if (m_pCurrent->m_nAction != ACTION_NONE && m_pCurrent->m_nAction != ACTION_FAILED) {
+            CWebSvrOp* op = Op();
+            const long action = (op && FAILED(op->m_hResult)) ? ACTION_FAILED : ACTION_DONE;
+            m_pCurrent->m_nAction = action;
+            if (m_pCurrent->m_pCounterpart) m_pCurrent->m_pCounterpart->m_nAction = action;
+        }
+        // An operation left over here belongs to this row; it must not mark a later one.
+        if (Op()) ReleaseOperation();
+        UINT id = IDS_ROW_UPDATED;
+        if (m_pCurrent->m_nAction == ACTION_NONE) id = IDS_ROW_SYNCHRONIZING;
+        if (m_pCurrent->m_nAction == ACTION_FAILED) id = IDS_ROW_FAILED;
+        SetStatusFmt(id, m_pCurrent->title);
+        RedrawRow(m_pCurrent);
+        if (m_fProgress) ::SendDlgItemMessageA(hwnd, IDC_SYNCH_PROGRESS, PBM_SETPOS, m_nNextItem, 0);
+    }
+
+    if (m_nNextItem >= m_nItemCount) {
+        HvLog().LogComment("NextItem: Last item housekeeping");
+        ShowClose();
+        m_fFinished = 1;
+        SetStatusRes(IDS_SYNC_COMPLETE);
+        if (!m_context.pSyncItem) {
+            CConfig config;
+            if (m_fTasksRun) config.SetLastSync(CConfig::TYPE_TASK);
+            if (m_fEventsRun) config.SetLastSync(CConfig::TYPE_EVENT);
+        }
+        m_pCurrent = nullptr;
+        if (m_nDetails == 1) EndDialog(1);
+        HvLog().LogComment("NextItem: Complete");
+        return;
+    }
+
+    HvLog().LogComment("NextItem: Loading next item");
+    CSyncItem* row = m_rows[m_nNextItem++];
+    m_pCurrent = row;
+    if ((row->m_nAction == ACTION_UPDATE_SERVICE || row->m_nAction == ACTION_DELETE_OUTLOOK) &&
+        row->m_nSource != SOURCE_OUTLOOK && row->m_pCounterpart)
+        m_pCurrent = row->m_pCounterpart;
+    HvLog().LogCommentFmt("NextItem: Syncing %s", m_pCurrent->title);
+    if (!m_fProgress) ::SendDlgItemMessageA(hwnd, IDC_SYNCH_PROGRESS, PBM_SETPOS, 0, 0);
+    m_nStep = 0;
+    if (m_hList) ListView_EnsureVisible(m_hList, row->m_nListIndex, FALSE);
+
+    CSyncItem* cur = m_pCurrent;
+    const bool isEvent = cur->m_strType == "Event";
+    switch (cur->m_nAction) {
+    case ACTION_DELETE_SERVICE:
+        // Started by the timer (not posted as well), so step 0 runs exactly once.
+        if (isEvent) {
+            DeleteEvent(cur->m_target.m_strID, 0);
+        } else {
+            DeleteTask(cur->m_target.m_strID, 0);
+        }
+        break;
+    case ACTION_UPDATE_SERVICE: {
+        HRESULT hr = E_FAIL;
+        hv::com_ptr<IDispatch> item;
+        if (!cur->m_strEntryID.empty()) {
+            HvLog().LogComment("NextItem: GetItemFromID");
+            if (isEvent && cur->m_pOccurrence) {
+                if (!ReconstituteAppt(cur, item, 0, 1)) item.reset();
+            } else if (FAILED(GetItemFromID(cur->m_strEntryID, item))) {
+                item.reset();
+            }
+        }
+        if (item) {
+            ReleaseOperation();
+            if (!isEvent) {
+                GetUserProperty(item.get(), L"HV Assigned To IDs", m_strAssignedIds);
+                BuildMemberList();
+                HvLog().LogComment("NextItem: PushTask...");
+                hr = PushTask(item.get(), cur->m_target, 0);
+            } else {
+                m_strAssignedIds = cur->assigned_to_userids;
+                if (m_strAssignedIds.empty()) GetUserProperty(item.get(), L"HV Assigned To IDs", m_strAssignedIds);
+                BuildMemberList();
+                GetUserProperty(item.get(), L"HV Organizer", m_strOrganizer);
+                GetUserProperty(item.get(), L"HV Internal Use", m_strInternalUse);
+                HvLog().LogComment("NextItem: PushAppt...");
+                hr = PushAppt(item.get(), cur->m_target, 0, cur->m_fLaterOccurrence);
+            }
+        }
+        if (FAILED(hr) || !Op()) {
+            cur->SetAction(ACTION_FAILED);
+            RedrawRow(cur);
+            ::PostMessageA(hwnd, hv::WMU_RUN_OP, 5, 0);
+            return;
+        }
+        break;
+    }
+    case ACTION_UPDATE_OUTLOOK: {
+        HRESULT hr;
+        if (isEvent) {
+            HvLog().LogComment("NextItem: AbsorbAppt...");
+            hr = AbsorbAppt(cur->m_strEntryID, cur);
+        } else {
+            HvLog().LogComment("NextItem: AbsorbTask...");
+            hr = AbsorbTask(cur->m_strEntryID, cur);
+        }
+        if (SUCCEEDED(hr)) {
+            cur->SetAction(ACTION_DONE);
+            cur->m_strActionText = hv::LoadResString(isEvent ? IDS_EVENT_UPDATED : IDS_TASK_UPDATED);
+        } else {
+            cur->SetAction(ACTION_FAILED);
+            cur->m_strActionText = hv::LoadResString(IDS_ACTION_FAILED);
+        }
+        if (cur->m_pCounterpart) cur->m_pCounterpart->m_strActionText = cur->m_strActionText;
+        break;
+    }
+    case ACTION_DELETE_OUTLOOK:
+        if (cur->m_strEntryID.empty()) {
+            cur->SetAction(ACTION_FAILED);
+        } else {
+            HvLog().LogComment("NextItem: DeleteItem...");
+            if (SUCCEEDED(DeleteItem(cur->m_strEntryID))) {
+                cur->SetAction(ACTION_DONE);
+                cur->m_strActionText = hv::LoadResString(IDS_ITEM_DELETED);
+                if (cur->m_pCounterpart) cur->m_pCounterpart->m_strActionText = cur->m_strActionText;
+            }
+        }
+        break;
+    default:
+        break;
+    }
+    RedrawRow(cur);
+    StartStepTimer();
+}
+
+// ---- single-item runs and recurrence ------------------------------------------------------------
+
+HRESULT CDlgSynch::PopAppt(CSyncItem* series, IDispatch* seriesItem, CSyncItemList* out) {
+    CLogBlock block("CDlgSynch::PopAppt");
+    CSyncItemList made;
+    const HRESULT hr = ExpandSeries(series, seriesItem, made, true);
+    CSyncItemList& target = out ? *out : m_occurrences;
+    target.splice(target.end(), made);
+    return hr;
+}
+
+HRESULT CDlgSynch::LoadRecurringEvent() {
+    CLogBlock block("CDlgSynch::LoadRecurringEvent");
+    HvLog().LogBlockEnter("LoadRecurringEvent::LoadItems");
+    HRESULT hr = S_OK;
+    try {
+        long count = 0;
+        THROW_IF_FAILED(OpenDefaultFolder(OL_FOLDER_CALENDAR, &count));
+        hv::com_ptr<IDispatch> items = m_pItems;
+        for (long i = 1; i <= count; ++i) {
+            HvLog().LogComment("LoadRecurringEvent: CallMethod Item");
+            hv::unique_variant index = hv::unique_variant::FromLong(i);
+            hv::unique_variant result;
+            THROW_IF_FAILED(CallMethod(items.get(), L"Item", result.put(), 1, &index));
+            hv::com_ptr<IDispatch> appt(result.AsDispatch());
+            if (!appt) continue;
+            auto record = std::make_unique<CSyncItem>();
+            record->m_strType = "Event";
+            HvLog().LogComment("LoadRecurringEvent: LoadOneItem");
+            LoadOneItem(record.get(), appt.get(), 0);
+            if (record->m_strEntryID == m_context.pSyncItem->m_strEntryID) {
+                record->m_target = m_context.pSyncItem->m_target;
+                record->assigned_to_userids = m_context.pSyncItem->assigned_to_userids;
+            }
+            hv::unique_variant recurring;
+            if (SUCCEEDED(GetProperty(appt.get(), L"IsRecurring", recurring.put())) && !recurring.IsEmpty() &&
+                recurring.AsBool()) {
+                HvLog().LogComment("LoadRecurringEvent: Calling PopAppt...");
+                CSyncItemList occurrences;
+                PopAppt(record.get(), appt.get(), &occurrences);
+                while (!occurrences.empty()) {
+                    CSyncItem* occurrence = occurrences.front();
+                    occurrences.pop_front();
+                    Own(occurrence);
+                    AddRow(occurrence);
+                }
+            }
+        }
+    } catch (...) {
+        hr = hv::ResultFromCaughtException();
+        HvLog().LogError("LoadRecurringEvent: failed");
+    }
+    HvLog().LogBlockExit("LoadRecurringEvent::LoadItems");
+    return hr;
+}

@@ -1,0 +1,137 @@
+#pragma once
+// The synchronisation dialog: downloads the user's tasks and events, lets the planner give every
+// row an action, then carries the actions out one row at a time. The work is cut into steps that
+// WMU_RUN_OP and a one-shot 5 ms timer drive from the dialog's own message loop, so the dialog
+// stays responsive and "Cancel All" works at any moment.
+#include <windows.h>
+#include <commctrl.h>
+#include <map>
+#include <string>
+#include <vector>
+#include "service/SyncItem.h"
+#include "sync/Expander.h"
+#include "sync/PushPull.h"
+#include "sync/SynchRes.h"
+#include "win/Dialog.h"
+
+class CWebSvrAPI;
+
+// Bits of the sync kinds.
+enum : long {
+    SYNC_TASKS = 2,
+    SYNC_EVENTS = 4,
+};
+
+// Scopes of a run.
+enum : long {
+    SYNC_SCOPE_SELECTION = 2,
+    SYNC_SCOPE_ALL = 3,
+};
+
+constexpr UINT_PTR HV_SYNCH_TIMER = 1;
+constexpr UINT HV_SYNCH_TIMER_MS = 5;
+
+struct CSyncContext {
+    CSyncItem* pSyncItem = nullptr;  // the record of a single-item run; not owned
+};
+
+class CDlgSynch : public hv::CDialogBase, public CExpander, public CPushPull {
+public:
+    CDlgSynch(CWebSvrAPI* api, HWND parent);
+    ~CDlgSynch() override;
+
+    // Runs the dialog modally over the parent given at construction.
+    INT_PTR Run() { return DoModal(m_hParent); }
+
+    // ---- set by the starter before the dialog runs --------------------------------------------
+    long m_nSyncKinds = SYNC_TASKS | SYNC_EVENTS;
+    long m_nScope = SYNC_SCOPE_ALL;
+    hv::com_ptr<IDispatch> m_pSelection;  // Outlook "Selection" used instead of whole folders
+    long m_nSelCount = 0;
+    long m_fIncremental = 1;
+    CSyncContext m_context;
+
+    // ---- run state ---------------------------------------------------------------------------
+    long m_fMyOpsDone = 0;
+    long m_fProgress = 0;
+    long m_nItemCount = 0;
+    long m_nNextItem = 0;
+    CSyncItem* m_pCurrent = nullptr;
+    long m_fFinished = 0;
+    long m_nDetails = 1;
+    // The records shown, in row order (owned by m_records, the adapter's owning list).
+    std::vector<CSyncItem*> m_rows;
+    // Occurrence records waiting to be paired (owned until moved to m_records).
+    CSyncItemList m_occurrences;
+    // EntryIDs of Outlook items already paired with a service record.
+    std::map<std::string, CSyncItem*> m_entryIds;
+
+    // ---- the planner -------------------------------------------------------------------------
+    HRESULT CorrelateAndLoad();
+    void ComputeActions();
+    bool IsStale(CSyncItem* record);
+    bool IsHashUnchanged(CSyncItem* record);
+    bool EquivalentCounterpart(CSyncItem* record);
+
+    // ---- the run -----------------------------------------------------------------------------
+    void OnRunOp(int step);
+    BOOL PostOp();
+    void NextItem();
+    HRESULT LoadRecurringEvent();
+    // Expands a recurring appointment into occurrence records: into `out`, or, with none, into
+    // the occurrence list.
+    HRESULT PopAppt(CSyncItem* series, IDispatch* seriesItem, CSyncItemList* out);
+    void ToggleDetails();
+
+    bool AllDone() override { return m_fFinished != 0; }
+    void ShowRecord(CSyncItem* record) override { AddRow(record); }
+
+    // The row texts as the list shows them: action, type, subject.
+    static std::string RowText(const CSyncItem* record, int column);
+
+protected:
+    BOOL OnInitDialog() override;
+    bool OnCommand(WORD id, WORD code, HWND control) override;
+    LRESULT OnNotify(NMHDR* header, bool& handled) override;
+    void OnTimer(UINT_PTR id) override;
+    void OnDestroy() override;
+    INT_PTR OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) override;
+    void OnHandlerException() noexcept override;
+
+private:
+    // Appends a row for the record (it must be owned by m_records already).
+    void AddRow(CSyncItem* record);
+    void RedrawRow(const CSyncItem* record);
+    void RedrawAllRows();
+    void SizeColumns();
+    void SetStatus(const std::string& text);
+    void SetStatusRes(UINT id);
+    void SetStatusFmt(UINT id, const std::string& title);
+    void ShowClose();
+    void StartStepTimer();
+    void StopRun();
+    // The download of one kind, with the incremental mark as its lower limit.
+    std::unique_ptr<CWebSvrOp> MakeDownload(bool tasks);
+    // Moves the downloaded records of a finished download into the rows.
+    void TakeDownload(CSyncItemList& records, bool events);
+    // The "Last%sSync" mark as a time value; false when none is in use or it does not parse.
+    bool LastSyncTime(const char* type, HvTime& t);
+    bool LastSyncInUse(const char* type, std::string& text);
+    // Adds a record to the owning list.
+    CSyncItem* Own(CSyncItem* record);
+    void AfterPushTask();
+    void AfterPushEvent();
+
+    HWND m_hParent;
+    HWND m_hList = nullptr;
+    HIMAGELIST m_hImages = nullptr;
+    SIZE m_minTrack{0, 0};
+    // Which kinds a run downloaded (their marks are written at the end).
+    bool m_fTasksRun = false;
+    bool m_fEventsRun = false;
+    // Texts of the list's text callbacks must outlive the notification.
+    std::string m_strCallbackText;
+};
+
+// Short type words of the per-type settings.
+const char* TypeWord(const CSyncItem* record);
