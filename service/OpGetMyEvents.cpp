@@ -54,8 +54,10 @@ int OpGetMyEvents::PrepareData() {
 
 int OpGetMyEvents::ParseResponse() {
     if (m_fStreaming) {
-        m_hResult = StreamingParse(m_strResponsePath, new CSAXEvents(), m_records);
-        return 1;
+        // A fault or a broken answer fails the download: taken for an empty answer, it would
+        // let the run go on, write its last-sync marks and skip these changes next time.
+        m_hResult = StreamingParse(m_strResponsePath, new CSAXEvents(), m_records, &m_strFaultCode, &m_strFaultString);
+        return SUCCEEDED(m_hResult) ? 1 : 0;
     }
     CXMLDoc& doc = *m_pResponseDoc;
     if (doc.GotoNode("ns1:GetMyEventsResponse") != S_OK) return 0;

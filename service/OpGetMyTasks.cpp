@@ -26,9 +26,10 @@ int OpGetMyTasks::PrepareData() {
 
 int OpGetMyTasks::ParseResponse() {
     if (m_fStreaming) {
-        // The caller looks at the result code: a broken answer gives no records, not a failure.
-        m_hResult = StreamingParse(m_strResponsePath, new CSAXTasks(), m_records);
-        return 1;
+        // A fault or a broken answer fails the download: taken for an empty answer, it would
+        // let the run go on, write its last-sync marks and skip these changes next time.
+        m_hResult = StreamingParse(m_strResponsePath, new CSAXTasks(), m_records, &m_strFaultCode, &m_strFaultString);
+        return SUCCEEDED(m_hResult) ? 1 : 0;
     }
     CXMLDoc& doc = *m_pResponseDoc;
     if (doc.GotoNode("ns1:GetMyTasksResponse") != S_OK) return 0;

@@ -70,8 +70,34 @@ HRESULT CSAXContentHandler::characters(const wchar_t* chars, int count) {
     CATCH_RETURN();
 }
 
+// A fault answer carries no records; its code and text are kept so that the download can
+// fail with them instead of passing for an empty answer.
+bool CSAXContentHandler::StartFaultElement(const wchar_t* name, int length) {
+    if (m_pCurrent) return false;
+    if (Is(name, length, L"Fault")) {
+        m_fFault = true;
+        return true;
+    }
+    if (!m_fFault) return false;
+    std::string* target = nullptr;
+    if (Is(name, length, L"faultcode"))
+        target = &m_strFaultCode;
+    else if (Is(name, length, L"faultstring"))
+        target = &m_strFaultString;
+    else
+        return false;
+    auto element = std::make_unique<CXMLElem>();
+    element->m_strName = Narrow(name, length);
+    element->m_nCapture = 1;
+    element->m_pTarget = target;
+    m_stack.push_front(element.get());
+    element.release();
+    return true;
+}
+
 void CSAXContentHandler::StartElementOf(const wchar_t* record, const wchar_t* name, int length, const Field* fields,
                                         size_t count) {
+    if (StartFaultElement(name, length)) return;
     if (Is(name, length, record)) {
         auto item = new CSyncItem();
         item->m_strName = Narrow(record, static_cast<int>(wcslen(record)));
@@ -254,7 +280,8 @@ ULONG CSAXErrorHandler::Release() {
     return static_cast<ULONG>(count);
 }
 
-HRESULT StreamingParse(const std::string& path, CSAXContentHandler* handler, CSyncItemList& out) {
+HRESULT StreamingParse(const std::string& path, CSAXContentHandler* handler, CSyncItemList& out,
+                       std::string* faultCode, std::string* faultString) {
     hv::com_ptr<CSAXContentHandler> content(handler);  // owns the handler from here on
     try {
         THROW_HR_IF(E_POINTER, !handler);
@@ -273,7 +300,12 @@ HRESULT StreamingParse(const std::string& path, CSAXContentHandler* handler, CSy
         hv::unique_variant source;
         source.vt = VT_UNKNOWN;
         source.punkVal = stream.copy();
-        const HRESULT hr = reader->parse(source);
+        HRESULT hr = reader->parse(source);
+        if (hr == S_OK && handler->m_fFault) {
+            if (faultCode) *faultCode = handler->m_strFaultCode;
+            if (faultString) *faultString = handler->m_strFaultString;
+            hr = E_FAIL;
+        }
         if (hr == S_OK) {
             while (!handler->m_results.empty()) {
                 CSyncItem* item = handler->m_results.front();

@@ -38,6 +38,10 @@ public:
     HRESULT STDMETHODCALLTYPE skippedEntity(const wchar_t*, int) override { return S_OK; }
 
     CSyncItemList m_results;             // finished records, in document order; owned until moved out
+    // A SOAP fault in place of the answer: its two texts.
+    bool m_fFault = false;
+    std::string m_strFaultCode;
+    std::string m_strFaultString;
     std::list<CXMLElem*> m_stack;        // top at the front: the record, then a field inside it
     CSyncItem* m_pCurrent = nullptr;     // the record opened last (on the stack while open)
 
@@ -55,6 +59,7 @@ protected:
 
 private:
     void FinishRecord(CSyncItem& record, const char* type);
+    bool StartFaultElement(const wchar_t* name, int length);
     LONG m_cRef = 0;
 };
 
@@ -93,5 +98,7 @@ private:
 
 // Parses the file at `path` through MSXML's SAX reader, handed a stream over the file. On a
 // result of exactly 0 the handler's records move to the front of `out` one by one (so `out`
-// ends in reverse document order). Takes ownership of `handler`. The result is the parse's.
-HRESULT StreamingParse(const std::string& path, CSAXContentHandler* handler, CSyncItemList& out);
+// ends in reverse document order). Takes ownership of `handler`. The result is the parse's,
+// or E_FAIL when the answer is a SOAP fault (its texts then go to the two strings).
+HRESULT StreamingParse(const std::string& path, CSAXContentHandler* handler, CSyncItemList& out,
+                       std::string* faultCode = nullptr, std::string* faultString = nullptr);

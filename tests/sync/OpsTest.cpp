@@ -161,8 +161,20 @@ TEST_F(Ops, MalformedAnswerGivesTheReadersCodeAndNoRecords) {
     responder.Enqueue(200, MyTasksAnswer(TaskXml("1", "")).substr(0, 300) + "<broken");
     OpGetMyTasks op(url);
     Credentials(op);
-    EXPECT_EQ(1, op.Run(0, nullptr, 0, 0));
+    EXPECT_EQ(0, op.Run(0, nullptr, 0, 0));
     EXPECT_LT(op.m_hResult, 0);
+    EXPECT_TRUE(op.m_records.empty());
+}
+
+TEST_F(Ops, StreamedFaultFailsTheDownloadWithItsTexts) {
+    UseSax(1);
+    responder.Enqueue(500, SoapFault("SOAP-ENV:Client", "Invalid credentials"));
+    OpGetMyEvents op(url);
+    Credentials(op);
+    EXPECT_EQ(0, op.Run(0, nullptr, 0, 0));
+    EXPECT_EQ(E_FAIL, op.m_hResult);
+    EXPECT_EQ("SOAP-ENV:Client", op.m_strFaultCode);
+    EXPECT_EQ("Invalid credentials", op.m_strFaultString);
     EXPECT_TRUE(op.m_records.empty());
 }
 
