@@ -26,8 +26,10 @@ function(hv_wine_test)
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} hv_testmain)
   target_include_directories(${T_NAME} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_color=no)
+  # All programs of a build tree share one Wine prefix, hence one registry and one settings key:
+  # they take turns rather than change each other's settings in the middle of a test.
   set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT}
-      ENVIRONMENT "HV_TEST_TIMEOUT=${T_TIMEOUT}" LABELS "${T_LABELS}")
+      ENVIRONMENT "HV_TEST_TIMEOUT=${T_TIMEOUT}" LABELS "${T_LABELS}" RESOURCE_LOCK hv_wine_prefix)
   if(T_SERVICE_ADDRESS)
     set(state ${CMAKE_BINARY_DIR}/service-state/${T_NAME})
     add_test(NAME ${T_NAME}_service_start
