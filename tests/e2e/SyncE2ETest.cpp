@@ -1,0 +1,561 @@
+// Whole synchronisation runs: the real dialog, driven from a second thread as a user would, over
+// the simulated Outlook and the reference service. Every test looks at both stores afterwards,
+// and most run the same synchronisation again to see that it changes nothing.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/Config.h"
+#include "e2e/AdminClient.h"
+#include "outlook-sim/automation/UiAutomation.h"
+#include "outlook-sim/src/SimOutlook.h"
+#include "outlook-sim/SimTestUtil.h"
+#include "service/Protocol.h"
+#include "service/ServiceTestSupport.h"
+#include "sync/DlgSynch.h"
+#include "win/ComTypes.h"
+
+using hv::uiauto::Automation;
+using nlohmann::json;
+
+namespace {
+
+const char* Address() {
+    const char* a = std::getenv("HV_SERVICE_ADDRESS");
+    return a && *a ? a : "127.0.0.45";
+}
+
+std::string Str(const json& j) {
+    if (j.is_string()) return j.get<std::string>();
+    if (j.is_number_integer()) return std::to_string(j.get<long long>());
+    if (j.is_boolean()) return j.get<bool>() ? "true" : "false";
+    return j.is_null() ? std::string() : j.dump();
+}
+
+// The local calendar date `days` from today as "YYYY-MM-DD".
+std::string DateFromToday(int days) {
+    FILETIME ft;
+    ::GetSystemTimeAsFileTime(&ft);
+    ULARGE_INTEGER u{{ft.dwLowDateTime, ft.dwHighDateTime}};
+    u.QuadPart += static_cast<long long>(days) * 86400LL * 10000000LL;
+    ft = {u.LowPart, u.HighPart};
+    SYSTEMTIME st;
+    ::FileTimeToSystemTime(&ft, &st);
+    return hv::Format("%04u-%02u-%02u", st.wYear, st.wMonth, st.wDay);
+}
+
+struct RunResult {
+    INT_PTR result = 0;
+    std::vector<std::vector<std::string>> uiRows;  // as the list view shows them
+    std::string status;
+    std::vector<long> actions;  // the records' final action codes, row by row
+    std::vector<std::string> titles;
+    bool listVisibleAtStart = false;
+    std::string detailsText;
+
+    size_t Count(long action) const {
+        size_t n = 0;
+        for (long a : actions) n += a == action;
+        return n;
+    }
+    bool AllNone() const { return Count(ACTION_NONE) == actions.size(); }
+};
+
+enum class Drive { UntilClose, CancelEarly, Collapsed };
+
+class SyncE2E : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static std::atomic<int> counter{0};
+        m_user = hv::Format("user%d_%lu", ++counter, ::GetCurrentProcessId() % 100000);
+        ASSERT_FALSE(ConnectTo(Address()).empty());
+        m_admin.SetClockOffset(0);
+        m_admin.Send("POST", "/admin/users", json{{"username", m_user}, {"password", m_password}, {"full_name", "Test " + m_user}});
+        CConfig config;
+        config.SetSyncSize(0);  // details shown: the dialog stays open with "Close"
+        m_outlook = std::make_unique<hvsim::SimOutlook>();
+        hv::unique_variant mapi = hv::unique_variant::FromString("MAPI");
+        hv::unique_variant ns;
+        ASSERT_HRESULT_SUCCEEDED(CDispatcher::CallMethod(m_outlook->Application(), L"GetNamespace", ns.put(), 1, &mapi));
+        m_ns = ns.AsDispatch();
+    }
+    void TearDown() override {
+        m_ns.reset();
+        m_outlook.reset();
+        m_admin.SetClockOffset(0);
+        Disconnect();
+    }
+
+    RunResult Sync(long incremental = 1, Drive drive = Drive::UntilClose, const std::string& password = std::string(),
+                   long kinds = SYNC_TASKS | SYNC_EVENTS) {
+        RunResult r;
+        CDlgSynch dlg(TheAPI(), nullptr);
+        dlg.m_credentials.m_strUser = m_user;
+        dlg.m_credentials.m_strPassword = password.empty() ? m_password : password;
+        dlg.m_pNameSpace = m_ns;
+        dlg.m_fIncremental = incremental;
+        dlg.m_nSyncKinds = kinds;
+        hv::uiauto::RunWhileDriving(
+            [&] { r.result = dlg.Run(); },
+            [&](Automation& a) {
+                HWND h = a.WaitForDialog("Synchronizing with Halvane", 20000);
+                r.listVisibleAtStart = Automation::IsVisible(h, IDC_SYNCH_LIST);
+                r.detailsText = Automation::GetText(h, IDC_SYNCH_DETAILS);
+                if (drive == Drive::Collapsed) {
+                    EXPECT_TRUE(a.WaitForClose(h, 60000));
+                    return;
+                }
+                if (drive == Drive::CancelEarly) {
+                    a.WaitUntil([&] {
+                        auto rows = Automation::ListViewRows(h, IDC_SYNCH_LIST);
+                        for (auto& row : rows)
+                            if (!row.empty() && row[0] == "Task Updated") return true;
+                        return false;
+                    }, 60000);
+                    Automation::Click(h, IDCANCEL);
+                    EXPECT_TRUE(a.WaitForClose(h, 20000));
+                    return;
+                }
+                EXPECT_TRUE(a.WaitUntil([&] { return Automation::GetText(h, IDCANCEL) == "Close"; }, 90000));
+                r.uiRows = Automation::ListViewRows(h, IDC_SYNCH_LIST);
+                r.status = Automation::GetText(h, IDC_SYNCH_STATUS);
+                Automation::Click(h, IDCANCEL);
+                EXPECT_TRUE(a.WaitForClose(h, 20000));
+            },
+            120000);
+        for (CSyncItem* row : dlg.m_rows) {
+            r.actions.push_back(row->m_nAction);
+            r.titles.push_back(row->title);
+        }
+        return r;
+    }
+
+    json CreateTask(json fields) {
+        fields["as"] = m_user;
+        return m_admin.Send("POST", "/admin/tasks", fields);
+    }
+    json CreateEvent(json fields) {
+        fields["as"] = m_user;
+        return m_admin.Send("POST", "/admin/events", fields);
+    }
+    json Update(const char* kind, const std::string& id, json fields) {
+        fields["as"] = m_user;
+        return m_admin.Send("PATCH", std::string("/admin/") + kind + "/" + id, fields);
+    }
+
+    std::vector<std::shared_ptr<hvsim::ItemData>> Tasks() const { return m_outlook->Items(hvsim::olFolderTasks); }
+    std::vector<std::shared_ptr<hvsim::ItemData>> Appts() const { return m_outlook->Items(hvsim::olFolderCalendar); }
+    static std::string RecordId(const std::shared_ptr<hvsim::ItemData>& item) {
+        const hvsim::UserProperty* p = item->FindUserProp("HV Record ID");
+        return p ? p->value.AsText() : std::string();
+    }
+    static std::string LastSync(const char* type) {
+        CConfig config;
+        std::string text;
+        config.GetLastSync(type, text);
+        return text;
+    }
+    // The service methods that change data, received since `seq`.
+    std::vector<std::string> Writes(long long seq) const {
+        std::vector<std::string> writes;
+        for (const auto& m : m_admin.MethodsSince(seq))
+            if (m != "GetMyTasks" && m != "GetMyEvents") writes.push_back(m);
+        return writes;
+    }
+    // Runs while Outlook's clock stands `seconds` from now.
+    void AtOutlookTime(int seconds, const std::function<void()>& action) {
+        const DATE at = hvsim::Model::CurrentTime() + seconds / 86400.0;
+        m_outlook->SetClock([at] { return at; });
+        action();
+        m_outlook->SetClock(nullptr);
+    }
+
+    std::string m_user;
+    std::string m_password = "pw-e2e";
+    e2e::Admin m_admin{Address()};
+    std::unique_ptr<hvsim::SimOutlook> m_outlook;
+    hv::com_ptr<IDispatch> m_ns;
+};
+
+TEST_F(SyncE2E, FirstSyncFillsAnEmptyOutlookAndTheSecondRunChangesNothing) {
+    CreateTask({{"title", "Write report"}, {"description", "Two pages"}, {"priority", 3}, {"due_date", "2030-01-10"}});
+    CreateTask({{"title", "Call Bob"}, {"priority", 1}, {"start_date", "2030-01-02"}, {"completed", false}});
+    CreateEvent({{"title", "Review"}, {"location", "Room 1"}, {"start_time", "2030-01-10T10:00:00"},
+                 {"end_time", "2030-01-10T11:00:00"}, {"description", "Heading\n\nAgenda"}});
+    CreateEvent({{"title", "Lunch"}, {"start_time", "2030-01-11T12:00:00"}, {"end_time", "2030-01-11T13:00:00"}});
+
+    RunResult first = Sync();
+    ASSERT_EQ(first.actions.size(), 4u);
+    EXPECT_EQ(first.Count(ACTION_DONE), 4u);
+    ASSERT_EQ(first.uiRows.size(), 4u);
+    EXPECT_EQ(first.uiRows[0][0], "Task Updated");
+    EXPECT_EQ(first.uiRows[0][1], "Task");
+    EXPECT_EQ(first.uiRows[3][0], "Event Updated");
+    EXPECT_EQ(first.uiRows[3][1], "Event");
+    EXPECT_EQ(first.status, "Synchronization is Complete");
+    EXPECT_FALSE(LastSync("Task").empty());
+    EXPECT_FALSE(LastSync("Event").empty());
+
+    // Outlook now holds both kinds, linked to the service's ids.
+    ASSERT_EQ(Tasks().size(), 2u);
+    ASSERT_EQ(Appts().size(), 2u);
+    auto report = m_outlook->FindBySubject(hvsim::olFolderTasks, "Write report");
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->Get("Importance").AsLong(), 2);
+    EXPECT_EQ(report->Get("Body").AsText(), "Two pages");
+    auto review = m_outlook->FindBySubject(hvsim::olFolderCalendar, "Review");
+    ASSERT_TRUE(review);
+    EXPECT_EQ(review->Get("Location").AsText(), "Room 1");
+    EXPECT_EQ(review->Get("Body").AsText(), "Agenda");
+    json tasks = m_admin.Tasks(m_user);
+    ASSERT_EQ(tasks.size(), 2u);
+    for (const auto& t : tasks) {
+        auto item = m_outlook->FindBySubject(hvsim::olFolderTasks, Str(t["title"]));
+        ASSERT_TRUE(item);
+        EXPECT_EQ(RecordId(item), Str(t["task_id"]));
+    }
+
+    // The same run again: nothing to do, nothing written anywhere.
+    long long seq = m_admin.LastSeq();
+    RunResult second = Sync();
+    EXPECT_TRUE(second.AllNone()) << second.actions.size() << " rows";
+    EXPECT_TRUE(Writes(seq).empty());
+    EXPECT_EQ(Tasks().size(), 2u);
+    EXPECT_EQ(Appts().size(), 2u);
+    // The heading paragraph Outlook does not show stays on the service.
+    for (const auto& e : m_admin.Events(m_user))
+        if (Str(e["title"]) == "Review") {
+            EXPECT_EQ(Str(e["description_plain_text"]), "Heading\n\nAgenda");
+        }
+
+    // A full comparison of every record: each one is equivalent, so every row says "None".
+    RunResult full = Sync(0);
+    EXPECT_EQ(full.actions.size(), 4u);
+    EXPECT_TRUE(full.AllNone());
+    for (const auto& row : full.uiRows) EXPECT_EQ(row[0], "None");
+    EXPECT_TRUE(Writes(seq).empty());
+    EXPECT_EQ(Tasks().size(), 2u);
+    EXPECT_EQ(Appts().size(), 2u);
+}
+
+TEST_F(SyncE2E, OutlookOnlyItemsAreCreatedOnTheServiceAndLinked) {
+    m_outlook->Seed(hvsim::olFolderTasks, {{"Subject", "Buy paper"}, {"Importance", 2L}, {"Body", "A4"}});
+    m_outlook->Seed(hvsim::olFolderCalendar, {{"Subject", "Dentist"}, {"Location", "Town"},
+                                              {"Start", hvsim::DateValue(2030, 2, 1, 9, 0)},
+                                              {"End", hvsim::DateValue(2030, 2, 1, 10, 0)}});
+    RunResult first = Sync();
+    ASSERT_EQ(first.actions.size(), 2u);
+    EXPECT_EQ(first.Count(ACTION_DONE), 2u);
+    // Row order: Outlook-only appointments before Outlook-only tasks.
+    EXPECT_EQ(first.titles[0], "Dentist");
+    EXPECT_EQ(first.titles[1], "Buy paper");
+
+    json tasks = m_admin.Tasks(m_user);
+    ASSERT_EQ(tasks.size(), 1u);
+    EXPECT_EQ(Str(tasks[0]["title"]), "Buy paper");
+    EXPECT_EQ(Str(tasks[0]["priority"]), "3");
+    json events = m_admin.Events(m_user);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(Str(events[0]["location"]), "Town");
+    EXPECT_EQ(RecordId(m_outlook->FindBySubject(hvsim::olFolderTasks, "Buy paper")), Str(tasks[0]["task_id"]));
+    EXPECT_EQ(RecordId(m_outlook->FindBySubject(hvsim::olFolderCalendar, "Dentist")), Str(events[0]["event_id"]));
+
+    long long seq = m_admin.LastSeq();
+    EXPECT_TRUE(Sync().AllNone());
+    RunResult full = Sync(0);
+    EXPECT_EQ(full.actions.size(), 2u);
+    EXPECT_TRUE(full.AllNone());
+    EXPECT_TRUE(Writes(seq).empty());
+    EXPECT_EQ(m_admin.Tasks(m_user).size(), 1u);
+    EXPECT_EQ(Tasks().size(), 1u);
+    EXPECT_EQ(Appts().size(), 1u);
+}
+
+TEST_F(SyncE2E, BothSidesChangedTheLaterWinsAndEqualTimesGoToTheService) {
+    json a = CreateTask({{"title", "A"}, {"due_date", "2030-03-01"}});
+    json b = CreateTask({{"title", "B"}, {"due_date", "2030-03-02"}});
+    json c = CreateTask({{"title", "C"}, {"due_date", "2030-03-03"}});
+    ASSERT_EQ(Sync().Count(ACTION_DONE), 3u);
+
+    // A: Outlook edited first, the service later.
+    AtOutlookTime(60, [&] { m_outlook->EditAndSave(m_outlook->FindBySubject(hvsim::olFolderTasks, "A"), {{"Body", "outlook A"}}); });
+    m_admin.SetClockOffset(300);
+    Update("tasks", Str(a["task_id"]), {{"description", "service A"}});
+    // B: the service edited first, Outlook later.
+    m_admin.SetClockOffset(120);
+    Update("tasks", Str(b["task_id"]), {{"description", "service B"}});
+    AtOutlookTime(600, [&] { m_outlook->EditAndSave(m_outlook->FindBySubject(hvsim::olFolderTasks, "B"), {{"Body", "outlook B"}}); });
+    // C: both in the same second.
+    m_admin.SetClockOffset(200);
+    json cNew = Update("tasks", Str(c["task_id"]), {{"description", "service C"}});
+    FILETIME ft;
+    ASSERT_TRUE(ParseWireTime(Str(cNew["last_modified"]), 0, ft));
+    SYSTEMTIME utc, local;
+    ::FileTimeToSystemTime(&ft, &utc);
+    ::SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local);
+    const DATE cAt = hvsim::MakeDate(local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond);
+    m_outlook->SetClock([cAt] { return cAt; });
+    m_outlook->EditAndSave(m_outlook->FindBySubject(hvsim::olFolderTasks, "C"), {{"Body", "outlook C"}});
+    m_outlook->SetClock(nullptr);
+
+    RunResult run = Sync();
+    EXPECT_EQ(run.Count(ACTION_DONE), 3u);
+    EXPECT_EQ(m_outlook->FindBySubject(hvsim::olFolderTasks, "A")->Get("Body").AsText(), "service A");
+    EXPECT_EQ(Str(m_admin.Get("/admin/tasks/" + Str(b["task_id"]))["description_plain_text"]), "outlook B");
+    EXPECT_EQ(m_outlook->FindBySubject(hvsim::olFolderTasks, "B")->Get("Body").AsText(), "outlook B");
+    EXPECT_EQ(m_outlook->FindBySubject(hvsim::olFolderTasks, "C")->Get("Body").AsText(), "service C");
+    EXPECT_EQ(Str(m_admin.Get("/admin/tasks/" + Str(c["task_id"]))["description_plain_text"]), "service C");
+
+    long long seq = m_admin.LastSeq();
+    RunResult again = Sync();
+    EXPECT_TRUE(again.AllNone());
+    EXPECT_TRUE(Writes(seq).empty());
+    EXPECT_EQ(Tasks().size(), 3u);
+    EXPECT_EQ(m_admin.Tasks(m_user).size(), 3u);
+}
+
+TEST_F(SyncE2E, ServiceDeletionsFollowDeleteOutlookItems) {
+    json keep = CreateTask({{"title", "Kept"}});
+    json gone = CreateTask({{"title", "Gone"}});
+    ASSERT_EQ(Sync().Count(ACTION_DONE), 2u);
+
+    {
+        CConfig config;
+        config.SetDeleteOutlookItems(0);
+    }
+    m_admin.Send("DELETE", "/admin/tasks/" + Str(keep["task_id"]) + "?as=" + m_user, json());
+    RunResult off = Sync();
+    EXPECT_TRUE(off.actions.empty());
+    EXPECT_TRUE(m_outlook->FindBySubject(hvsim::olFolderTasks, "Kept"));
+
+    {
+        CConfig config;
+        config.SetDeleteOutlookItems(1);
+    }
+    m_admin.SetClockOffset(60);
+    m_admin.Send("DELETE", "/admin/tasks/" + Str(gone["task_id"]) + "?as=" + m_user, json());
+    RunResult on = Sync();
+    ASSERT_EQ(on.actions.size(), 1u);
+    EXPECT_EQ(on.actions[0], ACTION_DONE);
+    EXPECT_EQ(on.uiRows[0][0], "Item Deleted");
+    EXPECT_FALSE(m_outlook->FindBySubject(hvsim::olFolderTasks, "Gone"));
+    EXPECT_TRUE(m_outlook->FindBySubject(hvsim::olFolderDeletedItems, "Gone"));
+    EXPECT_TRUE(m_outlook->FindBySubject(hvsim::olFolderTasks, "Kept"));
+    EXPECT_TRUE(m_admin.Tasks(m_user).empty());
+
+    long long seq = m_admin.LastSeq();
+    EXPECT_TRUE(Sync().AllNone());
+    EXPECT_TRUE(Writes(seq).empty());
+    EXPECT_EQ(Tasks().size(), 1u);
+}
+
+TEST_F(SyncE2E, PurgeHVTasksDeletesEveryTaskOnTheServiceOnly) {
+    CreateTask({{"title", "P1"}});
+    CreateTask({{"title", "P2"}});
+    CreateEvent({{"title", "Stays"}, {"start_time", "2030-04-01T10:00:00"}, {"end_time", "2030-04-01T11:00:00"}});
+    ASSERT_EQ(Sync().Count(ACTION_DONE), 3u);
+    {
+        CConfig config;
+        config.SetKey("PurgeHVTasks", static_cast<DWORD>(1));
+    }
+    RunResult purge = Sync(0);
+    size_t deleted = 0;
+    for (size_t i = 0; i < purge.actions.size(); ++i)
+        if (purge.uiRows[i][1] == "Task") {
+            EXPECT_EQ(purge.actions[i], ACTION_DONE);
+            ++deleted;
+        } else {
+            EXPECT_EQ(purge.actions[i], ACTION_NONE);
+        }
+    EXPECT_EQ(deleted, 2u);
+    EXPECT_TRUE(m_admin.Tasks(m_user).empty());
+    EXPECT_EQ(m_admin.Events(m_user).size(), 1u);
+    EXPECT_EQ(Tasks().size(), 2u);  // Outlook keeps its items
+    CConfig config;
+    config.SetKey("PurgeHVTasks", static_cast<DWORD>(0));
+}
+
+TEST_F(SyncE2E, StaleAndTentativeItemsAreLeftAlone) {
+    CreateTask({{"title", "Old done"}, {"completed", true}, {"due_date", DateFromToday(-60)}});
+    CreateTask({{"title", "Old open"}, {"completed", false}, {"due_date", DateFromToday(-60)}});
+    m_outlook->Seed(hvsim::olFolderCalendar, {{"Subject", "Maybe"}, {"BusyStatus", 1L},
+                                              {"Start", hvsim::DateValue(2030, 5, 1, 9, 0)},
+                                              {"End", hvsim::DateValue(2030, 5, 1, 10, 0)}});
+    m_outlook->Seed(hvsim::olFolderTasks, {{"Subject", "Ancient"}, {"Complete", true},
+                                           {"DueDate", hvsim::DateValue(2001, 1, 1)}});
+    RunResult run = Sync();
+    ASSERT_EQ(run.actions.size(), 4u);
+    for (size_t i = 0; i < run.titles.size(); ++i) {
+        if (run.titles[i] == "Old open") {
+            EXPECT_EQ(run.actions[i], ACTION_DONE);
+        } else {
+            EXPECT_EQ(run.actions[i], ACTION_NONE) << run.titles[i];
+        }
+    }
+    EXPECT_FALSE(m_outlook->FindBySubject(hvsim::olFolderTasks, "Old done"));
+    EXPECT_TRUE(m_outlook->FindBySubject(hvsim::olFolderTasks, "Old open"));
+    EXPECT_EQ(m_admin.Tasks(m_user).size(), 2u);
+    EXPECT_TRUE(m_admin.Events(m_user).empty());
+    EXPECT_TRUE(RecordId(m_outlook->FindBySubject(hvsim::olFolderCalendar, "Maybe")).empty());
+}
+
+TEST_F(SyncE2E, AFaultOnOneRowFailsThatRowAndTheRunGoesOn) {
+    auto broken = m_outlook->Seed(hvsim::olFolderTasks, {{"Subject", "Linked to nothing"}});
+    hvsim::SimOutlook::SetUserProperty(*broken, "HV Record ID", "987654");
+    m_outlook->GetModel().Save(broken);
+    m_outlook->Seed(hvsim::olFolderTasks, {{"Subject", "Fine"}});
+    RunResult run = Sync();
+    ASSERT_EQ(run.actions.size(), 2u);
+    EXPECT_EQ(run.actions[0], ACTION_FAILED);
+    EXPECT_EQ(run.actions[1], ACTION_DONE);
+    EXPECT_EQ(run.status, "Synchronization is Complete");
+    json tasks = m_admin.Tasks(m_user);
+    ASSERT_EQ(tasks.size(), 1u);
+    EXPECT_EQ(Str(tasks[0]["title"]), "Fine");
+    EXPECT_FALSE(LastSync("Task").empty());
+}
+
+TEST_F(SyncE2E, AFailedDownloadStopsTheRunWithoutMarks) {
+    CreateTask({{"title", "Unreached"}});
+    RunResult run = Sync(1, Drive::UntilClose, "wrong-password");
+    EXPECT_TRUE(run.actions.empty());
+    EXPECT_NE(run.status, "Synchronization is Complete");
+    EXPECT_TRUE(LastSync("Task").empty());
+    EXPECT_TRUE(LastSync("Event").empty());
+    EXPECT_TRUE(Tasks().empty());
+}
+
+TEST_F(SyncE2E, CancelAllEndsTheRunBeforeTheLastRowAndWritesNoMarks) {
+    for (int i = 0; i < 40; ++i) CreateTask({{"title", hv::Format("Bulk %02d", i)}});
+    RunResult run = Sync(1, Drive::CancelEarly);
+    EXPECT_EQ(run.result, IDCANCEL);
+    EXPECT_GT(Tasks().size(), 0u);
+    EXPECT_LT(Tasks().size(), 40u);
+    EXPECT_TRUE(LastSync("Task").empty());
+    // The next run picks up where this one stopped, without duplicates.
+    RunResult rest = Sync();
+    EXPECT_EQ(Tasks().size(), 40u);
+    EXPECT_EQ(m_admin.Tasks(m_user).size(), 40u);
+    EXPECT_TRUE(Sync(0).AllNone());
+}
+
+TEST_F(SyncE2E, CollapsedDialogClosesItselfAndDetailsAreRemembered) {
+    CreateTask({{"title", "Quiet"}});
+    {
+        CConfig config;
+        config.SetSyncSize(1);
+    }
+    RunResult run = Sync(1, Drive::Collapsed);
+    EXPECT_EQ(run.result, 1);
+    EXPECT_FALSE(run.listVisibleAtStart);
+    EXPECT_EQ(run.detailsText, "Details >>");
+    EXPECT_TRUE(m_outlook->FindBySubject(hvsim::olFolderTasks, "Quiet"));
+    CConfig config;
+    EXPECT_EQ(config.GetSyncSize(), 1u);
+    EXPECT_EQ(config.GetHashVersion(), 2u);
+
+    config.SetSyncSize(0);
+    RunResult shown = Sync();
+    EXPECT_TRUE(shown.listVisibleAtStart);
+    EXPECT_EQ(shown.detailsText, "<< Details");
+    EXPECT_EQ(config.GetSyncSize(), 0u);
+}
+
+TEST_F(SyncE2E, RecurringSeriesIsLinkedThroughTheBlobAndSyncedBothWays) {
+    // A weekly series on Monday and Thursday, from the next Monday on.
+    const DATE today = static_cast<DATE>(hvsim::DayNumber(hvsim::Model::CurrentTime()));
+    DATE monday = today + 1;
+    while (hvsim::Weekday(monday) != 1) monday += 1;
+    hvsim::Recurrence r;
+    r.type = hvsim::olRecursWeekly;
+    r.interval = 1;
+    r.dayOfWeekMask = hvsim::olMonday | hvsim::olThursday;
+    r.patternStart = monday;
+    r.noEndDate = true;
+    r.startTime = 10.0 / 24;
+    r.duration = 1.0 / 24;
+    auto series = m_outlook->SeedSeries({{"Subject", "Standup"}, {"Location", "Hall"}}, r);
+    IDispatch* seriesObj = m_outlook->ItemObject(series);
+    hv::com_ptr<IDispatch> pattern = simtest::CallObj(seriesObj, L"GetRecurrencePattern", {});
+    ASSERT_TRUE(pattern);
+    auto occurrenceAt = [&](DATE when) {
+        return simtest::CallObj(pattern.get(), L"GetOccurrence", {hv::unique_variant::FromDate(when)});
+    };
+    auto wire = [](DATE local) {
+        std::string text;
+        CTimeLogic::ConvertToUTC(COleDate(local), text);
+        return text.substr(0, 19);
+    };
+    // Two occurrences were linked earlier (say by "Add to HV"); the second one has been moved.
+    const DATE first = monday + 10.0 / 24, second = monday + 3 + 10.0 / 24, third = monday + 7 + 10.0 / 24;
+    const DATE moved = second + 2.0 / 24;
+    json e1 = CreateEvent({{"title", "Standup"}, {"location", "Hall"}, {"start_time", wire(first)}, {"end_time", wire(first + 1.0 / 24)}});
+    json e2 = CreateEvent({{"title", "Standup"}, {"location", "Hall"}, {"start_time", wire(moved)}, {"end_time", wire(moved + 1.0 / 24)}});
+    auto link = [&](IDispatch* occurrence, const json& e) {
+        CSyncItem rec;
+        rec.m_target.m_strID = Str(e["event_id"]);
+        const std::string lm = Str(e["last_modified"]);
+        const std::string organizer = Str(e["organizer"]);
+        const std::string ids = Str(e["assigned_to_userids"]);
+        const std::string internal = Str(e["internal_use_only"]);
+        ASSERT_HRESULT_SUCCEEDED(simtest::Put(occurrence, L"BillingInformation",
+                                              hv::unique_variant::FromString(rec.BuildLinkBlob(&lm, nullptr, &ids, &organizer, &internal))));
+    };
+    {
+        hv::com_ptr<IDispatch> o1 = occurrenceAt(first);
+        ASSERT_TRUE(o1);
+        link(o1.get(), e1);
+        ASSERT_HRESULT_SUCCEEDED(simtest::Call(o1.get(), L"Save", {}));
+        hv::com_ptr<IDispatch> o2 = occurrenceAt(second);
+        ASSERT_TRUE(o2);
+        link(o2.get(), e2);
+        simtest::Put(o2.get(), L"Start", hv::unique_variant::FromDate(moved));
+        simtest::Put(o2.get(), L"End", hv::unique_variant::FromDate(moved + 1.0 / 24));
+        ASSERT_HRESULT_SUCCEEDED(simtest::Call(o2.get(), L"Save", {}));
+        hv::com_ptr<IDispatch> o3 = occurrenceAt(third);
+        ASSERT_TRUE(o3);
+        ASSERT_HRESULT_SUCCEEDED(simtest::Call(o3.get(), L"Delete", {}));
+    }
+    // Then the first changed on the service and the moved one in Outlook.
+    m_admin.SetClockOffset(120);
+    Update("events", Str(e1["event_id"]), {{"title", "Standup (service)"}});
+    AtOutlookTime(900, [&] {
+        hv::com_ptr<IDispatch> o2 = occurrenceAt(second);
+        simtest::Put(o2.get(), L"Subject", hv::unique_variant::FromString("Standup (outlook)"));
+        simtest::Call(o2.get(), L"Save", {});
+    });
+
+    RunResult run = Sync(0, Drive::UntilClose, std::string(), SYNC_EVENTS);
+    ASSERT_EQ(run.actions.size(), 2u);
+    EXPECT_EQ(run.Count(ACTION_DONE), 2u);
+    // Service to Outlook: the first occurrence (an exception now) carries the service's title.
+    bool sawService = false, sawMoved = false, sawDeleted = false;
+    for (const auto& ex : series->recurrence->exceptions) {
+        if (ex.deleted) {
+            sawDeleted = hvsim::DayNumber(ex.originalDate) == hvsim::DayNumber(third);
+            continue;
+        }
+        if (!ex.item) continue;
+        if (ex.item->Subject() == "Standup (service)") sawService = true;
+        if (ex.item->Subject() == "Standup (outlook)" && hvsim::SameSecond(ex.item->Get("Start").AsDate(), moved)) sawMoved = true;
+    }
+    EXPECT_TRUE(sawService);
+    EXPECT_TRUE(sawMoved);
+    EXPECT_TRUE(sawDeleted);
+    // Outlook to service: the moved occurrence's title went up.
+    EXPECT_EQ(Str(m_admin.Get("/admin/events/" + Str(e2["event_id"]))["title"]), "Standup (outlook)");
+    EXPECT_EQ(m_admin.Events(m_user).size(), 2u);
+
+    long long seq = m_admin.LastSeq();
+    RunResult again = Sync(0, Drive::UntilClose, std::string(), SYNC_EVENTS);
+    EXPECT_EQ(again.actions.size(), 2u);
+    EXPECT_TRUE(again.AllNone());
+    EXPECT_TRUE(Writes(seq).empty());
+    EXPECT_EQ(Appts().size(), 1u);
+}
+
+}  // namespace
