@@ -361,7 +361,15 @@ void CDlgSynch::OnTimer(UINT_PTR id) {
             op->m_hResponseFile.reset();
             ShowClose();
             SetStatus(!op->m_strFaultString.empty() ? op->m_strFaultString : std::string(op->StepText(m_nStep)));
-            if (!posted) HvLog().LogError("CDlgSynch::OnTimer: the operation failed; the run stops");
+            const bool answered = !op->m_strFaultCode.empty() || !op->m_strFaultString.empty();
+            if (!posted && answered) {
+                // The service did answer, with a fault: that closes this row (or this download)
+                // as failed, and the run decides from there.
+                if (!FAILED(op->m_hResult)) op->m_hResult = E_FAIL;
+                ::PostMessageA(hwnd, hv::WMU_RUN_OP, 5, 0);
+            } else if (!posted) {
+                HvLog().LogError("CDlgSynch::OnTimer: the operation failed; the run stops");
+            }
             return;
         }
         if (m_pCurrent) {
