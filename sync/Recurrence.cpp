@@ -341,7 +341,11 @@ HRESULT CPushPull::ExpandSeries(CSyncItem* series, IDispatch* seriesItem, CSyncI
         hv::com_ptr<IDispatch> item;
         ReconstituteAppt(r, item, 1, 1);
         log.LogComment(hv::Format("%s: Appt Reconstituted", name));
-        if (popAppt && series->m_timeOutlookModified > r->m_timeOutlookModified)
+        // A plain occurrence has no modification time of its own, so it takes the series'. An
+        // exception keeps its own: with the series' time, an edit to any one occurrence would
+        // make every exception look newer than its service record and overwrite a service
+        // change made to it meanwhile.
+        if (popAppt && vector->m_nException == 0 && series->m_timeOutlookModified > r->m_timeOutlookModified)
             r->m_timeOutlookModified = series->m_timeOutlookModified;
     }
     return S_OK;
