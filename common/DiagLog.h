@@ -93,3 +93,15 @@ private:
 // The library's log, constructed on first use (never under the loader lock) and closed by
 // static destruction when the library unloads.
 CDiagLog& HvLog();
+
+// A block of the diagnostic log that closes itself, also when an exception passes.
+class CLogBlock {
+public:
+    explicit CLogBlock(const char* name) : m_name(name) { HvLog().LogBlockEnter(m_name); }
+    ~CLogBlock() { HvLog().LogBlockExit(m_name); }
+    CLogBlock(const CLogBlock&) = delete;
+    CLogBlock& operator=(const CLogBlock&) = delete;
+
+private:
+    const char* m_name;
+};

@@ -15,16 +15,6 @@
 namespace {
 
 // Logs a named block for the lifetime of a handler.
-class CLogBlock {
-public:
-    explicit CLogBlock(const char* name) : m_name(name) { HvLog().LogBlockEnter(m_name); }
-    ~CLogBlock() { HvLog().LogBlockExit(m_name); }
-    CLogBlock(const CLogBlock&) = delete;
-    CLogBlock& operator=(const CLogBlock&) = delete;
-
-private:
-    const char* m_name;
-};
 
 bool IsKind(const CWebSvrOp* op, const char* kind) { return op && op->m_strKind == kind; }
 bool IsDownload(const CWebSvrOp* op) { return IsKind(op, "OpGetMyTasks") || IsKind(op, "OpGetMyEvents"); }

@@ -10,16 +10,6 @@
 
 namespace {
 
-class CLogBlock {
-public:
-    explicit CLogBlock(const char* name) : m_name(name) { HvLog().LogBlockEnter(m_name); }
-    ~CLogBlock() { HvLog().LogBlockExit(m_name); }
-    CLogBlock(const CLogBlock&) = delete;
-    CLogBlock& operator=(const CLogBlock&) = delete;
-
-private:
-    const char* m_name;
-};
 
 // "Restrict" or "Find" with one filter text; null when the call fails or finds nothing.
 hv::com_ptr<IDispatch> CallWithFilter(IDispatch* collection, const wchar_t* method, const std::string& filter) {

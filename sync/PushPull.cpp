@@ -18,17 +18,6 @@
 
 namespace {
 
-// A block of the diagnostic log that closes itself, also when an exception passes.
-class CLogBlock {
-public:
-    explicit CLogBlock(const char* name) : m_name(name) { HvLog().LogBlockEnter(m_name); }
-    ~CLogBlock() { HvLog().LogBlockExit(m_name); }
-    CLogBlock(const CLogBlock&) = delete;
-    CLogBlock& operator=(const CLogBlock&) = delete;
-
-private:
-    const char* m_name;
-};
 
 void Log(const char* text) { HvLog().LogComment(text); }
 

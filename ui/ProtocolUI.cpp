@@ -3,15 +3,6 @@
 #include "common/DiagLog.h"
 #include "ui/DlgLogin.h"
 
-namespace {
-// The log block of one call, left on every way out.
-struct CLogBlock {
-    explicit CLogBlock(const char* name) : m_name(name) { HvLog().LogBlockEnter(m_name); }
-    ~CLogBlock() { HvLog().LogBlockExit(m_name); }
-    const char* m_name;
-};
-}  // namespace
-
 HRESULT CProtocolUI::LoginUser(CCredentials* credentials, long itemClass) {
     if (!credentials) return E_INVALIDARG;
     CLogBlock block("CProtocolUI::LoginUser");
