@@ -1,0 +1,170 @@
+// The whole-run fixture: see SyncE2EFixture.h.
+#include "e2e/SyncE2EFixture.h"
+
+#include <atomic>
+#include <cstdlib>
+
+#include "outlook-sim/automation/UiAutomation.h"
+#include "service/Protocol.h"
+#include "service/ServiceTestSupport.h"
+#include "win/Strings.h"
+
+using hv::uiauto::Automation;
+using nlohmann::json;
+
+namespace e2e {
+
+const char* Address() {
+    const char* a = std::getenv("HV_SERVICE_ADDRESS");
+    return a && *a ? a : "127.0.0.45";
+}
+
+std::string Str(const json& j) {
+    if (j.is_string()) return j.get<std::string>();
+    if (j.is_number_integer()) return std::to_string(j.get<long long>());
+    if (j.is_boolean()) return j.get<bool>() ? "true" : "false";
+    return j.is_null() ? std::string() : j.dump();
+}
+
+std::string DateFromToday(int days) {
+    FILETIME ft;
+    ::GetSystemTimeAsFileTime(&ft);
+    ULARGE_INTEGER u{{ft.dwLowDateTime, ft.dwHighDateTime}};
+    u.QuadPart += static_cast<long long>(days) * 86400LL * 10000000LL;
+    ft = {u.LowPart, u.HighPart};
+    SYSTEMTIME st;
+    ::FileTimeToSystemTime(&ft, &st);
+    return hv::Format("%04u-%02u-%02u", st.wYear, st.wMonth, st.wDay);
+}
+
+std::string RunResult::Describe() const {
+    std::string text;
+    for (size_t i = 0; i < actions.size(); ++i)
+        text += hv::Format("[%s %s: %ld src %ld del %ld] ", titles[i].c_str(), starts[i].c_str(), actions[i], sources[i],
+                           deleted[i]);
+    return text;
+}
+
+void SyncE2E::SetUp() {
+    static std::atomic<int> counter{0};
+    m_user = hv::Format("user%d_%lu", ++counter, ::GetCurrentProcessId() % 100000);
+    ASSERT_FALSE(ConnectTo(Address()).empty());
+    m_admin.SetClockOffset(0);
+    m_admin.Send("POST", "/admin/users", json{{"username", m_user}, {"password", m_password}, {"full_name", "Test " + m_user}});
+    CConfig config;
+    config.SetSyncSize(0);  // details shown: the dialog stays open with "Close"
+    m_outlook = std::make_unique<hvsim::SimOutlook>();
+    hv::unique_variant mapi = hv::unique_variant::FromString("MAPI");
+    hv::unique_variant ns;
+    ASSERT_HRESULT_SUCCEEDED(CDispatcher::CallMethod(m_outlook->Application(), L"GetNamespace", ns.put(), 1, &mapi));
+    m_ns = ns.AsDispatch();
+}
+
+void SyncE2E::TearDown() {
+    m_ns.reset();
+    m_outlook.reset();
+    m_admin.SetClockOffset(0);
+    Disconnect();
+}
+
+RunResult SyncE2E::Sync(long incremental, Drive drive, const std::string& password, long kinds) {
+    RunResult r;
+    CDlgSynch dlg(TheAPI(), nullptr);
+    dlg.m_credentials.m_strUser = m_user;
+    dlg.m_credentials.m_strPassword = password.empty() ? m_password : password;
+    dlg.m_pNameSpace = m_ns;
+    dlg.m_fIncremental = incremental;
+    dlg.m_nSyncKinds = kinds;
+    hv::uiauto::RunWhileDriving(
+        [&] { r.result = dlg.Run(); },
+        [&](Automation& a) {
+            HWND h = a.WaitForDialog("Synchronizing with Halvane", 20000);
+            r.listVisibleAtStart = Automation::IsVisible(h, IDC_SYNCH_LIST);
+            r.detailsText = Automation::GetText(h, IDC_SYNCH_DETAILS);
+            if (drive == Drive::Collapsed) {
+                EXPECT_TRUE(a.WaitForClose(h, 60000));
+                return;
+            }
+            if (drive == Drive::CancelEarly) {
+                a.WaitUntil([&] {
+                    auto rows = Automation::ListViewRows(h, IDC_SYNCH_LIST);
+                    for (auto& row : rows)
+                        if (!row.empty() && row[0] == "Task Updated") return true;
+                    return false;
+                }, 60000);
+                Automation::Click(h, IDCANCEL);
+                EXPECT_TRUE(a.WaitForClose(h, 20000));
+                return;
+            }
+            // "Close" also shows while a run goes on past a failed row; the run is over when
+            // the status says so, or when a stopped run has been quiet for a while.
+            EXPECT_TRUE(a.WaitUntil([&] { return Automation::GetText(h, IDCANCEL) == "Close"; }, 90000));
+            std::string last;
+            DWORD quietSince = ::GetTickCount();
+            a.WaitUntil([&] {
+                const std::string now = Automation::GetText(h, IDC_SYNCH_STATUS);
+                if (now == "Synchronization is Complete") return true;
+                if (now != last) {
+                    last = now;
+                    quietSince = ::GetTickCount();
+                }
+                return ::GetTickCount() - quietSince > 1500;
+            }, 90000);
+            r.uiRows = Automation::ListViewRows(h, IDC_SYNCH_LIST);
+            r.status = Automation::GetText(h, IDC_SYNCH_STATUS);
+            Automation::Click(h, IDCANCEL);
+            EXPECT_TRUE(a.WaitForClose(h, 20000));
+        },
+        120000);
+    for (CSyncItem* row : dlg.m_rows) {
+        r.actions.push_back(row->m_nAction);
+        r.titles.push_back(row->title);
+        r.sources.push_back(row->m_nSource);
+        r.deleted.push_back(row->m_fDeleted);
+        r.starts.push_back(row->start_time);
+    }
+    return r;
+}
+
+json SyncE2E::CreateTask(json fields) {
+    fields["as"] = m_user;
+    return m_admin.Send("POST", "/admin/tasks", fields);
+}
+
+json SyncE2E::CreateEvent(json fields) {
+    fields["as"] = m_user;
+    return m_admin.Send("POST", "/admin/events", fields);
+}
+
+json SyncE2E::Update(const char* kind, const std::string& id, json fields) {
+    fields["as"] = m_user;
+    return m_admin.Send("PATCH", std::string("/admin/") + kind + "/" + id, fields);
+}
+
+std::string SyncE2E::RecordId(const std::shared_ptr<hvsim::ItemData>& item) {
+    const hvsim::UserProperty* p = item->FindUserProp("HV Record ID");
+    return p ? p->value.AsText() : std::string();
+}
+
+std::string SyncE2E::LastSync(const char* type) {
+    CConfig config;
+    std::string text;
+    config.GetLastSync(type, text);
+    return text;
+}
+
+std::vector<std::string> SyncE2E::Writes(long long seq) const {
+    std::vector<std::string> writes;
+    for (const auto& m : m_admin.MethodsSince(seq))
+        if (m != "GetMyTasks" && m != "GetMyEvents") writes.push_back(m);
+    return writes;
+}
+
+void SyncE2E::AtOutlookTime(int seconds, const std::function<void()>& action) {
+    const DATE at = hvsim::Model::CurrentTime() + seconds / 86400.0;
+    m_outlook->SetClock([at] { return at; });
+    action();
+    m_outlook->SetClock(nullptr);
+}
+
+}  // namespace e2e
