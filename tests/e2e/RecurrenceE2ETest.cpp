@@ -225,6 +225,80 @@ TEST_F(RecurrenceE2E, YearlySeriesWithAMovedAndADeletedOccurrenceIsSyncedBothWay
                                   hvsim::MakeDate(y + 2, m, d, 10));
 }
 
+TEST_F(RecurrenceE2E, AServiceMoveReachesItsOccurrenceAndALaterOutlookEditReachesTheService) {
+    hvsim::Recurrence r;
+    r.type = hvsim::olRecursDaily;
+    r.interval = 2;
+    r.patternStart = Today() + 1;
+    SeedSeries("Swim", r);
+    const DATE first = Today() + 1 + 10 * kHour, second = first + 2;
+    json e1 = CreateOccurrenceEvent("Swim", first);
+    json e2 = CreateOccurrenceEvent("Swim", second);
+    const std::string id1 = Str(e1["event_id"]), id2 = Str(e2["event_id"]);
+    {
+        hv::com_ptr<IDispatch> o1 = OccurrenceAt(first);
+        ASSERT_TRUE(o1);
+        Link(o1.get(), e1);
+        ASSERT_HRESULT_SUCCEEDED(simtest::Call(o1.get(), L"Save", {}));
+        hv::com_ptr<IDispatch> o2 = OccurrenceAt(second);
+        ASSERT_TRUE(o2);
+        Link(o2.get(), e2);
+        ASSERT_HRESULT_SUCCEEDED(simtest::Call(o2.get(), L"Save", {}));
+    }
+    // The service moves the first occurrence an hour later.
+    const DATE later = first + kHour;
+    m_admin.SetClockOffset(120);
+    Update("events", id1, {{"start_time", Wire(later)}, {"end_time", Wire(later + kHour)}});
+
+    RunResult run = Sync(0, e2e::Drive::UntilClose, std::string(), SYNC_EVENTS);
+    ASSERT_EQ(run.actions.size(), 2u) << run.Describe();
+    EXPECT_EQ(run.Count(ACTION_DONE), 1u) << run.Describe();
+    const hvsim::ExceptionData* x1 = ExceptionFor(first);
+    ASSERT_TRUE(x1 && x1->item);
+    EXPECT_TRUE(hvsim::SameSecond(x1->item->Get("Start").AsDate(), later));
+    EXPECT_EQ(BlobId(x1->item), id1);
+    EXPECT_EQ(m_series->recurrence->exceptions.size(), 2u);
+
+    // Outlook then edits the second occurrence (and, with it, nothing else).
+    AtOutlookTime(900, [&] {
+        const hvsim::ExceptionData* x2 = ExceptionFor(second);
+        ASSERT_TRUE(x2 && x2->item);
+        m_outlook->EditAndSave(x2->item, {{"Location", "Pool"}});
+    });
+    // An incremental run brings the first event again (its change is stamped ahead of the mark)
+    // and pairs it through the series. The second event comes with it only when it was written
+    // in the very second of the mark; otherwise the series' other occurrences get no row in this
+    // run. Either way the edit goes up exactly once, by this run or by the full one after it.
+    long long seq = m_admin.LastSeq();
+    RunResult incremental = Sync(1, e2e::Drive::UntilClose, std::string(), SYNC_EVENTS);
+    EXPECT_EQ(incremental.Count(ACTION_FAILED), 0u) << incremental.Describe();
+    RunResult full = Sync(0, e2e::Drive::UntilClose, std::string(), SYNC_EVENTS);
+    ASSERT_EQ(full.actions.size(), 2u) << full.Describe();
+    EXPECT_EQ(incremental.Count(ACTION_DONE) + full.Count(ACTION_DONE), 1u)
+        << incremental.Describe() << " then " << full.Describe();
+    EXPECT_EQ(Writes(seq), std::vector<std::string>{"UpdateEvent"});
+    EXPECT_EQ(Str(m_admin.Get("/admin/events/" + id2)["location"]), "Pool");
+    json e1now = m_admin.Get("/admin/events/" + id1);
+    EXPECT_EQ(Str(e1now["start_time"]).substr(0, 19), Wire(later));
+    EXPECT_EQ(m_admin.Events(m_user).size(), 2u);
+
+    seq = m_admin.LastSeq();
+    RunResult again = Sync(0, e2e::Drive::UntilClose, std::string(), SYNC_EVENTS);
+    EXPECT_EQ(again.actions.size(), 2u) << again.Describe();
+    EXPECT_TRUE(again.AllNone()) << again.Describe();
+    RunResult quiet = Sync(1, e2e::Drive::UntilClose, std::string(), SYNC_EVENTS);
+    EXPECT_TRUE(quiet.AllNone()) << quiet.Describe();
+    EXPECT_TRUE(Writes(seq).empty());
+    EXPECT_EQ(Appts().size(), 1u);
+    EXPECT_EQ(m_series->recurrence->exceptions.size(), 2u);
+    x1 = ExceptionFor(first);
+    ASSERT_TRUE(x1 && x1->item);
+    EXPECT_TRUE(hvsim::SameSecond(x1->item->Get("Start").AsDate(), later));
+    const hvsim::ExceptionData* x2 = ExceptionFor(second);
+    ASSERT_TRUE(x2 && x2->item);
+    EXPECT_EQ(x2->item->Get("Location").AsText(), "Pool");
+}
+
 TEST_F(RecurrenceE2E, ASeriesNeverLinkedGivesOneRowPerOccurrenceAndNoneForTheDeletedOne) {
     // A daily series from tomorrow with the third day deleted and the fifth moved two hours
     // later, none of them ever linked to the service.
