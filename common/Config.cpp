@@ -53,16 +53,27 @@ void CConfig::SetAutoPush(DWORD value) { SetKey("AutoPush", value); }
 void CConfig::SetDeleteOutlookItems(DWORD value) { SetKey("DeleteOutlookItems", value); }
 void CConfig::SetDeleteHVItems(DWORD value) { SetKey("DeleteHVItems", value); }
 
-void CConfig::SetLastSync(const char* typeWord) {
+std::string CConfig::NowStamp() {
     SYSTEMTIME st;
     ::GetSystemTime(&st);
-    std::string stamp = hv::Format("%d-%02d-%02dT%02d:%02d:%02dZ", st.wYear, st.wMonth, st.wDay, st.wHour,
-                                   st.wMinute, st.wSecond);
-    SetKey(hv::Format("Last%sSync", typeWord ? typeWord : "").c_str(), stamp);
+    return hv::Format("%d-%02d-%02dT%02d:%02d:%02dZ", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute,
+                      st.wSecond);
+}
+
+void CConfig::SetLastSync(const char* typeWord) {
+    SetKey(hv::Format("Last%sSync", typeWord ? typeWord : "").c_str(), NowStamp());
 }
 
 HRESULT CConfig::GetLastSync(const char* typeWord, std::string& text) {
     return GetKey(hv::Format("Last%sSync", typeWord ? typeWord : "").c_str(), text);
+}
+
+void CConfig::SetLastDownload(const char* typeWord, const std::string& stamp) {
+    SetKey(hv::Format("Last%sDownload", typeWord ? typeWord : "").c_str(), stamp);
+}
+
+HRESULT CConfig::GetLastDownload(const char* typeWord, std::string& text) {
+    return GetKey(hv::Format("Last%sDownload", typeWord ? typeWord : "").c_str(), text);
 }
 
 void CConfig::SetLastCategory(const char* typeWord, const std::string& text) {

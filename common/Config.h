@@ -90,6 +90,13 @@ public:
     // "Last%sSync": the current UTC time as "YYYY-MM-DDThh:mm:ssZ".
     void SetLastSync(const char* typeWord);
     HRESULT GetLastSync(const char* typeWord, std::string& text);
+    // "Last%sDownload": when the download of the last complete run was asked for. The next
+    // incremental download starts there, so that a change made on the service while that run
+    // was busy is still fetched ("Last%sSync", the end of the run, is later).
+    void SetLastDownload(const char* typeWord, const std::string& stamp);
+    HRESULT GetLastDownload(const char* typeWord, std::string& text);
+    // The current UTC time as "%d-%02d-%02dT%02d:%02d:%02dZ".
+    static std::string NowStamp();
     void SetLastCategory(const char* typeWord, const std::string& text);
     HRESULT GetLastCategory(const char* typeWord, std::string& text);
     void SetLastWorkspace(const char* typeWord, const std::string& text);

@@ -124,6 +124,13 @@ BOOL CDlgSynch::OnInitDialog() {
     return TRUE;
 }
 
+// The lower limit of an incremental download: where the last complete run's download began
+// when that is known, else the end of that run.
+static bool IncrementalFrom(CConfig& config, const char* type, std::string& mark) {
+    if (config.GetLastDownload(type, mark) == S_OK && !mark.empty()) return true;
+    return config.GetLastSync(type, mark) == S_OK;
+}
+
 std::unique_ptr<CWebSvrOp> CDlgSynch::MakeDownload(bool tasks) {
     CConfig config;
     std::string mark;
@@ -131,15 +138,17 @@ std::unique_ptr<CWebSvrOp> CDlgSynch::MakeDownload(bool tasks) {
         auto op = std::make_unique<OpGetMyTasks>(ServiceURL());
         op->m_strUser = m_credentials.m_strUser;
         op->m_strPassword = m_credentials.m_strPassword;
-        if (m_fIncremental && config.GetLastSync(CConfig::TYPE_TASK, mark) == S_OK) op->m_strLastModified = mark;
+        if (m_fIncremental && IncrementalFrom(config, CConfig::TYPE_TASK, mark)) op->m_strLastModified = mark;
         m_fTasksRun = true;
+        m_strTasksAsked = CConfig::NowStamp();
         return op;
     }
     auto op = std::make_unique<OpGetMyEvents>(ServiceURL());
     op->m_strUser = m_credentials.m_strUser;
     op->m_strPassword = m_credentials.m_strPassword;
-    if (m_fIncremental && config.GetLastSync(CConfig::TYPE_EVENT, mark) == S_OK) op->m_strStartDate = mark;
+    if (m_fIncremental && IncrementalFrom(config, CConfig::TYPE_EVENT, mark)) op->m_strStartDate = mark;
     m_fEventsRun = true;
+    m_strEventsAsked = CConfig::NowStamp();
     return op;
 }
 
@@ -546,8 +555,14 @@ void CDlgSynch::NextItem() {
         SetStatusRes(IDS_SYNC_COMPLETE);
         if (!m_context.pSyncItem) {
             CConfig config;
-            if (m_fTasksRun) config.SetLastSync(CConfig::TYPE_TASK);
-            if (m_fEventsRun) config.SetLastSync(CConfig::TYPE_EVENT);
+            if (m_fTasksRun) {
+                config.SetLastSync(CConfig::TYPE_TASK);
+                config.SetLastDownload(CConfig::TYPE_TASK, m_strTasksAsked);
+            }
+            if (m_fEventsRun) {
+                config.SetLastSync(CConfig::TYPE_EVENT);
+                config.SetLastDownload(CConfig::TYPE_EVENT, m_strEventsAsked);
+            }
         }
         m_pCurrent = nullptr;
         if (m_nDetails == 1) EndDialog(1);

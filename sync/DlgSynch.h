@@ -129,6 +129,9 @@ private:
     // Which kinds a run downloaded (their marks are written at the end).
     bool m_fTasksRun = false;
     bool m_fEventsRun = false;
+    // When each download was asked for; stored with the marks at the end of a complete run.
+    std::string m_strTasksAsked;
+    std::string m_strEventsAsked;
     // Texts of the list's text callbacks must outlive the notification.
     std::string m_strCallbackText;
 };

@@ -69,6 +69,10 @@ protected:
     // Runs while Outlook's clock stands `seconds` from now.
     void AtOutlookTime(int seconds, const std::function<void()>& action);
 
+    // Called once from the driving thread while a run is working through its rows, as another
+    // user changing the service at that moment would.
+    std::function<void()> m_whileRunning;
+
     std::string m_user;
     std::string m_password = "pw-e2e";
     Admin m_admin{Address()};

@@ -196,6 +196,34 @@ TEST_F(SyncE2E, ServiceDeletionsFollowDeleteOutlookItems) {
     EXPECT_EQ(Tasks().size(), 1u);
 }
 
+TEST_F(SyncE2E, AServiceChangeMadeWhileARunIsBusyReachesTheNextIncrementalRun) {
+    std::vector<json> busy;
+    for (int i = 0; i < 60; ++i) busy.push_back(CreateTask({{"title", "Busy " + std::to_string(i)}}));
+    json other = CreateTask({{"title", "Other"}});
+    ASSERT_EQ(Sync().Count(ACTION_DONE), 61u);
+    ::Sleep(2100);  // past the second in which the first run ended
+
+    // Sixty changes keep the next run busy for a while; "Other" changes while it is.
+    for (const json& t : busy) Update("tasks", Str(t["task_id"]), {{"title", Str(t["title"]) + " v2"}});
+    std::string changedAt;
+    m_whileRunning = [&] { changedAt = Str(Update("tasks", Str(other["task_id"]), {{"title", "Other v2"}})["last_modified"]); };
+    RunResult busyRun = Sync();
+    EXPECT_EQ(busyRun.Count(ACTION_DONE), 60u) << busyRun.Describe();
+    ASSERT_FALSE(changedAt.empty());
+    // The run ended in a later second than the change, so a download from its end would miss it.
+    ASSERT_LT(changedAt, LastSync("Task"));
+    EXPECT_TRUE(m_outlook->FindBySubject(hvsim::olFolderTasks, "Other"));
+
+    RunResult next = Sync();
+    EXPECT_TRUE(m_outlook->FindBySubject(hvsim::olFolderTasks, "Other v2")) << next.Describe();
+    EXPECT_FALSE(m_outlook->FindBySubject(hvsim::olFolderTasks, "Other"));
+    EXPECT_EQ(Tasks().size(), 61u);
+
+    long long seq = m_admin.LastSeq();
+    EXPECT_TRUE(Sync().AllNone());
+    EXPECT_TRUE(Writes(seq).empty());
+}
+
 TEST_F(SyncE2E, PurgeHVTasksDeletesEveryTaskOnTheServiceOnly) {
     CreateTask({{"title", "P1"}});
     CreateTask({{"title", "P2"}});
