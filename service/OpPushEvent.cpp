@@ -19,14 +19,9 @@ OpPushEvent::OpPushEvent(const std::string& url) : CWebSvrOp(url) {
 
 int OpPushEvent::PrepareData() {
     using hv::push::WriteText;
-    const std::string path = hv::NewTempFile("HVt");
+    hv::unique_hfile file;
+    const std::string path = hv::push::NewBodyFile(file);
     if (path.empty()) return 0;
-    hv::unique_hfile file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                        nullptr));
-    if (!file) {
-        ::DeleteFileA(path.c_str());
-        return 0;
-    }
     const std::string head = EnvelopeHead(m_strUser, m_strPassword);
     const std::string title = Escaped(m_strTitle);
     const std::string location = m_strLocation.empty() ? m_strLocation : Escaped(m_strLocation);

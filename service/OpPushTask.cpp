@@ -7,6 +7,17 @@
 
 namespace hv::push {
 
+std::string NewBodyFile(hv::unique_hfile& file) {
+    const std::string path = hv::NewTempFile("HVt");
+    if (path.empty()) return path;
+    file.reset(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        ::DeleteFileA(path.c_str());
+        return std::string();
+    }
+    return path;
+}
+
 bool WriteText(HANDLE file, const std::string& text) {
     DWORD written = 0;
     return ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
@@ -37,14 +48,9 @@ OpPushTask::OpPushTask(const std::string& url) : CWebSvrOp(url) {
 
 int OpPushTask::PrepareData() {
     using hv::push::WriteText;
-    const std::string path = hv::NewTempFile("HVt");
+    hv::unique_hfile file;
+    const std::string path = hv::push::NewBodyFile(file);
     if (path.empty()) return 0;
-    hv::unique_hfile file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                        nullptr));
-    if (!file) {
-        ::DeleteFileA(path.c_str());
-        return 0;
-    }
     const std::string head = EnvelopeHead(m_strUser, m_strPassword);
     const bool create = m_target.m_strID.empty();
     std::string text;

@@ -38,6 +38,9 @@ public:
 
 // Shared by the two pushes: the body file and the reading of the answer.
 namespace hv::push {
+// A fresh temporary file (prefix "HVt") opened for the request body; its path, or an empty
+// string when it could not be made.
+std::string NewBodyFile(hv::unique_hfile& file);
 // Writes raw text to the body file; false on a failed write.
 bool WriteText(HANDLE file, const std::string& text);
 // Copies the returned id and normalised last_modified of `answer` into the operation.

@@ -135,17 +135,13 @@ std::unique_ptr<CWebSvrOp> CDlgSynch::MakeDownload(bool tasks) {
     CConfig config;
     std::string mark;
     if (tasks) {
-        auto op = std::make_unique<OpGetMyTasks>(ServiceURL());
-        op->m_strUser = m_credentials.m_strUser;
-        op->m_strPassword = m_credentials.m_strPassword;
+        auto op = NewOp<OpGetMyTasks>();
         if (m_fIncremental && IncrementalFrom(config, CConfig::TYPE_TASK, mark)) op->m_strLastModified = mark;
         m_fTasksRun = true;
         m_strTasksAsked = CConfig::NowStamp();
         return op;
     }
-    auto op = std::make_unique<OpGetMyEvents>(ServiceURL());
-    op->m_strUser = m_credentials.m_strUser;
-    op->m_strPassword = m_credentials.m_strPassword;
+    auto op = NewOp<OpGetMyEvents>();
     if (m_fIncremental && IncrementalFrom(config, CConfig::TYPE_EVENT, mark)) op->m_strStartDate = mark;
     m_fEventsRun = true;
     m_strEventsAsked = CConfig::NowStamp();

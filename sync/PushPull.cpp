@@ -162,9 +162,7 @@ HRESULT CPushPull::PushTask(IDispatch* item, const CTarget& target, int post) {
         hvitem::TryBool(item, L"Complete", complete);
 
         Log("PushTask: Creating OpPushTask...");
-        auto op = std::make_unique<OpPushTask>(ServiceURL());
-        op->m_strUser = m_credentials.m_strUser;
-        op->m_strPassword = m_credentials.m_strPassword;
+        auto op = NewOp<OpPushTask>();
         op->m_strTitle = subject;
         op->m_nPriority = importance + 1;
         if (!due.empty()) op->m_strDueDate = due;
@@ -210,9 +208,7 @@ HRESULT CPushPull::PushAppt(IDispatch* item, const CTarget& target, int post, in
         hvitem::TryDate(item, L"Start", start);
         hvitem::TryDate(item, L"End", end);
 
-        auto op = std::make_unique<OpPushEvent>(ServiceURL());
-        op->m_strUser = m_credentials.m_strUser;
-        op->m_strPassword = m_credentials.m_strPassword;
+        auto op = NewOp<OpPushEvent>();
         op->m_strTitle = subject;
         op->m_strLocation = location;
         op->m_start = start;
@@ -253,9 +249,7 @@ HRESULT CPushPull::PushItem(IDispatch* item, long olClass, const CTarget& target
 HRESULT CPushPull::PullTask(const std::string& id, int post) {
     CLogBlock block("CPushPull::PullTask");
     try {
-        auto op = std::make_unique<OpGetTask>(ServiceURL());
-        op->m_strUser = m_credentials.m_strUser;
-        op->m_strPassword = m_credentials.m_strPassword;
+        auto op = NewOp<OpGetTask>();
         op->m_strTaskID = id;
         if (post) Log("PullTask: PumpIt");
         SetOperation(std::move(op), post);
@@ -266,9 +260,7 @@ HRESULT CPushPull::PullTask(const std::string& id, int post) {
 
 HRESULT CPushPull::PullEvent(const std::string& id, int post) {
     try {
-        auto op = std::make_unique<OpGetEvent>(ServiceURL());
-        op->m_strUser = m_credentials.m_strUser;
-        op->m_strPassword = m_credentials.m_strPassword;
+        auto op = NewOp<OpGetEvent>();
         op->m_strEventID = id;
         SetOperation(std::move(op), post);
     } catch (...) {
@@ -278,9 +270,7 @@ HRESULT CPushPull::PullEvent(const std::string& id, int post) {
 
 HRESULT CPushPull::DeleteTask(const std::string& id, int post) {
     try {
-        auto op = std::make_unique<OpDeleteTask>(ServiceURL());
-        op->m_strUser = m_credentials.m_strUser;
-        op->m_strPassword = m_credentials.m_strPassword;
+        auto op = NewOp<OpDeleteTask>();
         op->m_strTaskID = id;
         SetOperation(std::move(op), post);
     } catch (...) {
@@ -290,9 +280,7 @@ HRESULT CPushPull::DeleteTask(const std::string& id, int post) {
 
 HRESULT CPushPull::DeleteEvent(const std::string& id, int post) {
     try {
-        auto op = std::make_unique<OpDeleteEvent>(ServiceURL());
-        op->m_strUser = m_credentials.m_strUser;
-        op->m_strPassword = m_credentials.m_strPassword;
+        auto op = NewOp<OpDeleteEvent>();
         op->m_strEventID = id;
         SetOperation(std::move(op), post);
     } catch (...) {

@@ -166,4 +166,12 @@ protected:
     // Puts the operation in place: posted (step 0 to m_hOwner) or only kept.
     void SetOperation(std::unique_ptr<CWebSvrOp> operation, int post);
     const std::string& ServiceURL() const;
+    // A new operation for the service URL, carrying the stored credentials.
+    template <typename Op>
+    std::unique_ptr<Op> NewOp() const {
+        auto op = std::make_unique<Op>(ServiceURL());
+        op->m_strUser = m_credentials.m_strUser;
+        op->m_strPassword = m_credentials.m_strPassword;
+        return op;
+    }
 };
