@@ -11,6 +11,22 @@ endif()
 set(HV_SERVICE_EXE "${CMAKE_SOURCE_DIR}/build/host/halvane-service/halvane-service" CACHE FILEPATH
     "The reference service the Windows tests talk to (built by the host preset)")
 
+# Each build tree tests on a /24 of its own inside 127.0.0.0/8, taken from a hash of its path,
+# so two checkouts on one machine never meet on 127.0.0.N:80. Test programs are given
+# 127.0.0.N and get 127.<a>.<b>.N; they read the network from HV_LOOPBACK_NET.
+string(MD5 _hv_tree_hash "${CMAKE_BINARY_DIR}")
+string(SUBSTRING "${_hv_tree_hash}" 0 2 _hv_a)
+string(SUBSTRING "${_hv_tree_hash}" 2 2 _hv_b)
+math(EXPR _hv_a "0x${_hv_a} % 250 + 1")
+math(EXPR _hv_b "0x${_hv_b} % 250 + 1")
+set(HV_LOOPBACK_NET "127.${_hv_a}.${_hv_b}" CACHE INTERNAL "This build tree's loopback network for tests")
+
+# hv_loopback(<out> 127.0.0.N): the address N in this build tree's loopback network.
+function(hv_loopback out address)
+  string(REGEX REPLACE "^127\\.0\\.0\\." "${HV_LOOPBACK_NET}." mapped "${address}")
+  set(${out} "${mapped}" PARENT_SCOPE)
+endfunction()
+
 # hv_wine_test(NAME <name> SOURCES ... LIBS ... [TIMEOUT s] [LABELS ...]
 #              [SERVICE_ADDRESS 127.0.0.N [SERVICE_SEED file.json]])
 # With SERVICE_ADDRESS a reference service is started on that loopback address, port 80, with
@@ -29,8 +45,9 @@ function(hv_wine_test)
   # All programs of a build tree share one Wine prefix, hence one registry and one settings key:
   # they take turns rather than change each other's settings in the middle of a test.
   set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT}
-      ENVIRONMENT "HV_TEST_TIMEOUT=${T_TIMEOUT}" LABELS "${T_LABELS}" RESOURCE_LOCK hv_wine_prefix)
+      ENVIRONMENT "HV_TEST_TIMEOUT=${T_TIMEOUT};HV_LOOPBACK_NET=${HV_LOOPBACK_NET}" LABELS "${T_LABELS}" RESOURCE_LOCK hv_wine_prefix)
   if(T_SERVICE_ADDRESS)
+    hv_loopback(T_SERVICE_ADDRESS ${T_SERVICE_ADDRESS})
     set(state ${CMAKE_BINARY_DIR}/service-state/${T_NAME})
     add_test(NAME ${T_NAME}_service_start
              COMMAND ${CMAKE_SOURCE_DIR}/cmake/service-ctl.sh start ${HV_SERVICE_EXE} ${T_SERVICE_ADDRESS}

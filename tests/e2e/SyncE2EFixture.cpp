@@ -14,9 +14,9 @@ using nlohmann::json;
 
 namespace e2e {
 
-const char* Address() {
+std::string Address() {
     const char* a = std::getenv("HV_SERVICE_ADDRESS");
-    return a && *a ? a : "127.0.0.45";
+    return a && *a ? std::string(a) : hvtest::Loopback(45);
 }
 
 std::string Str(const json& j) {
@@ -48,7 +48,7 @@ std::string RunResult::Describe() const {
 void SyncE2E::SetUp() {
     static std::atomic<int> counter{0};
     m_user = hv::Format("user%d_%lu", ++counter, ::GetCurrentProcessId() % 100000);
-    ASSERT_FALSE(ConnectTo(Address()).empty());
+    ASSERT_FALSE(ConnectTo(Address().c_str()).empty());
     m_admin.SetClockOffset(0);
     m_admin.Send("POST", "/admin/users", json{{"username", m_user}, {"password", m_password}, {"full_name", "Test " + m_user}});
     CConfig config;

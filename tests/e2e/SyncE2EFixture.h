@@ -18,7 +18,7 @@
 namespace e2e {
 
 // The service's loopback address for these tests.
-const char* Address();
+std::string Address();
 
 // A service field as text, whatever its JSON type.
 std::string Str(const nlohmann::json& j);

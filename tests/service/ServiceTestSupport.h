@@ -5,6 +5,7 @@
 #include <string>
 #include "common/Config.h"
 #include "service/Protocol.h"
+#include "TestAddress.h"
 
 inline void ResetProductKey() {
     CConfig config;

@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr const char* kAddress = "127.0.0.2";
+const std::string kAddress = hvtest::Loopback(2);
 constexpr UINT kStepMessage = WM_USER + 100;
 
 // A minimal operation: one element in the body, one value read from the answer.
@@ -63,8 +63,8 @@ class SoapFrame : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(responder.Listening());
-        url = ConnectTo(kAddress);
-        ASSERT_EQ("http://127.0.0.2/soap/v2.2beta/", url);
+        url = ConnectTo(kAddress.c_str());
+        ASSERT_EQ("http://" + kAddress + "/soap/v2.2beta/", url);
     }
     void TearDown() override {
         Disconnect();
@@ -73,7 +73,7 @@ protected:
     static CTestResponder responder;
     std::string url;
 };
-CTestResponder SoapFrame::responder(kAddress);
+CTestResponder SoapFrame::responder(kAddress.c_str());
 
 TEST_F(SoapFrame, RequestCarriesContentTypeQuotedSoapActionAndEscapedCredentials) {
     responder.Enqueue(200, PingAnswer("pong"));
@@ -86,7 +86,7 @@ TEST_F(SoapFrame, RequestCarriesContentTypeQuotedSoapActionAndEscapedCredentials
     std::string head = CTestResponder::Head(raw);
     EXPECT_EQ(0u, head.find("POST /soap/v2.2beta/ HTTP/1.1\r\n")) << head;
     EXPECT_NE(std::string::npos, head.find("\r\nContent-Type: text/xml; charset=utf-8\r\n")) << head;
-    EXPECT_NE(std::string::npos, head.find("\r\nSOAPAction: \"http://127.0.0.2/soap/v2.2beta/\"\r\n")) << head;
+    EXPECT_NE(std::string::npos, head.find("\r\nSOAPAction: \"http://" + kAddress + "/soap/v2.2beta/\"\r\n")) << head;
     EXPECT_NE(std::string::npos, head.find("User-Agent: HV for Outlook/1.0\r\n")) << head;
     std::string body = CTestResponder::Body(raw);
     EXPECT_EQ(CWebSvrOp::EnvelopeHead("O'Brien", "a&b") + "<m:Ping xmlns:m=\"urn:Halvane/API\">\n<m:text>hello</m:text>\n"
@@ -295,7 +295,7 @@ TEST_F(SoapFrame, TwoExchangesShareOneDebugCopyRoot) {
 }
 
 TEST(SoapFrameUnreachable, RefusedConnectionReportsTheConnectionFailureText) {
-    std::string url = ConnectTo("127.0.0.3");  // nothing listens there
+    std::string url = ConnectTo(hvtest::Loopback(3).c_str());  // nothing listens there
     OpTestPing op(url);
     EXPECT_EQ(0, op.Run(0, nullptr, 0, 0));
     EXPECT_EQ(HV_E_CONNECTION, op.m_hResult);
@@ -305,7 +305,7 @@ TEST(SoapFrameUnreachable, RefusedConnectionReportsTheConnectionFailureText) {
 }
 
 TEST(SoapConnection, SecondConnectReusesTheConnectionAndSslZeroUsesPort80) {
-    std::string url = ConnectTo(kAddress);
+    std::string url = ConnectTo(kAddress.c_str());
     EXPECT_EQ(0u, url.find("http://"));
     CWebSvrAPI* api = TheAPI();
     ASSERT_NE(nullptr, api);

@@ -7,7 +7,7 @@
 
 void AdapterTest::SetUp() {
     const char* address = std::getenv("HV_SERVICE_ADDRESS");
-    ConnectTo(address ? address : "127.0.0.40");
+    ConnectTo(address ? std::string(address).c_str() : hvtest::Loopback(40).c_str());
     m_api = TheAPI();
     m_outlook = std::make_unique<hvsim::SimOutlook>();
     m_adapter = std::make_unique<CTestPushPull>(m_api);

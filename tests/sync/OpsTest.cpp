@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr const char* kAddress = "127.0.0.31";
+const std::string kAddress = hvtest::Loopback(31);
 
 std::string Head() { return CWebSvrOp::EnvelopeHead("alice", "p&ss"); }
 std::string Foot() { return CWebSvrOp::EnvelopeFoot(); }
@@ -34,7 +34,7 @@ class Ops : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(responder.Listening());
-        url = ConnectTo(kAddress);
+        url = ConnectTo(kAddress.c_str());
         ASSERT_FALSE(url.empty());
         responder.Requests();
         before = responder.Requests().size();
@@ -60,7 +60,7 @@ protected:
     std::string url;
     size_t before = 0;
 };
-CTestResponder Ops::responder(kAddress);
+CTestResponder Ops::responder(kAddress.c_str());
 
 std::vector<std::string> Ids(const CSyncItemList& list) {
     std::vector<std::string> ids;

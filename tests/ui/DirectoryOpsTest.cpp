@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr const char* kResponder = "127.0.0.21";
+const std::string kResponder = hvtest::Loopback(21);
 
 template <class Op>
 std::unique_ptr<Op> MakeOp(const char* user, const char* password) {
@@ -132,10 +132,10 @@ class DirectoryOpsWire : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_responder.Listening());
-        ASSERT_FALSE(ConnectToService(kResponder).empty());
+        ASSERT_FALSE(ConnectToService(kResponder.c_str()).empty());
     }
     void TearDown() override { DisconnectService(); }
-    CTestResponder m_responder{kResponder};
+    CTestResponder m_responder{kResponder.c_str()};
 };
 
 const char* kHead =

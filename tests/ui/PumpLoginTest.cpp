@@ -205,10 +205,10 @@ class Pump : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_responder.Listening());
-        ASSERT_FALSE(ConnectToService("127.0.0.22").empty());
+        ASSERT_FALSE(ConnectToService(hvtest::Loopback(22).c_str()).empty());
     }
     void TearDown() override { DisconnectService(); }
-    CTestResponder m_responder{"127.0.0.22"};
+    CTestResponder m_responder{hvtest::Loopback(22).c_str()};
 };
 
 TEST_F(Pump, FailureWithoutFaultTextShowsTheCallersMessage) {

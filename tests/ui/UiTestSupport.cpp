@@ -9,7 +9,7 @@
 
 std::string ServiceAddress() {
     const char* address = std::getenv("HV_SERVICE_ADDRESS");
-    return address && *address ? address : "127.0.0.20";
+    return address && *address ? std::string(address) : hvtest::Loopback(20);
 }
 
 std::string ConnectToService(const char* address, bool ui) {

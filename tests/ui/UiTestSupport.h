@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <string>
 #include <vector>
+#include "TestAddress.h"
 
 // The reference service of this test program (HV_SERVICE_ADDRESS, set by the test fixture).
 std::string ServiceAddress();
