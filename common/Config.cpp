@@ -4,6 +4,7 @@
 
 #include "common/DiagLog.h"
 #include "win/Strings.h"
+#include "win/UniqueAny.h"
 
 std::string CConfig::m_strDefaultHost;
 std::string CConfig::m_strDefaultPath;
@@ -123,3 +124,46 @@ UINT CConfig::GetRibbonResource(const char* ribbonId) {
 }
 
 UINT CConfig::GetImageResource() { return IDR_RIBBON_IMAGE; }
+
+// ---- Pending links ------------------------------------------------------------------------------
+
+namespace {
+constexpr const char* kPendingLinks = "Pending Links";
+}
+
+void CConfig::SetPendingLink(const char* typeWord, const std::string& entryId, const std::string& recordId) {
+    const std::wstring path = hv::ToWide(GetKeyPath() + "\\" + kPendingLinks);
+    const std::wstring name = hv::ToWide(std::string(typeWord) + " " + entryId);
+    const std::wstring data = hv::ToWide(recordId);
+    const LSTATUS status = ::RegSetKeyValueW(HKEY_CURRENT_USER, path.c_str(), name.c_str(), REG_SZ, data.c_str(),
+                                             static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+    if (status != ERROR_SUCCESS) HvLog().LogError("CConfig::SetPendingLink: the pending link could not be stored");
+}
+
+void CConfig::ClearPendingLink(const char* typeWord, const std::string& entryId) {
+    const std::wstring path = hv::ToWide(GetKeyPath() + "\\" + kPendingLinks);
+    const std::wstring name = hv::ToWide(std::string(typeWord) + " " + entryId);
+    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, path.c_str(), name.c_str());
+}
+
+std::map<std::string, std::string> CConfig::GetPendingLinks(const char* typeWord) {
+    std::map<std::string, std::string> links;
+    const std::wstring path = hv::ToWide(GetKeyPath() + "\\" + kPendingLinks);
+    hv::unique_hkey key;
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return links;
+    const std::string prefix = std::string(typeWord) + " ";
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[1024];
+        wchar_t data[256];
+        DWORD nameLength = 1024, dataSize = sizeof(data) - sizeof(wchar_t), type = 0;
+        const LSTATUS status = ::RegEnumValueW(key.get(), index, name, &nameLength, nullptr, &type,
+                                               reinterpret_cast<BYTE*>(data), &dataSize);
+        if (status == ERROR_NO_MORE_ITEMS) break;
+        if (status != ERROR_SUCCESS || type != REG_SZ) continue;
+        data[dataSize / sizeof(wchar_t)] = L'\0';
+        const std::string text = hv::ToAnsi(std::wstring(name, nameLength));
+        if (text.compare(0, prefix.size(), prefix) != 0) continue;
+        links[text.substr(prefix.size())] = hv::ToAnsi(data);
+    }
+    return links;
+}

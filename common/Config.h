@@ -2,6 +2,7 @@
 // The product's settings: identity of the add-in, the service endpoint defaults and one
 // accessor per stored value with its default. Construct on the stack, read, let it go.
 #include <windows.h>
+#include <map>
 #include <string>
 #include "common/CfgBase.h"
 
@@ -107,6 +108,15 @@ public:
     HRESULT SetCredentials(const std::string& user, const std::string& password);
     // Splits at the first TAB; E_FAIL (outputs untouched) when there is none.
     HRESULT GetCredentials(std::string& user, std::string& password);
+
+    // Links a run could not save: the service record it created for an Outlook item whose link
+    // properties failed to save. Kept under "Pending Links" ("<Type> <EntryID>" = record id)
+    // until a later run has written the link, so that the item and its record are paired
+    // instead of being created a second time on either side.
+    void SetPendingLink(const char* typeWord, const std::string& entryId, const std::string& recordId);
+    void ClearPendingLink(const char* typeWord, const std::string& entryId);
+    // EntryID -> record id of every pending link of the type.
+    std::map<std::string, std::string> GetPendingLinks(const char* typeWord);
 
     // Ribbon markup resource for an Outlook ribbon id (exact, case-sensitive), 0 if none.
     static UINT GetRibbonResource(const char* ribbonId);

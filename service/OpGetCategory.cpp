@@ -22,9 +22,13 @@ int OpGetCategory::PrepareData() {
 int OpGetCategory::ParseResponse() {
     CXMLDoc& doc = *m_pResponseDoc;
     if (doc.GotoNode("ns1:GetCategoryResponse") != S_OK) return 0;
-    if (FAILED(doc.LoadNodesByName("ns1:GetCategoryReturn"))) return 0;
+    if (doc.LoadNodesByName("ns1:GetCategoryReturn") != S_OK) return 0;
     long count = 0;
-    if (FAILED(doc.GetNodeCount(count))) return 0;
+    if (doc.GetNodeCount(count) != S_OK) return 0;
+    if (count == 0) {  // an answer without its return element is no answer
+        m_hResult = E_FAIL;
+        return 0;
+    }
     if (count != 1) return 1;  // an ambiguous answer names no category
     if (doc.GotoNodeAt(0) != S_OK) return 0;
     std::unique_ptr<CCategory> category(new (std::nothrow) CCategory);

@@ -24,7 +24,8 @@ int OpGetEvent::ParseResponse() {
     if (doc.GotoNode("ns1:GetEventResponse") != S_OK) return 0;
     if (doc.LoadNodesByName("ns1:GetEventReturn") != S_OK) return 0;
     long count = 0;
-    if (doc.GetNodeCount(count) != S_OK || count != 1) return 1;
+    if (doc.GetNodeCount(count) != S_OK) return 0;
+    if (count != 1) return 1;  // anything but one: no record
     if (doc.GotoNodeAt(0) != S_OK) return 1;
     auto record = std::make_unique<CSyncItem>();
     ReadEventRecord(doc, *record);

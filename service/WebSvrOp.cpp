@@ -97,11 +97,12 @@ bool CWebSvrOp::UseResponseFile() {
 // ---------------------------------------------------------------------------------------------
 // Escaping and the envelope
 
-void CWebSvrOp::EscapeXml(std::string& text) {
+void CWebSvrOp::EscapeXml(std::string& text) { EscapeXml(text, ::GetACP()); }
+
+void CWebSvrOp::EscapeXml(std::string& text, UINT codePage) {
     const char* const* table = AsciiEscapes();
     std::string out;
     out.reserve(text.size() + text.size() / 4);
-    const UINT codePage = ::GetACP();
     for (size_t i = 0; i < text.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
         if (c < 128) {
@@ -111,13 +112,16 @@ void CWebSvrOp::EscapeXml(std::string& text) {
                 out += static_cast<char>(c);
             continue;
         }
-        if (c == 145 || c == 146) {  // the typographic apostrophes of code page 1252
+        // A lead byte of a double-byte code page (932, 936, 949, 950) starts a character of two
+        // bytes, whatever its value; only a byte that stands alone can be an apostrophe.
+        const bool lead = ::IsDBCSLeadByteEx(codePage, c) != FALSE;
+        if (!lead && (c == 145 || c == 146)) {  // the typographic apostrophes of code page 1252
             out += "&#39;";
             continue;
         }
-        // Any other byte is a character of the system code page: write it as the numeric
-        // reference of its Unicode character, so the envelope stays 7-bit and nothing is lost.
-        int length = (::IsDBCSLeadByteEx(codePage, c) && i + 1 < text.size()) ? 2 : 1;
+        // Any other byte is a character of the code page: write it as the numeric reference of
+        // its Unicode character, so the envelope stays 7-bit and nothing is lost.
+        int length = (lead && i + 1 < text.size()) ? 2 : 1;
         wchar_t wide[4] = {};
         int n = ::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, &text[i], length, wide, 4);
         if (n <= 0) {
@@ -485,6 +489,7 @@ bool CWebSvrOp::StepReceive(bool& more, int& result) {
         return true;
     }
     // The whole answer is in.
+    m_fAnswered = 1;
     m_hResponseFile.reset();
     if (m_strResponsePath.empty())
         LogXml(m_strResponse, false);
@@ -497,6 +502,14 @@ bool CWebSvrOp::StepReceive(bool& more, int& result) {
         }
         result = ParseResponse() ? 1 : 0;
         return result != 0;
+    }
+    if (!m_strSoapAction.empty()) {
+        // Every SOAP exchange answers with an envelope; an empty answer is no answer, and must
+        // not pass for an empty result (a download would then look like "nothing changed").
+        HvLog().LogError("CWebSvrOp::Run: the answer is empty");
+        m_hResult = E_FAIL;
+        result = 0;
+        return false;
     }
     return true;
 }
@@ -576,6 +589,12 @@ int CWebSvrOp::Run(int /*reserved*/, HWND hwnd, UINT msg, int step) {
             int parsed = 1;
             ok = StepReceive(more, parsed) && parsed;
             if (more) next = 4;
+            if (!ok && m_fAnswered) {
+                // The whole answer was read, but it is a fault or does not parse: the exchange is
+                // over all the same, so its owner gets step 5 and closes it as failed.
+                ::PostMessageA(hwnd, msg, 5, 0);
+                return 0;
+            }
             break;
         }
         }

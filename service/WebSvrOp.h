@@ -37,6 +37,8 @@ public:
 
     // In-place XML escaping of user text for a request body.
     static void EscapeXml(std::string& text);
+    // The same for text in the given code page (the system's own is the ANSI code page).
+    static void EscapeXml(std::string& text, UINT codePage);
     static std::string Escaped(const std::string& text);
     // The envelope around every body; the credentials are escaped here.
     static std::string EnvelopeHead(const std::string& user, const std::string& password);
@@ -78,6 +80,8 @@ public:
     std::string m_strReturnedId;
     std::string m_strReturnedLastModified;
     HRESULT m_hResult = S_OK;
+    // Set once the whole answer has been read (the end of the receive step), fault or not.
+    DWORD m_fAnswered = 0;
     std::unique_ptr<CXMLDoc> m_pResponseDoc;
     std::string m_strBodyPath = "/SOAP-ENV:Envelope/SOAP-ENV:Body";
     std::string m_strFaultName = "SOAP-ENV:Fault";

@@ -347,22 +347,18 @@ void CDlgSynch::OnTimer(UINT_PTR id) {
                 SetStatus(op->StepText(m_nStep));
                 return;
             }
-            // The step failed. After the receive step an operation posts step 5 even for a fault,
-            // so the row closes as failed and the run goes on; otherwise the run stops here.
-            MSG pending;
-            const bool posted = ::PeekMessageA(&pending, hwnd, hv::WMU_RUN_OP, hv::WMU_RUN_OP, PM_NOREMOVE) != 0;
+            // The step failed. After the receive step the operation has posted step 5 even for a
+            // fault, so the row closes as failed and the run goes on; otherwise the run stops here.
             m_fFinished = 0;
             op->CloseRequest();
             op->m_hResponseFile.reset();
             ShowClose();
             SetStatus(!op->m_strFaultString.empty() ? op->m_strFaultString : std::string(op->StepText(m_nStep)));
-            const bool answered = !op->m_strFaultCode.empty() || !op->m_strFaultString.empty();
-            if (!posted && answered) {
-                // The service did answer, with a fault: that closes this row (or this download)
-                // as failed, and the run decides from there.
-                if (!FAILED(op->m_hResult)) op->m_hResult = E_FAIL;
-                ::PostMessageA(hwnd, hv::WMU_RUN_OP, 5, 0);
-            } else if (!posted) {
+            if (op->m_fAnswered) {
+                // A fault, or an answer that does not parse: the row (or download) that step 5
+                // closes has failed, whatever code the answer left.
+                if (op->m_hResult == S_OK) op->m_hResult = E_FAIL;
+            } else {
                 HvLog().LogError("CDlgSynch::OnTimer: the operation failed; the run stops");
             }
             return;
@@ -456,13 +452,35 @@ BOOL CDlgSynch::PostOp() {
     return TRUE;
 }
 
-void CDlgSynch::AfterPushTask() {
+// A push that reached the service but whose link could not be written into Outlook: the row
+// fails, and the record the service now holds is remembered with the item, so that the next
+// run pairs the two (and writes the link) instead of pushing the item as a second record.
+void CDlgSynch::LinkFailed(CSyncItem* record, const char* type, const std::string& recordId) {
+    HvLog().LogError("CDlgSynch: the service took \"" + record->title + "\", but its link could not be saved in Outlook");
+    if (!recordId.empty() && !record->m_strEntryID.empty() && !record->m_pOccurrence)
+        CConfig().SetPendingLink(type, record->m_strEntryID, recordId);
+    const std::string text = hv::LoadResString(IDS_ACTION_FAILED);
+    for (CSyncItem* r : {record, record->m_pCounterpart}) {
+        if (!r) continue;
+        r->m_nAction = ACTION_FAILED;
+        r->m_strActionText = text;
+    }
+    RedrawRow(record);
+}
+
+HRESULT CDlgSynch::AfterPushTask() {
     auto* op = static_cast<OpPushTask*>(Op());
     CSyncItem* record = m_pCurrent;
-    if (!record) return;
+    if (!record) return S_FALSE;
+    if (op->m_strReturnedId.empty()) {
+        LinkFailed(record, CConfig::TYPE_TASK, std::string());
+        return E_FAIL;
+    }
     hv::com_ptr<IDispatch> item;
-    if (FAILED(GetItemFromID(record->m_strEntryID, item)) || !item) return;
-    if (op->m_strReturnedId.empty()) return;
+    if (FAILED(GetItemFromID(record->m_strEntryID, item)) || !item) {
+        LinkFailed(record, CConfig::TYPE_TASK, op->m_strReturnedId);
+        return E_FAIL;
+    }
     // The service's answer replaces the row's values; the record keeps its place in the run.
     CSyncItem* counterpart = record->m_pCounterpart;
     const std::string entryId = record->m_strEntryID;
@@ -476,8 +494,13 @@ void CDlgSynch::AfterPushTask() {
     record->m_nSource = source;
     record->m_pOccurrence = occurrence;
     record->m_strType = "Task";
-    SetLinkProps(item.get(), OL_CLASS_TASK, record, record->m_target, &record->last_modified, &record->assigned_to,
-                 &record->assigned_to_userids, nullptr, nullptr);
+    if (record->m_target.m_strID.empty()) record->m_target.m_strID = op->m_strReturnedId;
+    if (FAILED(SetLinkProps(item.get(), OL_CLASS_TASK, record, record->m_target, &record->last_modified,
+                            &record->assigned_to, &record->assigned_to_userids, nullptr, nullptr))) {
+        LinkFailed(record, CConfig::TYPE_TASK, op->m_strReturnedId);
+        return E_FAIL;
+    }
+    CConfig().ClearPendingLink(CConfig::TYPE_TASK, entryId);
     const std::string text = hv::LoadResString(IDS_TASK_UPDATED);
     for (CSyncItem* r : {record, counterpart}) {
         if (!r) continue;
@@ -485,12 +508,17 @@ void CDlgSynch::AfterPushTask() {
         r->m_strActionText = text;
     }
     RedrawRow(record);
+    return S_OK;
 }
 
-void CDlgSynch::AfterPushEvent() {
+HRESULT CDlgSynch::AfterPushEvent() {
     auto* op = static_cast<OpPushEvent*>(Op());
     CSyncItem* record = m_pCurrent;
-    if (!record || op->m_strReturnedId.empty() || record->m_strEntryID.empty()) return;
+    if (!record || record->m_strEntryID.empty()) return S_FALSE;
+    if (op->m_strReturnedId.empty()) {
+        LinkFailed(record, CConfig::TYPE_EVENT, std::string());
+        return E_FAIL;
+    }
     hv::com_ptr<IDispatch> item;
     bool opened = false;
     if (record->m_pOccurrence) {
@@ -499,14 +527,22 @@ void CDlgSynch::AfterPushEvent() {
     } else {
         opened = SUCCEEDED(GetItemFromID(record->m_strEntryID, item)) && item;
     }
-    if (!opened) return;
+    if (!opened) {
+        LinkFailed(record, CConfig::TYPE_EVENT, op->m_strReturnedId);
+        return E_FAIL;
+    }
     const CSyncItem& answer = op->m_answer;
     CTarget target = answer.m_target;
     if (target.m_strID.empty()) target.m_strID = op->m_strReturnedId;
     // An occurrence's link blob names its own record; the series' other occurrences keep theirs.
     record->m_target = target;
-    SetLinkProps(item.get(), OL_CLASS_APPOINTMENT, record, target, &answer.last_modified, &answer.assigned_to,
-                 &answer.assigned_to_userids, &answer.organizer, &answer.internal_use_only);
+    if (FAILED(SetLinkProps(item.get(), OL_CLASS_APPOINTMENT, record, target, &answer.last_modified,
+                            &answer.assigned_to, &answer.assigned_to_userids, &answer.organizer,
+                            &answer.internal_use_only))) {
+        LinkFailed(record, CConfig::TYPE_EVENT, op->m_strReturnedId);
+        return E_FAIL;
+    }
+    if (!record->m_pOccurrence) CConfig().ClearPendingLink(CConfig::TYPE_EVENT, record->m_strEntryID);
     const std::string text = hv::LoadResString(IDS_EVENT_UPDATED);
     for (CSyncItem* r : {record, record->m_pCounterpart}) {
         if (!r) continue;
@@ -514,6 +550,7 @@ void CDlgSynch::AfterPushEvent() {
         r->m_strActionText = text;
     }
     RedrawRow(record);
+    return S_OK;
 }
 
 void CDlgSynch::NextItem() {
@@ -648,7 +685,10 @@ void CDlgSynch::NextItem() {
             cur->SetAction(ACTION_FAILED);
         } else {
             HvLog().LogComment("NextItem: DeleteItem...");
-            if (SUCCEEDED(DeleteItem(cur->m_strEntryID))) {
+            // An occurrence shares its series' EntryID: only that occurrence goes (Outlook keeps
+            // it as a deleted exception), never the whole series.
+            const HRESULT deleted = cur->m_pOccurrence ? DeleteOccurrence(cur) : DeleteItem(cur->m_strEntryID);
+            if (SUCCEEDED(deleted)) {
                 cur->SetAction(ACTION_DONE);
                 cur->m_strActionText = hv::LoadResString(IDS_ITEM_DELETED);
                 if (cur->m_pCounterpart) cur->m_pCounterpart->m_strActionText = cur->m_strActionText;

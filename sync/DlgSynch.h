@@ -72,6 +72,10 @@ public:
     bool IsStale(CSyncItem* record);
     bool IsHashUnchanged(CSyncItem* record);
     bool EquivalentCounterpart(CSyncItem* record);
+    // Pairs a downloaded record with the Outlook item an earlier run created it from when that
+    // run could not save the item's link, and writes the link now; null when there is none.
+    hv::com_ptr<IDispatch> CompletePendingLink(CSyncItem* service, std::map<std::string, std::string>& pendingByRecord,
+                                               bool events);
 
     // ---- the run -----------------------------------------------------------------------------
     void OnRunOp(int step);
@@ -119,8 +123,10 @@ private:
     bool LastSyncInUse(const char* type, std::string& text);
     // Adds a record to the owning list.
     CSyncItem* Own(CSyncItem* record);
-    void AfterPushTask();
-    void AfterPushEvent();
+    // Link the pushed item to the record the service answered with; a failure fails the row.
+    HRESULT AfterPushTask();
+    HRESULT AfterPushEvent();
+    void LinkFailed(CSyncItem* record, const char* type, const std::string& recordId);
 
     HWND m_hParent;
     HWND m_hList = nullptr;

@@ -118,7 +118,18 @@ HRESULT SetLinkProps(IDispatch* item, long olClass, CSyncItem* record, const CTa
             CDispatcher::PutProperty(item, L"BillingInformation", &value);
         } else {
             given(*record);
-            hasher.Hash(item, olClass, record, 0, 1);
+            // The fingerprint of what the item now holds, which is what a later run compares
+            // with: an event takes only part of a service description, so a fingerprint of the
+            // record would later make the item look changed and push the shortened text back.
+            CSyncItem written(*record);
+            written.m_pCounterpart = nullptr;
+            hasher.Hash(item, olClass, &written, 1, 0);
+            // The link fields are the ones this call writes, not what the item held before.
+            written.assigned_to_userids = record->assigned_to_userids;
+            written.organizer = record->organizer;
+            written.internal_use_only = record->internal_use_only;
+            hasher.Hash(nullptr, olClass, &written, 0, 1);
+            record->m_strHash = written.m_strHash;
             SetUserProperty(item, L"HV Hash", text(record->m_strHash));
         }
 

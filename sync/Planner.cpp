@@ -2,6 +2,7 @@
 // Outlook items that carry their ids, adds rows for Outlook items without a partner, and gives
 // every row exactly one action.
 #include <cstdio>
+#include <map>
 #include "common/Config.h"
 #include "common/DiagLog.h"
 #include "sync/DlgSynch.h"
@@ -133,6 +134,11 @@ HRESULT CDlgSynch::CorrelateAndLoad() {
                 }
             }
 
+            // Links an earlier run could not save: EntryID -> record id, and back.
+            std::map<std::string, std::string> pending = CConfig().GetPendingLinks(type);
+            std::map<std::string, std::string> pendingByRecord;
+            for (const auto& link : pending) pendingByRecord[link.second] = link.first;
+
             // 5. Pair the downloaded records with the items that carry their ids.
             const std::vector<CSyncItem*> downloaded = m_rows;
             for (CSyncItem* service : downloaded) {
@@ -145,6 +151,7 @@ HRESULT CDlgSynch::CorrelateAndLoad() {
                     item = CallWithFilter(collection.get(), L"Find", filter);
                     if (!item && collection.get() != folderItems.get())
                         item = CallWithFilter(folderItems.get(), L"Find", filter);
+                    if (!item) item = CompletePendingLink(service, pendingByRecord, events);
                 }
                 if (item) {
                     CSyncItem* outlook = Own(new CSyncItem());
@@ -185,6 +192,15 @@ HRESULT CDlgSynch::CorrelateAndLoad() {
                 record->m_strType = type;
                 record->m_nSource = SOURCE_OUTLOOK;
                 LoadOneItem(record.get(), item.get(), 0);
+                if (record->m_target.m_strID.empty()) {
+                    // Pushed by an earlier run whose link did not save: update that record
+                    // rather than create a second one.
+                    const auto link = pending.find(record->m_strEntryID);
+                    if (link != pending.end()) {
+                        HvLog().LogCommentFmt("CorrelateAndLoad: pending link to %s", link->second);
+                        record->m_target.m_strID = link->second;
+                    }
+                }
                 // The previous run's own writes carry its mark as their modification time.
                 if (!selection && markParses && IsSameInstant(markTime, record->m_timeOutlookModified)) continue;
                 if (m_entryIds.count(record->m_strEntryID)) continue;
@@ -208,6 +224,35 @@ HRESULT CDlgSynch::CorrelateAndLoad() {
         }
     }
     return result;
+}
+
+hv::com_ptr<IDispatch> CDlgSynch::CompletePendingLink(CSyncItem* service,
+                                                     std::map<std::string, std::string>& pendingByRecord,
+                                                     bool events) {
+    const auto link = pendingByRecord.find(service->m_target.m_strID);
+    if (link == pendingByRecord.end()) return nullptr;
+    const std::string entryId = link->second;
+    pendingByRecord.erase(link);
+    const char* type = events ? CConfig::TYPE_EVENT : CConfig::TYPE_TASK;
+    hv::com_ptr<IDispatch> item;
+    if (FAILED(GetItemFromID(entryId, item)) || !item) {
+        // The item is gone from Outlook: nothing is left to link.
+        CConfig().ClearPendingLink(type, entryId);
+        return nullptr;
+    }
+    HvLog().LogCommentFmt("CorrelateAndLoad: completing the pending link of %s", service->m_target.m_strID);
+    const HRESULT hr =
+        events ? SetLinkProps(item.get(), OL_CLASS_APPOINTMENT, nullptr, service->m_target, &service->last_modified,
+                              &service->assigned_to, &service->assigned_to_userids, &service->organizer,
+                              &service->internal_use_only)
+               : SetLinkProps(item.get(), OL_CLASS_TASK, nullptr, service->m_target, &service->last_modified,
+                              &service->assigned_to, &service->assigned_to_userids, nullptr, nullptr);
+    if (SUCCEEDED(hr))
+        CConfig().ClearPendingLink(type, entryId);
+    else
+        HvLog().LogError("CorrelateAndLoad: the pending link could not be saved again; it stays pending");
+    // Paired either way: the two are one item, whether or not its link could be written yet.
+    return item;
 }
 
 bool CDlgSynch::IsStale(CSyncItem* record) {
@@ -248,18 +293,20 @@ bool CDlgSynch::EquivalentCounterpart(CSyncItem* record) {
     CSyncItem* other = record->m_pCounterpart;
     if (!other) return false;
     const long olClass = record->m_strType == "Event" ? OL_CLASS_APPOINTMENT : OL_CLASS_TASK;
-    if (olClass == OL_CLASS_APPOINTMENT) {
-        // Outlook shows an event's description from its first empty line on (that is what an
-        // update writes), so the service side is compared in that form; otherwise an event with
-        // a heading paragraph would never compare equal and its heading would be pushed away.
-        CSyncItem shown(*record);
-        shown.description_plain_text = ShownEventBody(record->description_plain_text);
-        Hash(nullptr, olClass, &shown, 0, 1);
-        record->m_strHash = shown.m_strHash;
-    } else {
-        Hash(nullptr, olClass, record, 0, 1);
-    }
     Hash(nullptr, olClass, other, 0, 1);
+    Hash(nullptr, olClass, record, 0, 1);
+    if (olClass != OL_CLASS_APPOINTMENT || record->m_strHash == other->m_strHash)
+        return record->m_strHash == other->m_strHash;
+    // Outlook shows an event's description from its first empty line on (that is what an
+    // update writes), while a push sends the whole body: Outlook holding either the whole
+    // service text or its shown part is the same event. Otherwise an event with a heading
+    // paragraph would push its heading away, and one whose body has an empty line would be
+    // pushed again on every run.
+    CSyncItem shown(*record);
+    shown.m_pCounterpart = nullptr;
+    shown.description_plain_text = ShownEventBody(record->description_plain_text);
+    Hash(nullptr, olClass, &shown, 0, 1);
+    record->m_strHash = shown.m_strHash;
     return record->m_strHash == other->m_strHash;
 }
 

@@ -330,6 +330,16 @@ HRESULT CPushPull::DeleteItem(const std::string& entryId) {
     CATCH_RETURN();
 }
 
+HRESULT CPushPull::DeleteOccurrence(CSyncItem* record) {
+    if (!record || !record->m_pOccurrence) return E_INVALIDARG;
+    try {
+        hv::com_ptr<IDispatch> occurrence;
+        if (!ReconstituteAppt(record, occurrence, 0, 1) || !occurrence) return E_FAIL;
+        return CallMethod(occurrence.get(), L"Delete", nullptr, 0, nullptr);
+    }
+    CATCH_RETURN();
+}
+
 void CPushPull::SuppressPastReminder(IDispatch* item, HvTime when) {
     if (!item || !IsBeforeNow(when)) return;
     hv::unique_variant on = hv::unique_variant::FromBool(true), off = hv::unique_variant::FromBool(false);

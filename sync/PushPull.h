@@ -72,6 +72,8 @@ public:
 
     // Deletes an Outlook item; E_FAIL for an empty EntryID.
     HRESULT DeleteItem(const std::string& entryId);
+    // Deletes the one occurrence of a series that an occurrence record names.
+    HRESULT DeleteOccurrence(CSyncItem* record);
     // Write a service record into Outlook (a new item when the EntryID is empty) and link it;
     // the result is that of the final "Save", or the first failing step's. The written item
     // stays in m_pCurrentItem. An occurrence record (m_pOccurrence) is written into its own

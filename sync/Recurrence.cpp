@@ -119,6 +119,19 @@ bool StepPattern(CPattern& p) {
     }
     case OL_RECURS_MONTH_NTH: {
         if (p.m_nInterval < 1) return false;
+        if (p.m_nInstance >= 5) {
+            // The last such weekday: the same weekday in the last seven days of the month
+            // `interval` months on. Four weeks on (or five) would miss it in every month where
+            // it falls on the 22nd to the 28th.
+            const long months = st.wMonth - 1 + p.m_nInterval;
+            const int year = st.wYear + static_cast<int>(months / 12);
+            const int month = static_cast<int>(months % 12) + 1;
+            const int last = DaysInMonth(year, month);
+            COleDate next = OnDate(st, year, month, last);
+            const int back = (OutlookWeekday(next) - weekday + 7) % 7;
+            p.m_cursor = OnDate(st, year, month, last - back);
+            return true;
+        }
         COleDate next = p.m_cursor;
         for (long i = 0; i < p.m_nInterval; ++i) {
             next = AddDays(next, 28);

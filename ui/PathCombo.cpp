@@ -1,15 +1,13 @@
 #include "ui/PathCombo.h"
 #include <commctrl.h>
-#include <algorithm>
-#include <cctype>
 #include "win/Strings.h"
 
 namespace {
 constexpr UINT_PTR kSubclassId = 0x4856;  // 'HV'
 
+// Lower case by the rules of the user's code page, so that "É" matches "é" as "D" matches "d".
 std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (!text.empty()) ::CharLowerBuffA(&text[0], static_cast<DWORD>(text.size()));
     return text;
 }
 }  // namespace

@@ -1,7 +1,10 @@
 #include "ui/ProtocolUI.h"
 #include "common/Config.h"
 #include "common/DiagLog.h"
+#include "addin/resource.h"
+#include "ui/DlgError.h"
 #include "ui/DlgLogin.h"
+#include "win/Strings.h"
 
 HRESULT CProtocolUI::LoginUser(CCredentials* credentials, long itemClass) {
     if (!credentials) return E_INVALIDARG;
@@ -34,7 +37,13 @@ HRESULT CProtocolUI::LoginUser(CCredentials* credentials, long itemClass) {
     credentials->m_strPassword = dialog.m_strPassword;
     if (dialog.m_fRemember) {
         log.LogComment("Saving Credentials");
-        config.SetCredentials(credentials->m_strUser, credentials->m_strPassword);
+        if (FAILED(config.SetCredentials(credentials->m_strUser, credentials->m_strPassword))) {
+            // The store refuses a pair longer than it can hold; the user asked for it to be
+            // remembered, so say that it was not rather than ask again next time unexplained.
+            CDlgError error(m_hParent);
+            error.m_strDetails = hv::LoadResString(IDS_CREDENTIALS_NOT_SAVED);
+            error.DoModal();
+        }
     }
     CheckCredentials(*credentials);
     m_pUserPathsOp = dialog.TakeOperation();

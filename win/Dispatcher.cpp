@@ -41,7 +41,10 @@ HRESULT CDispatcher::CallMethod(IDispatch* object, const wchar_t* name, VARIANT*
     if (FAILED(hr)) return hr;
     DISPPARAMS params = {reversedArgs, nullptr, argCount, 0};
     hr = object->Invoke(id, IID_NULL, LOCALE_SYSTEM_DEFAULT, DISPATCH_METHOD, &params, result, nullptr, nullptr);
-    if (FAILED(hr)) {
+    // Some members answer only as properties ("Item" of a few collections): ask again as a
+    // property when the method call itself was refused, never after a method that ran and
+    // failed, or a failing Save, Send or Delete would run twice.
+    if (hr == DISP_E_MEMBERNOTFOUND || hr == DISP_E_BADPARAMCOUNT) {
         hr = object->Invoke(id, IID_NULL, LOCALE_SYSTEM_DEFAULT, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &params,
                             result, nullptr, nullptr);
     }

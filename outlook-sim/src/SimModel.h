@@ -140,6 +140,10 @@ struct ItemData {
     bool saved = false;        // in the folder
     bool dirty = false;        // changed since the last Save or load
     int saveCount = 0;
+    // Tests: the next this many Saves through the object model fail, as a save of an item
+    // changed elsewhere fails in Outlook ("The operation cannot be performed because the
+    // message has been changed"). An occurrence's Save counts against its series.
+    int failSaves = 0;
 
     // Occurrences of a series: the series, and the original start of this occurrence.
     std::weak_ptr<ItemData> series;

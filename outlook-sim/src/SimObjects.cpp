@@ -46,6 +46,9 @@ const char* KindName(long cls) {
 
 [[noreturn]] void Fail(HRESULT hr, const std::string& text) { throw SimError(hr, text); }
 
+// MAPI_E_OBJECT_CHANGED, which Outlook reports for a save over a newer version of the item.
+constexpr HRESULT MAPI_E_OBJECT_CHANGED_SIM = static_cast<HRESULT>(0x80040109);
+
 }  // namespace
 
 class CApplication;
@@ -1347,9 +1350,15 @@ void CItem::Call(int member, bool put, Args& args, VARIANT* result) {
     }
     if (put) NotFound();
     switch (member) {
-    case Save:
+    case Save: {
+        std::shared_ptr<ItemData> owner = m_item->isOccurrence() ? m_item->series.lock() : m_item;
+        if (owner && owner->failSaves > 0) {
+            --owner->failSaves;
+            Fail(MAPI_E_OBJECT_CHANGED_SIM, "The operation cannot be performed because the message has been changed.");
+        }
         m_s->model.Save(m_item);
         return;
+    }
     case Delete:
         m_s->model.Delete(m_item);
         return;

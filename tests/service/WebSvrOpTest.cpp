@@ -142,6 +142,55 @@ TEST_F(SoapFrame, WindowFormPostsEachStepAndRepeatsChunkSteps) {
     EXPECT_EQ(9000u, op.m_strValue.size());
 }
 
+// After the receive step the exchange is over, whatever the answer said: the window form
+// posts step 5 for a fault and for an answer that does not parse, so the owner closes it.
+TEST_F(SoapFrame, WindowFormPostsStepFiveAfterAFaultOrABrokenAnswer) {
+    struct Case {
+        int status;
+        std::string body;
+    };
+    for (const Case& c : {Case{500, SoapFault("SOAP-ENV:Client", "Invalid login")}, Case{200, "<html>proxy page"},
+                          Case{200, "<answer/>"}}) {
+        SCOPED_TRACE(c.body);
+        responder.Enqueue(c.status, c.body);
+        OpTestPing op(url);
+        HWND wnd = ::CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        int step = 0, last = -1, posted = -1;
+        while (step <= 4) {
+            last = op.Run(0, wnd, kStepMessage, step);
+            MSG msg;
+            posted = ::PeekMessageA(&msg, wnd, kStepMessage, kStepMessage, PM_REMOVE) ? static_cast<int>(msg.wParam) : -1;
+            if (!last || posted < 0) break;
+            step = posted;
+        }
+        ::DestroyWindow(wnd);
+        EXPECT_EQ(0, last);
+        EXPECT_EQ(4, step);
+        EXPECT_EQ(5, posted);
+        EXPECT_EQ(1u, op.m_fAnswered);
+    }
+}
+
+// A failure before the answer posts nothing: the owner's run stops where it is.
+TEST_F(SoapFrame, WindowFormPostsNothingAfterAFailedStatus) {
+    responder.Enqueue(404, "not here");
+    OpTestPing op(url);
+    std::vector<int> steps;
+    EXPECT_EQ(0, RunStepwise(op, steps));
+    EXPECT_EQ((std::vector<int>{0, 1, 2, 3}), steps);
+    EXPECT_EQ(0u, op.m_fAnswered);
+}
+
+// A SOAP exchange always answers with an envelope; an empty answer must not pass for an empty
+// result (a download would then look like "nothing changed").
+TEST_F(SoapFrame, EmptyAnswerFails) {
+    responder.Enqueue(200, "");
+    OpTestPing op(url);
+    EXPECT_EQ(0, op.Run(0, nullptr, 0, 0));
+    EXPECT_TRUE(FAILED(op.m_hResult));
+    EXPECT_EQ(0, op.m_nParsed);
+}
+
 TEST_F(SoapFrame, AnswerWrittenToAFileIsParsedAndTheFileGoesWithTheOperation) {
     responder.Enqueue(200, PingAnswer("from file"));
     std::string path;
@@ -356,6 +405,39 @@ TEST(SoapEscaping, BytesAbove127BecomeCharacterReferencesOfTheCodePage) {
     EXPECT_EQ("it&#39;s &#39;q&#39;", CWebSvrOp::Escaped("it\x92s \x91q\x92"));
     EXPECT_EQ("&#8364;5", CWebSvrOp::Escaped("\x80" "5"));  // the euro sign of code page 1252
     EXPECT_EQ("&#8220;x&#8221;", CWebSvrOp::Escaped("\x93x\x94"));
+}
+
+// Text of a double-byte code page, converted with that code page explicitly.
+std::string InCodePage(UINT codePage, const std::wstring& text) {
+    int n = ::WideCharToMultiByte(codePage, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    ::WideCharToMultiByte(codePage, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+// In code pages 932, 936, 949 and 950 the bytes 145 and 146 are lead bytes: the character they
+// start is referenced whole, never taken for an apostrophe.
+TEST(SoapEscaping, DoubleByteTextBecomesReferencesOfItsCharacters) {
+    std::string body = InCodePage(932, L"\u4F53");  // 0x91 0xCC in code page 932
+    ASSERT_EQ("\x91\xCC", body);
+    CWebSvrOp::EscapeXml(body, 932);
+    EXPECT_EQ("&#20307;", body);
+    std::string mixed = InCodePage(932, L"A\u4F53\u7389'B");
+    CWebSvrOp::EscapeXml(mixed, 932);
+    EXPECT_EQ("A&#20307;&#29577;&#39;B", mixed);
+    // 0x92 leads characters of code pages 936 and 949 as well.
+    std::string gbk = InCodePage(936, L"\u624F\u4E2D");
+    ASSERT_EQ('\x92', gbk[0]);
+    CWebSvrOp::EscapeXml(gbk, 936);
+    EXPECT_EQ("&#25167;&#20013;", gbk);
+    std::string korean = InCodePage(949, L"\uBB28");
+    ASSERT_EQ('\x92', korean[0]);
+    CWebSvrOp::EscapeXml(korean, 949);
+    EXPECT_EQ("&#47912;", korean);
+    // A single byte of 1252 keeps its apostrophe rule.
+    std::string quote = "\x92";
+    CWebSvrOp::EscapeXml(quote, 1252);
+    EXPECT_EQ("&#39;", quote);
 }
 
 class WriteElementOp : public CWebSvrOp {

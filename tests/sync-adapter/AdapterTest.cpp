@@ -268,3 +268,20 @@ TEST_F(AdapterTest, PushedEventArrivesAtTheService) {
     ASSERT_EQ(S_OK, m_adapter->DeleteEvent(id, 0));
     EXPECT_EQ(1, m_adapter->Op()->Run(0, nullptr, 0, 0)) << m_adapter->Op()->m_strFaultString;
 }
+
+// A method that ran and failed is not called a second time as a property: a failing Save must
+// fail once, not be retried behind the caller's back.
+TEST_F(AdapterTest, AMethodThatRanAndFailedIsNotCalledAgain) {
+    auto task = m_outlook->Seed(hvsim::olFolderTasks, {{"Subject", "Once"}});
+    const int saves = task->saveCount;
+    task->failSaves = 1;
+    EXPECT_TRUE(FAILED(CDispatcher::CallMethod(Obj(task), L"Save", nullptr, 0, nullptr)));
+    EXPECT_EQ(0, task->failSaves);
+    EXPECT_EQ(saves, task->saveCount);
+    EXPECT_HRESULT_SUCCEEDED(CDispatcher::CallMethod(Obj(task), L"Save", nullptr, 0, nullptr));
+    EXPECT_EQ(saves + 1, task->saveCount);
+    // A member that only answers as a property still answers a method call.
+    hv::unique_variant subject;
+    EXPECT_HRESULT_SUCCEEDED(CDispatcher::CallMethod(Obj(task), L"Subject", subject.put(), 0, nullptr));
+    EXPECT_EQ("Once", subject.AsString());
+}

@@ -86,6 +86,57 @@ TEST(Recurrence, DailyNthWeekdayAndYearlySteps) {
     EXPECT_FALSE(StepPattern(unknown));
 }
 
+// Instance 5 is the last such weekday of the month, whether the month has four of them or five.
+TEST(Recurrence, MonthlyOnTheLastWeekdayReachesEveryMonth) {
+    CPattern last = Cursor(OL_RECURS_MONTH_NTH, 1, 32, MakeDate(2030, 1, 25, 9));  // last Friday
+    last.m_nInstance = 5;
+    std::vector<std::string> steps;
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_TRUE(StepPattern(last));
+        steps.push_back(Text(last.m_cursor));
+    }
+    EXPECT_EQ((std::vector<std::string>{"2030-02-22 09:00:00", "2030-03-29 09:00:00", "2030-04-26 09:00:00",
+                                        "2030-05-31 09:00:00"}),
+              steps);
+
+    CPattern everyOther = Cursor(OL_RECURS_MONTH_NTH, 2, 2, MakeDate(2024, 11, 25, 8));  // last Monday
+    everyOther.m_nInstance = 5;
+    ASSERT_TRUE(StepPattern(everyOther));
+    EXPECT_EQ("2025-01-27 08:00:00", Text(everyOther.m_cursor));
+    ASSERT_TRUE(StepPattern(everyOther));
+    EXPECT_EQ("2025-03-31 08:00:00", Text(everyOther.m_cursor));
+}
+
+// Yearly on the nth weekday: the nth one of the month a year on, and instance 5 the last.
+TEST(Recurrence, YearlyOnTheNthWeekdayAndOnTheLast) {
+    CPattern third = Cursor(OL_RECURS_YEAR_NTH, 12, 16, MakeDate(2024, 11, 28, 18));  // fourth Thursday
+    third.m_nInstance = 4;
+    std::vector<std::string> steps;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(StepPattern(third));
+        steps.push_back(Text(third.m_cursor));
+    }
+    EXPECT_EQ((std::vector<std::string>{"2025-11-27 18:00:00", "2026-11-26 18:00:00", "2027-11-25 18:00:00"}), steps);
+
+    CPattern lastMonday = Cursor(OL_RECURS_YEAR_NTH, 12, 2, MakeDate(2024, 5, 27, 10));
+    lastMonday.m_nInstance = 5;
+    ASSERT_TRUE(StepPattern(lastMonday));
+    EXPECT_EQ("2025-05-26 10:00:00", Text(lastMonday.m_cursor));
+    ASSERT_TRUE(StepPattern(lastMonday));
+    EXPECT_EQ("2026-05-25 10:00:00", Text(lastMonday.m_cursor));
+
+    CPattern february = Cursor(OL_RECURS_YEAR_NTH, 12, 2, MakeDate(2024, 2, 26, 10));  // last Monday of February
+    february.m_nInstance = 5;
+    std::vector<std::string> feb;
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_TRUE(StepPattern(february));
+        feb.push_back(Text(february.m_cursor));
+    }
+    EXPECT_EQ((std::vector<std::string>{"2025-02-24 10:00:00", "2026-02-23 10:00:00", "2027-02-22 10:00:00",
+                                        "2028-02-28 10:00:00"}),
+              feb);
+}
+
 TEST(Recurrence, AdvanceStopsMoreThanTwelveHoursPastTheEndDay) {
     CPattern p = Cursor(OL_RECURS_DAILY, 1, 0, MakeDate(2024, 5, 1, 18));
     p.m_end = COleDate(MakeDate(2024, 5, 2));
@@ -112,6 +163,49 @@ TEST_F(AdapterTest, YearlySeriesLooksAheadEighteenHundredTwentyFiveDays) {
     ending.m_end = COleDate(std::floor(now) + 5);
     m_adapter->LimitPattern(ending);
     EXPECT_EQ(std::floor(now) + 5, ending.m_end.m_dt);
+}
+
+// A whole expansion of "the last Friday of every month" finds every month's last Friday: none
+// is skipped, and each one is a real occurrence of the series.
+TEST_F(AdapterTest, MonthlySeriesOnTheLastFridayExpandsToEveryMonth) {
+    hvsim::Recurrence r;
+    r.type = hvsim::olRecursMonthNth;
+    r.interval = 1;
+    r.dayOfWeekMask = 32;
+    r.instance = 5;
+    DATE start = Day(-20);
+    while (true) {  // the last Friday on or before that day
+        SYSTEMTIME st;
+        ::VariantTimeToSystemTime(start, &st);
+        SYSTEMTIME week;
+        ::VariantTimeToSystemTime(start + 7, &week);
+        if (st.wDayOfWeek == 5 && week.wMonth != st.wMonth) break;
+        start -= 1;
+    }
+    r.patternStart = start;
+    r.noEndDate = true;
+    r.startTime = 9.0 / 24;
+    r.duration = 1.0 / 24;
+    auto series = m_outlook->SeedSeries({{"Subject", "Review"}}, r);
+    CSyncItem seriesRecord;
+    seriesRecord.m_strType = "Event";
+    m_adapter->LoadOneItem(&seriesRecord, Obj(series), 0);
+    ASSERT_EQ(S_OK, m_adapter->ExpandAppt(&seriesRecord, Obj(series)));
+    ASSERT_GE(m_adapter->m_shown.size(), 3u);
+    int previousMonth = -1;
+    for (CSyncItem* rec : m_adapter->m_shown) {
+        ASSERT_NE(nullptr, rec->m_pOccurrence);
+        SYSTEMTIME st, week;
+        ::VariantTimeToSystemTime(rec->m_pOccurrence->m_date.m_dt, &st);
+        ::VariantTimeToSystemTime(rec->m_pOccurrence->m_date.m_dt + 7, &week);
+        EXPECT_EQ(5, st.wDayOfWeek) << Text(rec->m_pOccurrence->m_date);
+        EXPECT_NE(st.wMonth, week.wMonth) << Text(rec->m_pOccurrence->m_date);
+        const int month = st.wYear * 12 + st.wMonth;
+        if (previousMonth >= 0) {
+            EXPECT_EQ(previousMonth + 1, month) << Text(rec->m_pOccurrence->m_date);
+        }
+        previousMonth = month;
+    }
 }
 
 TEST_F(AdapterTest, DailySeriesWithoutEndGivesTenOccurrencesFromTheFirstFreshDate) {

@@ -226,6 +226,15 @@ TEST_F(DirectoryOpsWire, TwoCategoriesGiveSuccessWithoutACategory) {
     EXPECT_FALSE(op->m_pCategory);
 }
 
+// An answer without its return element names no category and is no answer either.
+TEST_F(DirectoryOpsWire, CategoryAnswerWithoutItsReturnElementFails) {
+    m_responder.Enqueue(200, SoapAnswer("<ns1:GetCategoryResponse/>"));
+    auto op = MakeOp<OpGetCategory>("u", "p");
+    EXPECT_EQ(0, op->Run(0, nullptr, 0, 0));
+    EXPECT_TRUE(FAILED(op->m_hResult));
+    EXPECT_FALSE(op->m_pCategory);
+}
+
 TEST_F(DirectoryOpsWire, CategoryInternalUseOnlyOtherThanTrueStaysClear) {
     m_responder.Enqueue(200, SoapAnswer("<ns1:GetCategoryResponse><ns1:GetCategoryReturn><ns1:category_id>5"
                                         "</ns1:category_id><ns1:category_name>F</ns1:category_name>"

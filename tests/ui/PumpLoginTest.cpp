@@ -72,7 +72,7 @@ TEST_F(Login, AcceptedLoginShowsSixStepsStoresCredentialsAndKeepsThePaths) {
                     });
     EXPECT_EQ(S_OK, hr);
     // The blank indicator text of the new status bar, then one text per step.
-    std::vector<std::string> texts = {"  "};
+    std::vector<std::string> texts = {" "};
     texts.insert(texts.end(), kSixTexts.begin(), kSixTexts.end());
     EXPECT_EQ(texts, watch.Texts());
     EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4, 5, 6}), watch.Positions());
@@ -122,16 +122,42 @@ TEST_F(Login, RejectedLoginShowsTheFaultAndASecondOkStartsAgain) {
     EXPECT_EQ("", pane);
     EXPECT_EQ(0, progress);
     EXPECT_EQ(S_OK, hr);
-    // The failed run, the emptied pane, then the second run from step 0: its first message
-    // still reports the failure, the rest are its own.
-    std::vector<std::string> expected = {"  ", kSixTexts[0], kSixTexts[1], kSixTexts[2], kSixTexts[3], kSixTexts[4], "",
-                                         "Operation Failed!"};
-    expected.insert(expected.end(), kSixTexts.begin() + 1, kSixTexts.end());
+    // The failed run: after its answer the operation still posts step 5, which shows
+    // "Operation Failed!" at 6 of 6 while the error dialog is up; then the emptied pane, and the
+    // second run from step 0 with its own six texts.
+    std::vector<std::string> expected = {" ", kSixTexts[0], kSixTexts[1], kSixTexts[2], kSixTexts[3], kSixTexts[4],
+                                         "Operation Failed!", ""};
+    expected.insert(expected.end(), kSixTexts.begin(), kSixTexts.end());
     EXPECT_EQ(expected, watch.Texts());
-    EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4, 5, 0, 1, 2, 3, 4, 5, 6}), watch.Positions());
+    EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4, 5, 6, 0, 1, 2, 3, 4, 5, 6}), watch.Positions());
     std::string user, password;
     CConfig().GetCredentials(user, password);
     EXPECT_TRUE(user.empty());  // Remember was cleared
+}
+
+// The store holds 128 characters; a longer pair the user asked to remember is refused, and the
+// user is told so instead of being asked again next time without a word.
+TEST_F(Login, RememberedPairTooLongToStoreIsReportedAndNotStored) {
+    CCredentials credentials;
+    HRESULT hr = E_UNEXPECTED;
+    std::string details;
+    const std::string password(130, 'd');
+    RunWhileDriving([&] { hr = Protocol().LoginUser(&credentials, HV_CLASS_MAIL); },
+                    [&](Automation& a) {
+                        HWND dialog = a.WaitForDialog("Halvane Login");
+                        Automation::SetText(dialog, IDC_USERNAME, "dave");
+                        Automation::SetText(dialog, IDC_PASSWORD, password);
+                        a.SetChecked(dialog, IDC_REMEMBER, true);
+                        Automation::Click(dialog, IDOK);
+                        HWND error = a.WaitForDialog("Halvane Error");
+                        details = Automation::GetText(error, IDC_ERROR_DETAILS);
+                        Automation::Click(error, IDOK);
+                        a.WaitForClose(error);
+                    });
+    EXPECT_EQ(S_OK, hr);
+    EXPECT_EQ("dave", credentials.m_strUser);
+    EXPECT_NE(std::string::npos, details.find("could not be remembered")) << details;
+    EXPECT_TRUE(RawCredentials().empty());
 }
 
 TEST_F(Login, StoredGoodCredentialsLogInWithoutAWindow) {

@@ -191,6 +191,24 @@ TEST(TypeAhead, FiltersInAnyLetterCaseAndKeepsTheTypedText) {
     EXPECT_EQ("Halvane\\Alpha\\Notes", selected);
 }
 
+// Letters beyond ASCII match in either case too ("é" and "É" in code page 1252).
+TEST(TypeAhead, AccentedLettersMatchInEitherCase) {
+    CDlgPathsTest dialog;
+    FillFolders(dialog.m_tree);
+    AddPath(dialog.m_tree, "3", "32", "Omega > \xC9quipe");
+    AddPath(dialog.m_tree, "3", "33", "Omega > caf\xE9");
+    std::vector<std::string> upper, lower;
+    ShowTree(dialog, [&](Automation& a, HWND d) {
+        a.TypeText(d, IDC_TEST_COMBO, "\xE9qu");
+        lower = Automation::ComboItems(d, IDC_TEST_COMBO);
+        Automation::SetText(d, IDC_TEST_COMBO, "");
+        a.TypeText(d, IDC_TEST_COMBO, "CAF\xC9");
+        upper = Automation::ComboItems(d, IDC_TEST_COMBO);
+    });
+    EXPECT_EQ((std::vector<std::string>{"Omega > \xC9quipe"}), lower);
+    EXPECT_EQ((std::vector<std::string>{"Omega > caf\xE9"}), upper);
+}
+
 TEST(TypeAhead, BackspaceShortensWithoutFilteringAgain) {
     CDlgPathsTest dialog;
     FillFolders(dialog.m_tree);
