@@ -49,7 +49,9 @@ HRESULT CDispatchObject::QueryInterface(REFIID iid, void** out) {
     CATCH_RETURN();
 }
 
-ULONG CDispatchObject::AddRef() { return ::InterlockedIncrement(reinterpret_cast<volatile LONG*>(&m_cRef)); }
+ULONG CDispatchObject::AddRef() {
+    return ::InterlockedIncrement(reinterpret_cast<volatile LONG*>(&m_cRef));
+}
 
 ULONG CDispatchObject::Release() {
     const ULONG count = ::InterlockedDecrement(reinterpret_cast<volatile LONG*>(&m_cRef));

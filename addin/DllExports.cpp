@@ -20,9 +20,13 @@ std::string ModulePath() {
 
 extern "C" {
 
-STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) { return COutAddInCF::GetClassObject(clsid, iid, out); }
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) {
+    return COutAddInCF::GetClassObject(clsid, iid, out);
+}
 
-STDAPI DllCanUnloadNow() { return CHvOutModule::CanUnloadNow(); }
+STDAPI DllCanUnloadNow() {
+    return CHvOutModule::CanUnloadNow();
+}
 
 STDAPI DllRegisterServer() {
     try {

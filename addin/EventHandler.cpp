@@ -50,7 +50,9 @@ CProtocolUI* EnsureProtocol(IDispatch* application, HWND parent) {
 
 }  // namespace
 
-CEventHandler::~CEventHandler() { Disconnect(); }
+CEventHandler::~CEventHandler() {
+    Disconnect();
+}
 
 HRESULT CEventHandler::Connect(IDispatch* source) {
     if (!source) return E_POINTER;
@@ -101,7 +103,8 @@ HWND CEventHandler::GetParentWindow(int preference) {
             log.LogComment("Fetching Active Explorer");
             found = byCaption(L"ActiveExplorer", false);
         } else {
-            log.LogComment(preference == PREFER_INSPECTOR ? "Active Inspector is preferred" : "Either window is preferred");
+            log.LogComment(preference == PREFER_INSPECTOR ? "Active Inspector is preferred"
+                                                          : "Either window is preferred");
             log.LogComment("Fetching Active Inspector");
             found = byCaption(L"ActiveInspector", true);
             if (!found && preference == PREFER_EITHER) {
@@ -126,7 +129,8 @@ BOOL CEventHandler::IsOffline(BOOL showMessage) {
         hv::unique_variant ns;
         if (SUCCEEDED(CallMethod(m_pApplication, L"GetNamespace", ns.put(), 1, &mapi)) && ns.AsDispatch()) {
             hv::unique_variant value;
-            if (SUCCEEDED(GetProperty(ns.AsDispatch(), L"Offline", value.put()))) offline = value.AsBool() ? TRUE : FALSE;
+            if (SUCCEEDED(GetProperty(ns.AsDispatch(), L"Offline", value.put())))
+                offline = value.AsBool() ? TRUE : FALSE;
         }
     } catch (...) {
         offline = FALSE;

@@ -17,7 +17,8 @@ void CExplorerEvents::OnInvoke(DISPID dispid, DISPPARAMS* params) {
         VARIANT& folder = params->rgvarg[1];
         IDispatch* dispatch = folder.vt == VT_DISPATCH ? folder.pdispVal : nullptr;
         hv::unique_variant type;
-        if (dispatch && SUCCEEDED(GetProperty(dispatch, L"DefaultItemType", type.put()))) m_lDefaultItemType = type.AsLong();
+        if (dispatch && SUCCEEDED(GetProperty(dispatch, L"DefaultItemType", type.put())))
+            m_lDefaultItemType = type.AsLong();
     }
     UpdateBarVisibility();
 }

@@ -15,8 +15,8 @@ public:
     void OnInvoke(DISPID dispid, DISPPARAMS* params) override;
     const IID& GetSourceIID() const override { return hv::office::IID_ExplorerEvents; }
 
-    CCmdBar** m_ppBar;             // the add-in's explorer-bar member; the bar may not exist
-    LONG m_lDefaultItemType = 0;   // of the folder last switched to
+    CCmdBar** m_ppBar;            // the add-in's explorer-bar member; the bar may not exist
+    LONG m_lDefaultItemType = 0;  // of the folder last switched to
 
 protected:
     // Shows or hides the bar as the saved bar state says ("CmdBarVisible"; visible when the

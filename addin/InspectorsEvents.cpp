@@ -29,8 +29,10 @@ void CInspectorsEvents::OnInvoke(DISPID dispid, DISPPARAMS* params) {
     if (dispid != DISPID_NEWINSPECTOR) return;
     VARIANT& arg = params->rgvarg[0];
     IDispatch* inspector = nullptr;
-    if (arg.vt == VT_DISPATCH) inspector = arg.pdispVal;
-    else if (arg.vt == (VT_DISPATCH | VT_BYREF) && arg.ppdispVal) inspector = *arg.ppdispVal;
+    if (arg.vt == VT_DISPATCH)
+        inspector = arg.pdispVal;
+    else if (arg.vt == (VT_DISPATCH | VT_BYREF) && arg.ppdispVal)
+        inspector = *arg.ppdispVal;
     if (inspector) OnNewInspector(inspector);
 }
 

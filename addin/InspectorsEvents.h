@@ -28,7 +28,7 @@ public:
     LONG m_fExisting = 0;                  // 1 when the item already had an EntryID
     CTarget m_target;                      // its "HV Record ID", "HV Category ID", "HV Workspace ID"
     LONG m_lClass = 0;
-    std::string m_strEntryID;              // empty for a new item
+    std::string m_strEntryID;  // empty for a new item
 };
 
 class CInspectorsEvents : public CEventHandler {

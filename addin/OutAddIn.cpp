@@ -97,8 +97,8 @@ COutAddIn::COutAddIn() noexcept : m_pLastClosed(new (std::nothrow) CCtrlData) {}
 
 COutAddIn::~COutAddIn() {
     // A host that let go without shutting down still gets its sinks back.
-    if (m_pInspectorsEvents || m_pOutlookEvents || m_pCalendarItemsEvents || m_pTasksItemsEvents ||
-        m_pExplorerEvents || m_pWordEvents || m_pInspectors || m_fCsReady)
+    if (m_pInspectorsEvents || m_pOutlookEvents || m_pCalendarItemsEvents || m_pTasksItemsEvents || m_pExplorerEvents ||
+        m_pWordEvents || m_pInspectors || m_fCsReady)
         OnBeginShutdown(nullptr);
     if (m_pApplication) m_pApplication->Release();
     delete m_pLastClosed;
@@ -121,7 +121,9 @@ HRESULT COutAddIn::QueryInterface(REFIID iid, void** out) {
     return S_OK;
 }
 
-ULONG COutAddIn::AddRef() { return ::InterlockedIncrement(reinterpret_cast<volatile LONG*>(&m_cRef)); }
+ULONG COutAddIn::AddRef() {
+    return ::InterlockedIncrement(reinterpret_cast<volatile LONG*>(&m_cRef));
+}
 
 ULONG COutAddIn::Release() {
     const ULONG count = ::InterlockedDecrement(reinterpret_cast<volatile LONG*>(&m_cRef));
@@ -329,7 +331,9 @@ void COutAddIn::AddSortcuts() {
     CLogBlock block("COutAddIn::AddSortcuts");
 }
 
-void COutAddIn::RemoveShortcuts() { CLogBlock block("COutAddIn::RemoveShortcuts"); }
+void COutAddIn::RemoveShortcuts() {
+    CLogBlock block("COutAddIn::RemoveShortcuts");
+}
 
 void COutAddIn::AddExplorerButtons() {
     // The explorer's "Halvane" bar is not part of this build: the bar member stays empty and the
@@ -441,4 +445,6 @@ HRESULT COutAddIn::GetCustomImage(VARIANT*, VARIANT* result) {
     CATCH_RETURN();
 }
 
-std::string COutAddIn::OutlookVersion() { return CRegistration::OutlookVersion(); }
+std::string COutAddIn::OutlookVersion() {
+    return CRegistration::OutlookVersion();
+}

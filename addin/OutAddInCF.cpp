@@ -19,7 +19,9 @@ HRESULT COutAddInCF::QueryInterface(REFIID iid, void** out) {
     return S_OK;
 }
 
-ULONG COutAddInCF::AddRef() { return ::InterlockedIncrement(reinterpret_cast<volatile LONG*>(&m_cRef)); }
+ULONG COutAddInCF::AddRef() {
+    return ::InterlockedIncrement(reinterpret_cast<volatile LONG*>(&m_cRef));
+}
 
 ULONG COutAddInCF::Release() {
     const ULONG count = ::InterlockedDecrement(reinterpret_cast<volatile LONG*>(&m_cRef));
@@ -48,8 +50,10 @@ HRESULT COutAddInCF::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
 }
 
 HRESULT COutAddInCF::LockServer(BOOL lock) {
-    if (lock) ::InterlockedIncrement(&CHvOutModule::FactoryLocks());
-    else ::InterlockedDecrement(&CHvOutModule::FactoryLocks());
+    if (lock)
+        ::InterlockedIncrement(&CHvOutModule::FactoryLocks());
+    else
+        ::InterlockedDecrement(&CHvOutModule::FactoryLocks());
     return S_OK;
 }
 
@@ -108,9 +112,13 @@ HRESULT CHvOutModule::UnregisterServer(const std::string&) {
     CLogBlock block("CHvOutModule::UnregisterServer");
     const std::string script = RegistryScript();
     if (!script.empty()) LOG_IF_FAILED(CRegistration::ApplyScript(script, true));
-    const HRESULT hr = ::UnRegisterTypeLib(hv::office::LIBID_HvOutLib, 1, 0, 1033, kSysKind);
     // A library that was never (or only partly) registered still gets its keys removed.
-    if (FAILED(hr) && hr != TYPE_E_REGISTRYACCESS && hr != TYPE_E_LIBNOTREGISTERED) return hr;
+    hv::com_ptr<ITypeLib> registered;
+    if (SUCCEEDED(::LoadRegTypeLib(hv::office::LIBID_HvOutLib, 1, 0, 1033, registered.put()))) {
+        registered.reset();
+        const HRESULT hr = ::UnRegisterTypeLib(hv::office::LIBID_HvOutLib, 1, 0, 1033, kSysKind);
+        if (FAILED(hr)) return hr;
+    }
     CRegistration::RemoveAddinKeys();
     CConfig config;
     config.DeleteAllSettings();

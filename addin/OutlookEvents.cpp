@@ -6,8 +6,8 @@
 #include "win/ComTypes.h"
 
 const DISPATCH_ENTRY COutlookEvents::s_table[] = {
-    {DISPID_ITEMSEND, 2, "ItemSend"},   {DISPID_NEWMAIL, 0, "NewMail"}, {DISPID_OPTIONSPAGESADD, 1, "OptionsPagesAdd"},
-    {DISPID_STARTUP, 0, "Startup"},     {DISPID_QUIT, 0, "Quit"},       {0, 0, nullptr},
+    {DISPID_ITEMSEND, 2, "ItemSend"}, {DISPID_NEWMAIL, 0, "NewMail"}, {DISPID_OPTIONSPAGESADD, 1, "OptionsPagesAdd"},
+    {DISPID_STARTUP, 0, "Startup"},   {DISPID_QUIT, 0, "Quit"},       {0, 0, nullptr},
 };
 
 void COutlookEvents::OnInvoke(DISPID dispid, DISPPARAMS* params) {
@@ -50,8 +50,10 @@ void COutlookEvents::OnStartup() {
     CProtocol* protocol = TheProtocol();
     if (!protocol) {
         protocol = new (std::nothrow) CProtocolUI(reinterpret_cast<LONG_PTR>(m_pApplication), nullptr);
-        if (protocol) SetTheProtocol(protocol);
-        else HvLog().LogError("Out of Memory!");
+        if (protocol)
+            SetTheProtocol(protocol);
+        else
+            HvLog().LogError("Out of Memory!");
     }
     if (protocol && SUCCEEDED(FireUpProtocol(reinterpret_cast<LONG_PTR>(m_pApplication)))) {
         // The result does not matter here: a synchronisation logs in again, with the dialog if need be.

@@ -114,8 +114,8 @@ std::string CRegistration::OfficeAddinKeyPath(const char* application) {
 HRESULT CRegistration::ApplyScript(const std::string& script, bool unregister) {
     CComScope com;
     hv::com_ptr<IRegistrar> registrar;
-    HRESULT hr = ::CoCreateInstance(CLSID_Registrar, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IRegistrar),
-                                    registrar.put_void());
+    HRESULT hr =
+        ::CoCreateInstance(CLSID_Registrar, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IRegistrar), registrar.put_void());
     if (FAILED(hr)) {
         HvLog().LogError("The registrar is not available");
         return hr;
@@ -149,7 +149,8 @@ HRESULT CRegistration::WriteAddinKeys(const std::string& modulePath) {
     if (rc == ERROR_SUCCESS) rc = WriteClassKey(config.GetProgID(), config.GetFriendlyName());
     if (rc == ERROR_SUCCESS) rc = WriteClassKey(config.GetProgID() + "\\CLSID", config.GetClassIdString());
     if (rc != ERROR_SUCCESS) return HRESULT_FROM_WIN32(rc);
-    const HKEY root = VersionBelow(OutlookVersion(), FIRST_MACHINE_WIDE_VERSION) ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+    const HKEY root =
+        VersionBelow(OutlookVersion(), FIRST_MACHINE_WIDE_VERSION) ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
     return WriteOfficeKey(root, "Outlook");
 }
 

@@ -75,7 +75,9 @@ hv::com_ptr<IDTExtensibility2> NewAddIn() {
     return addin;
 }
 
-COutAddIn* Impl(const hv::com_ptr<IDTExtensibility2>& p) { return static_cast<COutAddIn*>(p.get()); }
+COutAddIn* Impl(const hv::com_ptr<IDTExtensibility2>& p) {
+    return static_cast<COutAddIn*>(p.get());
+}
 
 size_t Sinks(IDispatch* source, const IID& iid) {
     return source ? static_cast<hvsim::CSimObject*>(source)->SinkCount(iid) : 0;
@@ -166,11 +168,14 @@ TEST_F(AddInTest, InvokeChecksInterfaceMemberArgumentsAndAnswersTheImageAsABitma
     ::VariantInit(&two[0]);
     ::VariantInit(&two[1]);
     DISPPARAMS twoArgs = {two, nullptr, 2, 0};
-    EXPECT_EQ(DISP_E_UNKNOWNINTERFACE, addin->Invoke(1, IID_IDispatch, 0, DISPATCH_METHOD, &one, &result, nullptr, nullptr));
+    EXPECT_EQ(DISP_E_UNKNOWNINTERFACE,
+              addin->Invoke(1, IID_IDispatch, 0, DISPATCH_METHOD, &one, &result, nullptr, nullptr));
     EXPECT_EQ(DISP_E_MEMBERNOTFOUND, addin->Invoke(99, IID_NULL, 0, DISPATCH_METHOD, &one, &result, nullptr, nullptr));
     EXPECT_EQ(E_POINTER, addin->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, nullptr, &result, nullptr, nullptr));
-    EXPECT_EQ(DISP_E_BADPARAMCOUNT, addin->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &twoArgs, &result, nullptr, nullptr));
-    EXPECT_EQ(DISP_E_BADPARAMCOUNT, addin->Invoke(3, IID_NULL, 0, DISPATCH_METHOD, &twoArgs, &result, nullptr, nullptr));
+    EXPECT_EQ(DISP_E_BADPARAMCOUNT,
+              addin->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &twoArgs, &result, nullptr, nullptr));
+    EXPECT_EQ(DISP_E_BADPARAMCOUNT,
+              addin->Invoke(3, IID_NULL, 0, DISPATCH_METHOD, &twoArgs, &result, nullptr, nullptr));
 
     ASSERT_EQ(S_OK, addin->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &one, &result, nullptr, nullptr));
     ASSERT_EQ(VT_DISPATCH, result.vt);
@@ -263,7 +268,8 @@ TEST_F(AddInTest, EachDocumentParsesInTheCustomUINamespaceAndNamesKnownCallbacks
 TEST_F(AddInTest, ClassFactoryRefusesAggregationForeignClassesAndCountsLocks) {
     hv::com_ptr<IClassFactory> factory;
     EXPECT_EQ(E_POINTER, COutAddInCF::GetClassObject(CLSID_OutAddIn, IID_IClassFactory, nullptr));
-    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, COutAddInCF::GetClassObject(IID_IDispatch, IID_IClassFactory, factory.put_void()));
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE,
+              COutAddInCF::GetClassObject(IID_IDispatch, IID_IClassFactory, factory.put_void()));
     EXPECT_EQ(E_NOINTERFACE, COutAddInCF::GetClassObject(CLSID_OutAddIn, IID_IDispatch, factory.put_void()));
     ASSERT_EQ(S_OK, COutAddInCF::GetClassObject(CLSID_OutAddIn, IID_IClassFactory, factory.put_void()));
 
@@ -491,8 +497,10 @@ TEST_F(SinkTest, SinkDispatchChecksLikeTheAddInAndSwallowsHandlerTrouble) {
     EXPECT_EQ(0xF006, id);
     EXPECT_EQ(DISP_E_UNKNOWNINTERFACE, m_sink.GetIDsOfNames(IID_IDispatch, &startup, 1, 0x400, &id));
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
-    EXPECT_EQ(DISP_E_MEMBERNOTFOUND, m_sink.Invoke(0xF004, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
-    EXPECT_EQ(DISP_E_BADPARAMCOUNT, m_sink.Invoke(0xF002, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
+    EXPECT_EQ(DISP_E_MEMBERNOTFOUND,
+              m_sink.Invoke(0xF004, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
+    EXPECT_EQ(DISP_E_BADPARAMCOUNT,
+              m_sink.Invoke(0xF002, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
     EXPECT_EQ(E_POINTER, m_sink.Invoke(0xF007, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(S_OK, m_sink.Invoke(0xF007, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
     hv::com_ptr<IUnknown> source;
