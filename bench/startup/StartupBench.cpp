@@ -55,8 +55,7 @@ int main(int argc, char** argv) {
     GetClassObjectFn getClassObject = nullptr;
     memcpy(&getClassObject, &proc, sizeof(getClassObject));
     hv::com_ptr<IClassFactory> factory;
-    if (!getClassObject ||
-        FAILED(getClassObject(hv::office::CLSID_OutAddIn, IID_IClassFactory, factory.put_void()))) {
+    if (!getClassObject || FAILED(getClassObject(hv::office::CLSID_OutAddIn, IID_IClassFactory, factory.put_void()))) {
         std::fprintf(stderr, "no class object\n");
         return 1;
     }
@@ -71,8 +70,9 @@ int main(int argc, char** argv) {
     config.SetCredentials(user, "bench-pass");
     config.SetSyncAtStartup(0);
 
-    std::printf("version starts connect_startup_median_ms connect_startup_first_ms connect_startup_max_ms "
-                "startup_event_median_ms startup_event_first_ms logins\n");
+    std::printf(
+        "version starts connect_startup_median_ms connect_startup_first_ms connect_startup_max_ms "
+        "startup_event_median_ms startup_event_first_ms logins\n");
     int status = 0;
     for (int version : {11, 14}) {
         std::vector<double> connect, startup;
