@@ -104,7 +104,7 @@ COutAddIn::~COutAddIn() {
     delete m_pLastClosed;
 }
 
-HRESULT COutAddIn::QueryInterface(REFIID iid, void** out) {
+HRESULT COutAddIn::QueryInterface(REFIID iid, void** out) try {
     CLogBlock block("COutAddIn::QueryInterface");
     if (!out) return E_POINTER;
     *out = nullptr;
@@ -120,6 +120,7 @@ HRESULT COutAddIn::QueryInterface(REFIID iid, void** out) {
     AddRef();
     return S_OK;
 }
+CATCH_RETURN()
 
 ULONG COutAddIn::AddRef() {
     return ::InterlockedIncrement(reinterpret_cast<volatile LONG*>(&m_cRef));
@@ -128,9 +129,16 @@ ULONG COutAddIn::AddRef() {
 ULONG COutAddIn::Release() {
     const ULONG count = ::InterlockedDecrement(reinterpret_cast<volatile LONG*>(&m_cRef));
     if (count != 0) return count;
-    CLogBlock block("COutAddIn::Release");
+    CDiagLog* log = nullptr;
+    try {
+        log = &HvLog();
+        log->LogBlockEnter("COutAddIn::Release");
+    } catch (...) {
+        log = nullptr;
+    }
     ::InterlockedDecrement(&CHvOutModule::LiveObjects());
     delete this;
+    if (log) log->LogBlockExit("COutAddIn::Release");
     return 0;
 }
 
@@ -209,8 +217,11 @@ HRESULT COutAddIn::OnDisconnection(ext_DisconnectMode removeMode, SAFEARRAY** cu
 }
 
 HRESULT COutAddIn::OnAddInsUpdate(SAFEARRAY**) {
-    CLogBlock block("COutAddIn::OnAddInsUpdate");
-    return S_OK;
+    try {
+        CLogBlock block("COutAddIn::OnAddInsUpdate");
+        return S_OK;
+    }
+    CATCH_RETURN();
 }
 
 template <typename Sink>
@@ -397,8 +408,8 @@ HRESULT COutAddIn::GetCustomUI(BSTR ribbonId, BSTR* ribbonXml) {
 }
 
 HRESULT COutAddIn::GetCustomImage(VARIANT*, VARIANT* result) {
-    HvLog().LogComment("COutAddIn::GetCustomImage");
     try {
+        HvLog().LogComment("COutAddIn::GetCustomImage");
         THROW_HR_IF(E_POINTER, !result);
         CGdiplusSession gdiplus;
         THROW_HR_IF(E_FAIL, !gdiplus.Ok());
