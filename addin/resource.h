@@ -70,6 +70,14 @@
 // Raw data
 #define IDR_BUTTON_IMAGE 26020
 
+// Ribbon markup (string table), the registry script and the type library
+#define IDS_RIBBON_MAIL_READ 26065
+#define IDS_RIBBON_EXPLORER 26066
+#define IDS_RIBBON_TASK 26068
+#define IDS_RIBBON_APPOINTMENT 26069
+#define IDR_HVOUT_REGISTRY 26002
+#define IDR_HVOUT_TYPELIB 1
+
 // Login and error dialogs, the workspace tree (templates and bitmaps in ui/Dialogs.rc)
 #define IDD_ERROR 26006
 #define IDD_LOGIN 26012

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "outlook-sim/automation/UiAutomation.h"
+#include "outlook-sim/src/SimAddInHost.h"
 
 namespace hvsim {
 
@@ -173,10 +174,49 @@ ScriptHost::ScriptHost(SimOutlook& o, std::ostream& log) : m_outlook(o), m_log(l
         for (size_t i = 0; i < a.size(); ++i) m_log << (i ? " " : "") << a[i];
         m_log << "\n";
     });
-    Register("quit", "quit", "raise Quit and stop the script", [this](const std::vector<std::string>&) {
-        m_outlook.FireQuit();
-        m_quit = true;
+    Register("quit", "quit",
+             "exit Outlook: Quit, OnBeginShutdown, OnDisconnection(0), Release; report leaked references; stop",
+             [this](const std::vector<std::string>&) {
+                 m_outlook.Quit();
+                 ReportLeaks();
+                 m_quit = true;
+             });
+    Register("start", "start", "load the add-ins registered with LoadBehavior 3, then raise Startup",
+             [this](const std::vector<std::string>&) {
+                 size_t n = m_outlook.StartAddIns();
+                 m_log << "add-ins connected: " << n << "\n";
+             });
+    Register("restart", "restart", "exit as quit does, then start again on the same store and load the add-ins",
+             [this](const std::vector<std::string>&) {
+                 m_outlook.Quit();
+                 ReportLeaks();
+                 m_outlook.Restart();
+             });
+    Register("connect", "connect <ProgID> <on|off>",
+             "COMAddIns.Item(ProgID).Connect: a late load (OnConnection mode 0) or a user unload (OnDisconnection(1))",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 2, "connect PROGID on|off");
+                 if (!m_outlook.Host().Connect(a[0], a[1] == "on")) throw ScriptError("the add-in could not be connected");
+             });
+    Register("addins", "addins", "list the registered add-ins and their state", [this](const std::vector<std::string>&) {
+        for (const auto& st : m_outlook.Host().States())
+            m_log << st.progId << " " << st.hive << " LoadBehavior=" << st.loadBehavior
+                  << (st.connected ? " connected" : " not loaded") << (st.error.empty() ? "" : " " + st.error) << "\n";
     });
+    Register("ribbon", "ribbon <control id> [subject]",
+             "click a ribbon control of the explorer, or of the open inspector on the item (onAction)",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 1, "ribbon CONTROL [SUBJECT]");
+                 std::string error;
+                 if (!m_outlook.ClickRibbon(a[0], a.size() > 1 ? ItemInCurrentFolder(a[1]) : nullptr, &error))
+                     throw ScriptError(error);
+             });
+    Register("version", "version <9|10|11|12|14|15|16>",
+             "set the profile's Outlook version and HKCR\\Outlook.Application\\CurVer",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 1, "version N");
+                 m_outlook.SetVersion(std::atoi(a[0].c_str()));
+             });
 }
 
 void ScriptHost::Register(const std::string& name, const std::string& usage, const std::string& help, Handler handler) {
@@ -196,11 +236,32 @@ void ScriptHost::RunLine(const std::string& line) {
     words.erase(words.begin());
     for (const auto& c : m_commands) {
         if (_stricmp(c.name.c_str(), name.c_str()) == 0) {
-            c.handler(words);
+            try {
+                c.handler(words);
+            } catch (...) {
+                ReportMessages();
+                throw;
+            }
+            ReportMessages();
             return;
         }
     }
     throw ScriptError("unknown command \"" + name + "\"");
+}
+
+void ScriptHost::ReportMessages() {
+    auto& messages = m_outlook.Host().Messages();
+    for (const auto& m : messages) m_log << "outlook: " << m << "\n";
+    messages.clear();
+}
+
+void ScriptHost::ReportLeaks() {
+    if (m_outlook.LeakReport().empty()) {
+        m_log << "leaks: none\n";
+        return;
+    }
+    m_log << "leaks: " << m_outlook.LeakedReferences() << " reference(s) still held on Outlook objects\n";
+    for (const auto& l : m_outlook.LeakReport()) m_log << "leak: " << l << "\n";
 }
 
 void ScriptHost::RunText(const std::string& text) {
