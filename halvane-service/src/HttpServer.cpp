@@ -278,13 +278,18 @@ bool CHttpServer::Run() {
     // The pool of a connection holds the request head plus room to read and
     // answer; heads past max_header are refused with 431 by the library.
     const size_t memory = m_limits.max_header + 16 * 1024;
-    m_daemon =
-        MHD_start_daemon(flags, 0, nullptr, nullptr, &Callbacks::Access, this, MHD_OPTION_LISTEN_SOCKET,
-                         static_cast<MHD_socket>(m_listen), MHD_OPTION_THREAD_POOL_SIZE, workers,
-                         MHD_OPTION_CONNECTION_LIMIT, hard, MHD_OPTION_CONNECTION_TIMEOUT, idle,
-                         MHD_OPTION_CONNECTION_MEMORY_LIMIT, memory, MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::Completed,
-                         this, MHD_OPTION_NOTIFY_CONNECTION, &Callbacks::Notify, this, MHD_OPTION_URI_LOG_CALLBACK,
-                         &Callbacks::Uri, this, MHD_OPTION_EXTERNAL_LOGGER, &Callbacks::Log, this, MHD_OPTION_END);
+    // The external logger has to come first to catch the option parser's messages.
+    m_daemon = MHD_start_daemon(flags, 0, nullptr, nullptr, &Callbacks::Access, this,         //
+                                MHD_OPTION_EXTERNAL_LOGGER, &Callbacks::Log, this,            //
+                                MHD_OPTION_LISTEN_SOCKET, static_cast<MHD_socket>(m_listen),  //
+                                MHD_OPTION_THREAD_POOL_SIZE, workers,                         //
+                                MHD_OPTION_CONNECTION_LIMIT, hard,                            //
+                                MHD_OPTION_CONNECTION_TIMEOUT, idle,                          //
+                                MHD_OPTION_CONNECTION_MEMORY_LIMIT, memory,                   //
+                                MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::Completed, this,     //
+                                MHD_OPTION_NOTIFY_CONNECTION, &Callbacks::Notify, this,       //
+                                MHD_OPTION_URI_LOG_CALLBACK, &Callbacks::Uri, this,           //
+                                MHD_OPTION_END);
     if (!m_daemon) return false;
     m_listen = -1;  // the daemon closes it when it stops
     m_watchdog = std::thread([this] { Watch(); });
@@ -464,6 +469,10 @@ int CHttpServer::StartExchange(MHD_Connection* c, Connection& conn, const char* 
         &walk);
 
     if (over) return QueueError(c, *ex, 503);
+    // The library refuses heads that do not fit its buffer; the documented
+    // limit is enforced exactly here.
+    if (const auto* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_REQUEST_HEADER_SIZE))
+        if (info->header_size > m_limits.max_header) return QueueError(c, *ex, 431);
     if (badName) return QueueError(c, *ex, 400);
     const size_t lengths = req.headers.count("Content-Length");
     const size_t encodings = req.headers.count("Transfer-Encoding");
