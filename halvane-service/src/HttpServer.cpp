@@ -492,7 +492,12 @@ int CHttpServer::StartExchange(MHD_Connection* c, Connection& conn, const char* 
         }
         const unsigned long long len = std::stoull(first);
         if (len > 16ull * m_limits.max_body) return QueueError(c, *ex, 413);
-        if (len > m_limits.max_body) ex->refuse = 413;
+        if (len > m_limits.max_body) {
+            // A client waiting for "100 Continue" has not sent the body yet:
+            // tell it now rather than have it send what will be thrown away.
+            if (strcasecmp(req.get_header_value("Expect").c_str(), "100-continue") == 0) return QueueError(c, *ex, 413);
+            ex->refuse = 413;
+        }
     }
     return MHD_YES;
 }

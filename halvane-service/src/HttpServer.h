@@ -74,7 +74,7 @@ void ParseParams(const std::string& text, std::multimap<std::string, std::string
 struct Limits {
     unsigned max_connections = 100;             // open connections served; more are answered 503
     std::chrono::milliseconds idle{30000};      // a connection silent this long is closed
-    std::chrono::milliseconds deadline{30000};  // a request must arrive whole within this from its first byte
+    std::chrono::milliseconds deadline{60000};  // a request must arrive whole within this from its first byte
     size_t max_header = 64 * 1024;              // request line and headers
     size_t max_body = 16 * 1024 * 1024;
     unsigned workers = 4;

@@ -207,6 +207,29 @@ TEST(HttpLimits, AnOversizedHeadIs431AndClosed) {
     ExpectServed(svc);
 }
 
+TEST(HttpLimits, AnOversizedBodyIs413) {
+    ServiceFixture svc(SmallLimits());  // 1 MiB bodies
+    {
+        // Announced and waiting for "100 Continue": refused before it is sent.
+        RawConnection c(svc.Port());
+        ASSERT_TRUE(c.Send("POST /soap/v2.2beta/ HTTP/1.1\r\nHost: t\r\nExpect: 100-continue\r\nContent-Length: " +
+                           std::to_string(2 * 1024 * 1024) + "\r\n\r\n"));
+        c.ReadAnswer(5s);
+        EXPECT_EQ(413, c.Status()) << c.Received();
+    }
+    {
+        // Chunked: read and thrown away, then refused.
+        RawConnection c(svc.Port());
+        ASSERT_TRUE(c.Send("POST /soap/v2.2beta/ HTTP/1.1\r\nHost: t\r\nTransfer-Encoding: chunked\r\n\r\n"));
+        const std::string chunk = "10000\r\n" + std::string(0x10000, 'x') + "\r\n";
+        for (int i = 0; i < 20; ++i) ASSERT_TRUE(c.Send(chunk));
+        ASSERT_TRUE(c.Send("0\r\n\r\n"));
+        c.ReadAnswer(5s);
+        EXPECT_EQ(413, c.Status()) << c.Received();
+    }
+    ExpectServed(svc);
+}
+
 TEST(HttpLimits, TheLoginLinksSecondQuestionMarkStaysInTheQuery) {
     ServiceFixture svc(SmallLimits());
     RawConnection c(svc.Port());
