@@ -371,9 +371,10 @@ int CHttpServer::Access(MHD_Connection* c, const char* method, const char* versi
     if (!ex) {
         const auto* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
         if (!info || !info->socket_context) return MHD_NO;
-        const int r = StartExchange(c, *static_cast<Connection*>(info->socket_context), method, version, ex);
+        // Owned by the library's request from here on: freed by Completed().
+        ex = new Exchange;
         *ctx = ex;
-        return r;
+        return StartExchange(c, *static_cast<Connection*>(info->socket_context), method, version, *ex);
     }
     if (ex->answered) {
         *upload_size = 0;
@@ -431,8 +432,8 @@ int CHttpServer::Access(MHD_Connection* c, const char* method, const char* versi
 }
 
 int CHttpServer::StartExchange(MHD_Connection* c, Connection& conn, const char* method, const char* version,
-                               Exchange*& ex) {
-    ex = new Exchange;
+                               Exchange& exchange) {
+    Exchange* ex = &exchange;
     ex->conn = &conn;
     ex->start = Clock::now();
     Request& req = ex->req;

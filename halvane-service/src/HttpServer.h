@@ -113,7 +113,7 @@ private:
                         const char* upload, size_t* upload_size, void** ctx);
     int Access(MHD_Connection* c, const char* method, const char* version, const char* upload, size_t* upload_size,
                void** ctx);
-    int StartExchange(MHD_Connection* c, Connection& conn, const char* method, const char* version, Exchange*& ex);
+    int StartExchange(MHD_Connection* c, Connection& conn, const char* method, const char* version, Exchange& ex);
     int Queue(MHD_Connection* c, Exchange& ex);
     int QueueError(MHD_Connection* c, Exchange& ex, int status);
     void Completed(MHD_Connection* c, void** ctx);
