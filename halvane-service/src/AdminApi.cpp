@@ -187,6 +187,25 @@ void CServiceServer::Admin(const http::Request &req, http::Response &res) {
                          {"outcome", r.outcome}, {"ms", r.ms}, {"body", r.body}});
         }
       }
+    } else if (what == "faults") {
+      if (m == "GET" && id.empty()) {
+        out = json::array();
+        for (const auto &f : m_faults.List()) out.push_back(f.ToJson());
+      } else if (m == "POST" && id.empty()) {
+        try {
+          out = m_faults.Add(body).ToJson();
+        } catch (const std::invalid_argument &e) {
+          throw AdminError(400, e.what());
+        }
+        status = 201;
+      } else if (m == "DELETE" && id.empty()) {
+        out = {{"ok", true}, {"removed", m_faults.Reset()}};
+      } else if (m == "DELETE") {
+        if (!m_faults.Remove(IdPart(id))) throw AdminError(404, "no such fault");
+        out = {{"ok", true}};
+      } else {
+        throw AdminError(405, "method not allowed");
+      }
     } else if (what == "activity") {
       int64_t since = 0;
       if (req.has_param("since")) since = IdPart(req.get_param_value("since"));

@@ -12,17 +12,20 @@
 #include <string>
 #include <vector>
 
+#include "FaultInjector.h"
+#include "HttpServer.h"
 #include "SoapService.h"
 #include "Store.h"
-
-#include "HttpServer.h"
 
 namespace hvsvc {
 
 struct ServerOptions {
   std::string host = "127.0.0.1";
   int port = 80;  // 0 = any free port
-  size_t max_body = 16 * 1024 * 1024;
+  size_t max_body = 16 * 1024 * 1024;  // larger request bodies are answered 413
+  // Connection cap, idle limit, request deadline, head size, worker threads
+  // (its max_body is taken from above).
+  http::Limits limits;
   std::ostream *log = nullptr;  // one line per request; null = silent
   size_t keep_requests = 2000;  // requests kept for the administrative interface
 };
@@ -74,9 +77,11 @@ class CServiceServer {
   void Stop();
 
   CRequestLog &Requests() { return m_requests; }
+  CFaultInjector &Faults() { return m_faults; }
 
  private:
   void Route(const http::Request &req, http::Response &res);
+  void Dispatch(const http::Request &req, http::Response &res);
   void Soap(const http::Request &req, http::Response &res);
   void Admin(const http::Request &req, http::Response &res);
   void HomeIndex(const http::Request &req, http::Response &res);
@@ -90,6 +95,7 @@ class CServiceServer {
   CSoapService m_soap;
   CSessions m_sessions;
   CRequestLog m_requests;
+  CFaultInjector m_faults;
   std::unique_ptr<http::CHttpServer> m_http;
   int m_port = 0;
   std::mutex m_logMutex;

@@ -249,7 +249,7 @@ void AppendEventXml(std::string &out, const char *element, const Event &e) {
 
 // --- dispatch
 
-CSoapService::Result CSoapService::Handle(const std::string &body) {
+CSoapService::Result CSoapService::Handle(const std::string &body, bool commit) {
   Result r;
   try {
     SoapRequest req = ParseSoapRequest(body);
@@ -261,7 +261,7 @@ CSoapService::Result CSoapService::Handle(const std::string &body) {
     r.user = user->username;
     // Built in place: a bulk answer can be tens of megabytes.
     r.body = kEnvelopeHead;
-    Dispatch(req, *user, r.records, r.body);
+    Dispatch(req, *user, r.records, r.body, commit);
     r.body += kEnvelopeFoot;
     r.status = 200;
     r.outcome = "ok";
@@ -278,7 +278,7 @@ CSoapService::Result CSoapService::Handle(const std::string &body) {
 }
 
 void CSoapService::Dispatch(const SoapRequest &req, const User &user, size_t &records,
-                            std::string &out) {
+                            std::string &out, bool commit) {
   const std::string &m = req.method;
   const bool write = m == "CreateTask" || m == "UpdateTask" || m == "DeleteTask" ||
                      m == "CreateEvent" || m == "UpdateEvent" || m == "DeleteEvent" ||
@@ -299,7 +299,7 @@ void CSoapService::Dispatch(const SoapRequest &req, const User &user, size_t &re
   else if (m == "GetMyTasks") GetMyTasks(req, user, records, out);
   else if (m == "GetMyEvents") GetMyEvents(req, user, records, out);
   else throw ClientFault("Unknown method " + m);
-  tx.Commit();
+  if (commit) tx.Commit();
 }
 
 std::string CSoapService::CheckPluginVersion(const SoapRequest &req, const User &user) {

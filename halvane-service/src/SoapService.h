@@ -40,13 +40,14 @@ class CSoapService {
   };
 
   explicit CSoapService(CStore &store) : m_store(store) {}
-  Result Handle(const std::string &body);
+  // commit false answers as usual but rolls every change back.
+  Result Handle(const std::string &body, bool commit = true);
 
   // The version CheckPluginVersion answers; kept in the store's settings.
   static constexpr const char *kDefaultPluginVersion = "2.2.0.0";
 
  private:
-  void Dispatch(const SoapRequest &req, const User &user, size_t &records, std::string &out);
+  void Dispatch(const SoapRequest &req, const User &user, size_t &records, std::string &out, bool commit);
   std::string CheckPluginVersion(const SoapRequest &req, const User &user);
   std::string GetUserPaths(const SoapRequest &req, const User &user);
   std::string GetWorkspaceMemberList(const SoapRequest &req, const User &user);

@@ -160,8 +160,18 @@ ServiceFixture::ServiceFixture(const std::string &db, bool seed) {
   m_store = std::make_unique<hvsvc::CStore>(db);
   if (seed) hvsvc::LoadSeed(*m_store, nlohmann::json::parse(kTestSeed));
   hvsvc::ServerOptions opts;
-  opts.port = 0;
   opts.max_body = 1024 * 1024;
+  Start(opts);
+}
+
+ServiceFixture::ServiceFixture(hvsvc::ServerOptions opts) {
+  m_store = std::make_unique<hvsvc::CStore>(":memory:");
+  hvsvc::LoadSeed(*m_store, nlohmann::json::parse(kTestSeed));
+  Start(opts);
+}
+
+void ServiceFixture::Start(hvsvc::ServerOptions opts) {
+  opts.port = 0;
   m_server = std::make_unique<hvsvc::CServiceServer>(*m_store, opts);
   if (!m_server->Bind()) throw std::runtime_error("cannot bind");
   m_port = m_server->Port();

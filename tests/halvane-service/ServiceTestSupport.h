@@ -59,6 +59,9 @@ extern const char *const kTestSeed;
 class ServiceFixture {
  public:
   explicit ServiceFixture(const std::string &db = ":memory:", bool seed = true);
+  // An in-memory service with the test data and these options (on a free
+  // port whatever opts.port says).
+  explicit ServiceFixture(hvsvc::ServerOptions opts);
   ~ServiceFixture();
   void Stop();
 
@@ -76,6 +79,8 @@ class ServiceFixture {
   std::unique_ptr<httplib::Client> m_client;
   std::thread m_thread;
   int m_port = 0;
+
+  void Start(hvsvc::ServerOptions opts);
 };
 
 // Text of the first element with this qualified name, or "<missing>".
