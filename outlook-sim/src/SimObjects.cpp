@@ -11,6 +11,7 @@
 
 #include "outlook-sim/src/SimAddInHost.h"
 #include "outlook-sim/src/SimDispatch.h"
+#include "outlook-sim/src/SimOptions.h"
 
 namespace hvsim {
 
@@ -1561,6 +1562,7 @@ void SimOutlook::NewSession() {
     m_session = std::make_shared<Session>();
     m_session->owner = this;
     m_host = std::make_unique<AddInHost>(*this);
+    m_options = std::make_unique<OptionsDialog>(*this);
     m_session->host = m_host.get();
     auto app = MakeSim<CApplication>(m_session);
     m_session->app = app.get();
@@ -1587,6 +1589,7 @@ size_t SimOutlook::StartAddIns() {
 
 void SimOutlook::Quit() {
     if (m_session->down) return;
+    m_options->Cancel();
     FireQuit();
     m_host->Shutdown();
     m_kept.clear();
@@ -1772,6 +1775,7 @@ bool SimOutlook::SwitchFolder(long folderId) {
 
 void SimOutlook::SetOffline(bool offline) { m_session->model.offline = offline; }
 void SimOutlook::FireStartup() { m_session->app->FireAll(DISPID_Startup, {}); }
+void SimOutlook::FireApplicationEvent(long dispid, std::vector<VARIANT*> args) { m_session->app->FireAll(dispid, args); }
 void SimOutlook::FireQuit() { m_session->app->FireAll(DISPID_Quit, {}); }
 
 std::shared_ptr<ItemData> SimOutlook::ReceiveMail(std::initializer_list<std::pair<const char*, Value>> props) {

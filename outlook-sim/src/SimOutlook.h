@@ -26,6 +26,7 @@ namespace hvsim {
 
 class Session;
 class AddInHost;
+class OptionsDialog;
 
 class SimOutlook {
 public:
@@ -124,6 +125,12 @@ public:
 
     Session& GetSession() const { return *m_session; }
 
+    // Tools / Options (SimOptions.h): Options().Open() raises OptionsPagesAdd and shows the
+    // dialog with the added pages; Apply(), Ok(), Cancel() press its buttons.
+    OptionsDialog& Options() const { return *m_options; }
+    // Raises an Application event (ApplicationEvents, _10 and _11) with args in written order.
+    void FireApplicationEvent(long dispid, std::vector<VARIANT*> args);
+
     // The COMAddIn object of the add-in at `index` in AddIns() (one per add-in and session).
     IDispatch* ComAddInObject(size_t index);
 
@@ -131,6 +138,7 @@ private:
     void NewSession();
     std::shared_ptr<Session> m_session;
     std::unique_ptr<AddInHost> m_host;
+    std::unique_ptr<OptionsDialog> m_options;
     std::vector<hv::com_ptr<IDispatch>> m_kept;  // item objects handed out by ItemObject
     std::vector<hv::com_ptr<IDispatch>> m_comAddIns;
     unsigned long long m_firstSerial = 0;

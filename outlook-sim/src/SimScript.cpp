@@ -6,6 +6,8 @@
 
 #include "outlook-sim/automation/UiAutomation.h"
 #include "outlook-sim/src/SimAddInHost.h"
+#include "outlook-sim/src/SimDispatch.h"
+#include "outlook-sim/src/SimOptions.h"
 
 namespace hvsim {
 
@@ -21,6 +23,24 @@ long FolderByName(const std::string& name) {
     long id = std::strtol(name.c_str(), &end, 10);
     if (end && *end == 0 && id > 0) return id;
     throw ScriptError("unknown folder \"" + name + "\"");
+}
+
+// A descendant window by control id (pages nest their controls in dialogs of their own).
+HWND FindDescendant(HWND root, int id) {
+    struct Search {
+        int id;
+        HWND found;
+    } search = {id, nullptr};
+    ::EnumChildWindows(
+        root,
+        [](HWND hwnd, LPARAM p) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(p);
+            if (::GetDlgCtrlID(hwnd) != s->id) return TRUE;
+            s->found = hwnd;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 void Need(const std::vector<std::string>& args, size_t n, const std::string& usage) {
@@ -210,6 +230,40 @@ ScriptHost::ScriptHost(SimOutlook& o, std::ostream& log) : m_outlook(o), m_log(l
                  std::string error;
                  if (!m_outlook.ClickRibbon(a[0], a.size() > 1 ? ItemInCurrentFolder(a[1]) : nullptr, &error))
                      throw ScriptError(error);
+             });
+    Register("options", "options <open|select CAPTION|set CAPTION ID TEXT|click CAPTION ID|apply|ok|cancel>",
+             "Tools / Options: open (OptionsPagesAdd, pages created and sited), pick a tab, type into or click a "
+             "control of a page by id, press Apply, OK or Cancel",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 1, "options open|select|set|click|apply|ok|cancel");
+                 auto& dlg = m_outlook.Options();
+                 const std::string& verb = a[0];
+                 if (verb == "open") {
+                     if (!dlg.Open()) throw ScriptError("the options dialog did not open");
+                     for (const auto& e : dlg.Errors()) m_log << "outlook: " << e << "\n";
+                     return;
+                 }
+                 if (!dlg.IsOpen()) throw ScriptError("the options dialog is not open");
+                 if (verb == "select") {
+                     Need(a, 2, "options select CAPTION");
+                     if (!dlg.SelectTab(a[1])) throw ScriptError("no tab \"" + a[1] + "\"");
+                 } else if (verb == "set" || verb == "click") {
+                     Need(a, verb == "set" ? 4 : 3, "options set CAPTION ID TEXT | options click CAPTION ID");
+                     HWND page = dlg.PageWindow(a[1]);
+                     if (!page) throw ScriptError("no page \"" + a[1] + "\"");
+                     HWND control = FindDescendant(page, std::atoi(a[2].c_str()));
+                     if (!control) throw ScriptError("no control " + a[2] + " on the page");
+                     if (verb == "set") ::SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Wide(a[3]).c_str()));
+                     else ::SendMessageW(control, BM_CLICK, 0, 0);
+                 } else if (verb == "apply") {
+                     dlg.Apply();
+                 } else if (verb == "ok") {
+                     dlg.Ok();
+                 } else if (verb == "cancel") {
+                     dlg.Cancel();
+                 } else {
+                     throw ScriptError("usage: options open|select|set|click|apply|ok|cancel");
+                 }
              });
     Register("version", "version <9|10|11|12|14|15|16>",
              "set the profile's Outlook version and HKCR\\Outlook.Application\\CurVer",

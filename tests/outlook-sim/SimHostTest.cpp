@@ -11,6 +11,7 @@
 #include "TestAddIn/TestAddIn.h"
 #include "outlook-sim/src/SimAddInHost.h"
 #include "outlook-sim/src/SimDispatch.h"
+#include "outlook-sim/src/SimOptions.h"
 #include "outlook-sim/src/SimOutlook.h"
 #include "outlook-sim/src/SimScript.h"
 #include "win/UniqueAny.h"
@@ -288,6 +289,108 @@ TEST_F(SimHost, ScriptStartsRibbonClicksRestartsAndQuits) {
     EXPECT_EQ(2, connections);
     EXPECT_TRUE(Contains(calls, "onAction(hvsimButton,sim-tag,34)"));
     EXPECT_EQ("Destroyed", calls.back());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SimHost, OptionsPageIsHostedSitedAndApplied) {
+    SetSetting(L"Pages", 1);
+    SimOutlook outlook;
+    outlook.StartAddIns();
+    auto& options = outlook.Options();
+    HWND dialog = options.Open();
+    ASSERT_TRUE(dialog);
+    EXPECT_TRUE(options.Errors().empty()) << options.Errors().front();
+    EXPECT_EQ((std::vector<std::string>{"Preferences", "Test Page"}), options.TabCaptions());
+    EXPECT_TRUE(options.SelectTab("Test Page"));
+    HWND page = options.PageWindow("Test Page");
+    ASSERT_TRUE(page);
+    EXPECT_EQ(dialog, ::GetParent(page));
+    EXPECT_FALSE(options.ApplyEnabled());
+
+    // Typing marks the page dirty; its OnStatusChange enables Apply.
+    ::SetDlgItemTextW(page, hvsimtest::kPageEditId, L"hello");
+    EXPECT_TRUE(options.ApplyEnabled());
+    EXPECT_EQ(1, options.StatusChanges());
+    HWND apply = ::GetDlgItem(dialog, hvsim::kOptionsApplyId);
+    ::SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(hvsim::kOptionsApplyId, BN_CLICKED), reinterpret_cast<LPARAM>(apply));
+    EXPECT_EQ("hello", ReadText(HKEY_CURRENT_USER, hvsimtest::kTestKey, L"Applied"));
+    EXPECT_FALSE(options.ApplyEnabled());
+
+    ::SetDlgItemTextW(page, hvsimtest::kPageEditId, L"world");
+    options.Ok();
+    EXPECT_FALSE(options.IsOpen());
+    EXPECT_EQ("world", ReadText(HKEY_CURRENT_USER, hvsimtest::kTestKey, L"Applied"));
+
+    auto calls = Calls();
+    std::vector<std::string> pageCalls;
+    bool from = false;
+    for (const auto& c : calls) {
+        from = from || c == "OptionsPagesAdd";
+        if (from && c != "Dirty=false") pageCalls.push_back(c);
+    }
+    std::vector<std::string> expected = {"OptionsPagesAdd",
+                                         "PropertyPages.Add",
+                                         "Page created",
+                                         "SetClientSite(PropertyPageSite by QueryInterface)",
+                                         "DoVerb(in place)",
+                                         "OnStatusChange",
+                                         "Dirty=true",
+                                         "Apply",
+                                         "OnStatusChange",
+                                         "Dirty=true",
+                                         "Apply",
+                                         "InPlaceDeactivate",
+                                         "Close",
+                                         "SetClientSite(null)",
+                                         "Page destroyed"};
+    EXPECT_EQ(expected, pageCalls);
+    outlook.Quit();
+    EXPECT_TRUE(outlook.LeakReport().empty()) << outlook.LeakReport().front();
+}
+
+TEST_F(SimHost, OptionsFromAScriptAndPagesThatCannotLoad) {
+    SetSetting(L"Pages", 1);
+    SimOutlook outlook;
+    std::ostringstream log;
+    hvsim::ScriptHost host(outlook, log);
+    host.RunText(
+        "start\noptions open\noptions select \"Test Page\"\noptions set \"Test Page\" 101 typed\noptions ok\n");
+    EXPECT_EQ("typed", ReadText(HKEY_CURRENT_USER, hvsimtest::kTestKey, L"Applied")) << log.str();
+    EXPECT_THROW(host.RunLine("options apply"), hvsim::ScriptError);  // closed by OK
+
+    // A page whose ProgID is not registered is reported, and the dialog still opens.
+    struct AddingSink : RecordingSink {
+        AddingSink() : RecordingSink({0x0006304E, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}}) {}
+        STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* p, VARIANT*, EXCEPINFO*, UINT*) override {
+            if (id == 0xF005 && p && p->cArgs == 1 && p->rgvarg[0].vt == VT_DISPATCH)
+                Call(p->rgvarg[0].pdispVal, L"Add",
+                     {unique_variant::FromString("HvSimTest.NoSuchPage"), unique_variant::FromString("Broken")});
+            return S_OK;
+        }
+    } sink;
+    DWORD cookie = sink.Connect(outlook.Application());
+    ASSERT_TRUE(outlook.Options().Open());
+    EXPECT_EQ((std::vector<std::string>{"Preferences", "Test Page", "Broken"}), outlook.Options().TabCaptions());
+    ASSERT_EQ(1u, outlook.Options().Errors().size());
+    EXPECT_NE(std::string::npos, outlook.Options().Errors()[0].find("HvSimTest.NoSuchPage"));
+    EXPECT_FALSE(outlook.Options().PageWindow("Broken"));
+    EXPECT_TRUE(outlook.Options().PageWindow("Test Page"));
+    outlook.Options().Cancel();
+    sink.Disconnect(cookie);
+
+    // The collection answers Outlook's PropertyPages interface; Add takes a ProgID or an object.
+    auto pages = std::make_shared<std::vector<hvsim::PropertyPageEntry>>();
+    auto collection = hvsim::NewPropertyPages(outlook.Application(), pages);
+    hv::com_ptr<IDispatch> typed;
+    EXPECT_EQ(S_OK, collection->QueryInterface(hvsim::IID_OutlookPropertyPages, typed.put_void()));
+    EXPECT_EQ(S_OK, Call(typed.get(), L"Add", {unique_variant::FromString("A.B"), unique_variant::FromString("X")}));
+    EXPECT_EQ(1, Get(collection.get(), L"Count").lVal);
+    ASSERT_EQ(1u, pages->size());
+    EXPECT_EQ("A.B", (*pages)[0].progId);
+    EXPECT_EQ("X", (*pages)[0].caption);
 }
 
 }  // namespace
