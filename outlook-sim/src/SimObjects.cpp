@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "outlook-sim/src/SimAddInHost.h"
+#include "outlook-sim/src/SimCommandBars.h"
 #include "outlook-sim/src/SimDispatch.h"
 #include "outlook-sim/src/SimOptions.h"
 
@@ -77,6 +78,8 @@ public:
     Model model;
     SimOutlook* owner = nullptr;
     AddInHost* host = nullptr;  // the owner's add-in host; null once the owner is gone
+    std::shared_ptr<CommandBarRegistry> barRegistry = std::make_shared<CommandBarRegistry>();
+    std::shared_ptr<CommandBarSet> explorerBars;
     CApplication* app = nullptr;            // owned by `appRef`
     hv::com_ptr<IDispatch> appRef;
     hv::com_ptr<CExplorer> explorer;
@@ -895,8 +898,10 @@ public:
         auto* data = static_cast<CItem*>(m_item.get())->Data().get();
         std::string subject = data->Subject();
         m_caption = (subject.empty() ? std::string("Untitled") : subject) + " - " + KindName(data->cls);
+        m_bars = m_s->barRegistry->NewSet("Inspector");
         m_hwnd = CreateSimWindow(m_caption, offset);
     }
+    const std::shared_ptr<CommandBarSet>& Bars() const { return m_bars; }
     ~CInspector() override { DestroyWindowNow(); }
     const char* TypeName() const override { return "Inspector"; }
     CItem* Item() const { return static_cast<CItem*>(m_item.get()); }
@@ -919,7 +924,7 @@ public:
 protected:
     const std::vector<const char*>& Names() const override {
         static const auto n = MakeNames({"Caption", "CurrentItem", "IsWordMail", "Close", "Display", "Activate",
-                                         "Application", "Class", "WordEditor", "EditorType"});
+                                         "Application", "Class", "WordEditor", "EditorType", "CommandBars"});
         return n;
     }
     void Call(int member, bool put, Args& args, VARIANT* result) override {
@@ -939,6 +944,7 @@ protected:
         case 7: SetLong(result, 35); return;  // olInspector
         case 8: SetDispatch(result, nullptr); return;
         case 9: SetLong(result, wordMail ? 4 : 2); return;
+        case 10: SetDispatch(result, NewCommandBars(m_bars, m_s->appRef.get()).get()); return;
         }
         NotFound();
     }
@@ -953,6 +959,7 @@ private:
     std::shared_ptr<Session> m_s;
     hv::com_ptr<IDispatch> m_item;
     std::string m_caption;
+    std::shared_ptr<CommandBarSet> m_bars;
     HWND m_hwnd = nullptr;
 };
 
@@ -1076,7 +1083,7 @@ protected:
     }
     const std::vector<const char*>& Names() const override {
         static const auto n = MakeNames({"Caption", "CurrentFolder", "Selection", "Activate", "Close", "Display",
-                                         "Application", "Class", "WindowState"});
+                                         "Application", "Class", "WindowState", "CommandBars"});
         return n;
     }
     void Call(int member, bool put, Args& args, VARIANT* result) override {
@@ -1098,6 +1105,7 @@ protected:
         case 6: if (put) NotFound(); SetDispatch(result, s->appRef.get()); return;
         case 7: if (put) NotFound(); SetLong(result, 34); return;  // olExplorer
         case 8: if (put) return; SetLong(result, 0); return;
+        case 9: if (put) NotFound(); SetDispatch(result, NewCommandBars(s->explorerBars, s->appRef.get()).get()); return;
         }
         NotFound();
     }
@@ -1568,6 +1576,22 @@ void SimOutlook::NewSession() {
     m_session->app = app.get();
     m_session->appRef = hv::com_ptr<IDispatch>(static_cast<IDispatch*>(app.get()));
     m_session->inspectorsObj = MakeSim<CInspectors>(m_session);
+    // The explorer's bars outlast a restart, except the temporary ones.
+    if (m_explorerBars) {
+        auto& bars = m_explorerBars->bars;
+        bars.erase(std::remove_if(bars.begin(), bars.end(), [](const std::shared_ptr<BarState>& b) { return b->temporary; }),
+                   bars.end());
+        for (auto& b : bars) {
+            auto& controls = b->controls;
+            controls.erase(std::remove_if(controls.begin(), controls.end(),
+                                          [](const std::shared_ptr<ControlState>& c) { return c->temporary; }),
+                           controls.end());
+        }
+        m_session->barRegistry->Adopt(m_explorerBars);
+    } else {
+        m_explorerBars = m_session->barRegistry->NewSet("Explorer");
+    }
+    m_session->explorerBars = m_explorerBars;
     m_session->explorer = MakeSim<CExplorer>(m_session, m_session->model.GetFolder(olFolderInbox));
 }
 
@@ -1659,6 +1683,28 @@ void SimOutlook::SetVersion(int major) {
         if (b.first == major) v = b.second;
     m_session->model.version = v;
     WriteCurVer(major);
+}
+
+CommandBarSet& SimOutlook::ExplorerCommandBars() const { return *m_session->explorerBars; }
+
+std::shared_ptr<CommandBarSet> SimOutlook::InspectorCommandBars(const std::shared_ptr<ItemData>& item) const {
+    auto& open = m_session->inspectors;
+    for (auto it = open.rbegin(); it != open.rend(); ++it)
+        if (!item || (*it)->Item()->Data() == item) return (*it)->Bars();
+    return nullptr;
+}
+
+CommandBarRegistry& SimOutlook::CommandBars() const { return *m_session->barRegistry; }
+
+bool SimOutlook::ClickButton(const std::string& bar, const std::string& caption, const std::shared_ptr<ItemData>& inspectorItem,
+                             bool* cancelDefault, std::string* error) {
+    CheckUp(*m_session);
+    std::shared_ptr<CommandBarSet> set = inspectorItem ? InspectorCommandBars(inspectorItem) : m_session->explorerBars;
+    if (!set) {
+        if (error) *error = "no inspector is open on that item";
+        return false;
+    }
+    return m_session->barRegistry->Click(*set, bar, caption, cancelDefault, nullptr, error);
 }
 
 IDispatch* SimOutlook::ComAddInObject(size_t index) {

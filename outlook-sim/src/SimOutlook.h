@@ -27,6 +27,8 @@ namespace hvsim {
 class Session;
 class AddInHost;
 class OptionsDialog;
+struct CommandBarSet;
+class CommandBarRegistry;
 
 class SimOutlook {
 public:
@@ -131,6 +133,16 @@ public:
     // Raises an Application event (ApplicationEvents, _10 and _11) with args in written order.
     void FireApplicationEvent(long dispid, std::vector<VARIANT*> args);
 
+    // Command bars (SimCommandBars.h): the explorer's (kept across Restart but for temporary
+    // bars and controls), an open inspector's (the last opened when item is null), and every
+    // window's through the registry. ClickButton clicks a button as the user does: "Click" to
+    // the sinks of every control with the same Tag; false with the reason when it cannot.
+    CommandBarSet& ExplorerCommandBars() const;
+    std::shared_ptr<CommandBarSet> InspectorCommandBars(const std::shared_ptr<ItemData>& item = nullptr) const;
+    CommandBarRegistry& CommandBars() const;
+    bool ClickButton(const std::string& bar, const std::string& caption, const std::shared_ptr<ItemData>& inspectorItem = nullptr,
+                     bool* cancelDefault = nullptr, std::string* error = nullptr);
+
     // The COMAddIn object of the add-in at `index` in AddIns() (one per add-in and session).
     IDispatch* ComAddInObject(size_t index);
 
@@ -139,6 +151,7 @@ private:
     std::shared_ptr<Session> m_session;
     std::unique_ptr<AddInHost> m_host;
     std::unique_ptr<OptionsDialog> m_options;
+    std::shared_ptr<CommandBarSet> m_explorerBars;
     std::vector<hv::com_ptr<IDispatch>> m_kept;  // item objects handed out by ItemObject
     std::vector<hv::com_ptr<IDispatch>> m_comAddIns;
     unsigned long long m_firstSerial = 0;

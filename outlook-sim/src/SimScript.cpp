@@ -6,6 +6,7 @@
 
 #include "outlook-sim/automation/UiAutomation.h"
 #include "outlook-sim/src/SimAddInHost.h"
+#include "outlook-sim/src/SimCommandBars.h"
 #include "outlook-sim/src/SimDispatch.h"
 #include "outlook-sim/src/SimOptions.h"
 
@@ -263,6 +264,31 @@ ScriptHost::ScriptHost(SimOutlook& o, std::ostream& log) : m_outlook(o), m_log(l
                      dlg.Cancel();
                  } else {
                      throw ScriptError("usage: options open|select|set|click|apply|ok|cancel");
+                 }
+             });
+    Register("button", "button <bar> <caption> [subject]",
+             "click a command bar button of the explorer, or of the open inspector on the item (Click to every control "
+             "with its Tag)",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 2, "button BAR CAPTION [SUBJECT]");
+                 std::string error;
+                 bool cancel = false;
+                 if (!m_outlook.ClickButton(a[0], a[1], a.size() > 2 ? ItemInCurrentFolder(a[2]) : nullptr, &cancel, &error))
+                     throw ScriptError(error);
+                 if (cancel) m_log << "click: CancelDefault set\n";
+             });
+    Register("bars", "bars [subject]", "list the command bars and their buttons of the explorer or of the item's inspector",
+             [this](const std::vector<std::string>& a) {
+                 std::shared_ptr<CommandBarSet> set =
+                     a.empty() ? nullptr : m_outlook.InspectorCommandBars(ItemInCurrentFolder(a[0]));
+                 const CommandBarSet& bars = set ? *set : m_outlook.ExplorerCommandBars();
+                 for (const auto& b : bars.bars) {
+                     m_log << "bar \"" << b->name << "\" position=" << b->position << " row=" << b->rowIndex << " top=" << b->top
+                           << " left=" << b->left << (b->visible ? " visible" : " hidden") << (b->enabled ? "" : " disabled")
+                           << (b->temporary ? " temporary" : "") << "\n";
+                     for (const auto& c : b->controls)
+                         m_log << "  button \"" << c->caption << "\" tag=\"" << c->tag << "\" style=" << c->style
+                               << (c->visible ? "" : " hidden") << (c->enabled ? "" : " disabled") << "\n";
                  }
              });
     Register("version", "version <9|10|11|12|14|15|16>",

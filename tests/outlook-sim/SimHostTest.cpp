@@ -1,8 +1,10 @@
 // The simulator as an add-in host: the tests' own add-in (HvSimTestAddIn.dll, registered in
 // the prefix) is loaded through Outlook's registration and records what the host calls.
 #include <windows.h>
+#include <olectl.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -10,6 +12,7 @@
 #include "SimTestUtil.h"
 #include "TestAddIn/TestAddIn.h"
 #include "outlook-sim/src/SimAddInHost.h"
+#include "outlook-sim/src/SimCommandBars.h"
 #include "outlook-sim/src/SimDispatch.h"
 #include "outlook-sim/src/SimOptions.h"
 #include "outlook-sim/src/SimOutlook.h"
@@ -391,6 +394,207 @@ TEST_F(SimHost, OptionsFromAScriptAndPagesThatCannotLoad) {
     ASSERT_EQ(1u, pages->size());
     EXPECT_EQ("A.B", (*pages)[0].progId);
     EXPECT_EQ("X", (*pages)[0].caption);
+}
+
+}  // namespace
+
+namespace {
+
+const IID IID_CommandBarButtonEvents = {0x000C0351, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+std::vector<unique_variant> BarArgs(const char* name, long position, bool temporary) {
+    std::vector<unique_variant> a;
+    a.push_back(unique_variant::FromString(name));
+    a.push_back(unique_variant::FromLong(position));
+    a.push_back(unique_variant::FromBool(false));
+    a.push_back(unique_variant::FromBool(temporary));
+    return a;
+}
+
+hv::com_ptr<IDispatch> AddButton(IDispatch* bar, const char* caption, const char* tag) {
+    auto controls = GetObj(bar, L"Controls");
+    auto button = CallObj(controls.get(), L"Add", {unique_variant::FromLong(1)});
+    EXPECT_TRUE(button);
+    if (!button) return nullptr;
+    EXPECT_EQ(S_OK, Put(button.get(), L"Caption", unique_variant::FromString(caption)));
+    EXPECT_EQ(S_OK, Put(button.get(), L"Tag", unique_variant::FromString(tag)));
+    EXPECT_EQ(S_OK, Put(button.get(), L"Style", unique_variant::FromLong(3)));
+    return button;
+}
+
+hv::com_ptr<IDispatch> NewPicture() {
+    HDC screen = ::GetDC(nullptr);
+    HBITMAP bmp = ::CreateCompatibleBitmap(screen, 16, 16);
+    ::ReleaseDC(nullptr, screen);
+    PICTDESC desc = {};
+    desc.cbSizeofstruct = sizeof desc;
+    desc.picType = PICTYPE_BITMAP;
+    desc.bmp.hbitmap = bmp;
+    hv::com_ptr<IDispatch> picture;
+    EXPECT_EQ(S_OK, ::OleCreatePictureIndirect(&desc, IID_IDispatch, TRUE, picture.put_void()));
+    return picture;
+}
+
+// Puts bytes on the clipboard under a format.
+void PutClipboard(UINT format, const std::vector<BYTE>& bytes) {
+    HGLOBAL h = ::GlobalAlloc(GMEM_MOVEABLE, bytes.size());
+    std::memcpy(::GlobalLock(h), bytes.data(), bytes.size());
+    ::GlobalUnlock(h);
+    ::SetClipboardData(format, h);
+}
+
+std::vector<BYTE> SmallDib(BYTE fill) {
+    std::vector<BYTE> dib(sizeof(BITMAPINFOHEADER) + 16 * 16 * 4, fill);
+    auto* h = reinterpret_cast<BITMAPINFOHEADER*>(dib.data());
+    std::memset(h, 0, sizeof *h);
+    h->biSize = sizeof *h;
+    h->biWidth = 16;
+    h->biHeight = 16;
+    h->biPlanes = 1;
+    h->biBitCount = 32;
+    return dib;
+}
+
+TEST(SimCommandBars, BarsAndButtonsAnswerAsOfficesDo) {
+    SimOutlook outlook;
+    auto explorer = GetObj(outlook.Application(), L"ActiveExplorer");
+    auto bars = GetObj(explorer.get(), L"CommandBars");
+    unique_variant missing;
+    EXPECT_NE(S_OK, Call(bars.get(), L"Item", {unique_variant::FromString("Halvane")}, missing.put()));
+    auto bar = CallObj(bars.get(), L"Add", BarArgs("Halvane", 1, true));
+    ASSERT_TRUE(bar);
+    EXPECT_NE(S_OK, Call(bars.get(), L"Add", BarArgs("Halvane", 1, true)));  // the name is taken
+    EXPECT_EQ(1, Get(bar.get(), L"Position").lVal);
+    EXPECT_FALSE(Get(bar.get(), L"Visible").boolVal);
+    for (const wchar_t* p : {L"Top", L"Left", L"RowIndex", L"Position"})
+        EXPECT_EQ(S_OK, Put(bar.get(), p, unique_variant::FromLong(p[0] == L'P' ? 1 : 40)));
+    EXPECT_EQ(40, Get(bar.get(), L"Top").lVal);
+    EXPECT_EQ(S_OK, Put(bar.get(), L"Visible", unique_variant::FromLong(1)));
+    EXPECT_EQ(S_OK, Put(bar.get(), L"Enabled", unique_variant::FromBool(true)));
+
+    auto button = AddButton(bar.get(), "Add to HV", "Halvane0");
+    auto controls = GetObj(bar.get(), L"Controls");
+    auto found = CallObj(controls.get(), L"Item", {unique_variant::FromString("Add to HV")});
+    EXPECT_EQ(button.get(), found.get());  // the same object while it is held
+    EXPECT_FALSE(CallObj(controls.get(), L"Item", {unique_variant::FromString("Sync with HV")}));
+    EXPECT_EQ(3, Get(button.get(), L"Style").lVal);
+    EXPECT_EQ("Halvane0", hvsim::Utf8(Get(button.get(), L"Tag").bstrVal));
+
+    auto face = NewPicture(), mask = NewPicture();
+    EXPECT_EQ(S_OK, Put(button.get(), L"Picture", unique_variant::FromDispatch(face.get())));
+    EXPECT_EQ(S_OK, Put(button.get(), L"Mask", unique_variant::FromDispatch(mask.get())));
+    auto state = outlook.ExplorerCommandBars().Find("Halvane");
+    ASSERT_TRUE(state);
+    ASSERT_EQ(1u, state->controls.size());
+    EXPECT_TRUE(state->controls[0]->picture);
+    EXPECT_TRUE(state->controls[0]->mask);
+    EXPECT_EQ(40, state->top);
+    EXPECT_TRUE(state->visible);
+
+    EXPECT_EQ(S_OK, Call(bar.get(), L"Delete", {}));
+    EXPECT_FALSE(outlook.ExplorerCommandBars().Find("Halvane"));
+    EXPECT_NE(S_OK, Call(bars.get(), L"Item", {unique_variant::FromString("Halvane")}, missing.put()));
+}
+
+TEST(SimCommandBars, PasteFaceReadsTheClipboardFormats) {
+    SimOutlook outlook;
+    auto bars = GetObj(GetObj(outlook.Application(), L"ActiveExplorer").get(), L"CommandBars");
+    auto bar = CallObj(bars.get(), L"Add", BarArgs("Faces", 1, true));
+    auto button = AddButton(bar.get(), "Face", "");
+    ASSERT_TRUE(::OpenClipboard(nullptr));
+    ::EmptyClipboard();
+    ::CloseClipboard();
+    EXPECT_NE(S_OK, Call(button.get(), L"PasteFace", {}));  // nothing to paste
+
+    const auto face = SmallDib(0x11), mask = SmallDib(0x22);
+    ASSERT_TRUE(::OpenClipboard(nullptr));
+    ::EmptyClipboard();
+    PutClipboard(CF_DIB, face);
+    PutClipboard(::RegisterClipboardFormatW(L"Toolbar Button Face"), face);
+    PutClipboard(::RegisterClipboardFormatW(L"Toolbar Button Mask"), mask);
+    ::CloseClipboard();
+    EXPECT_EQ(S_OK, Call(button.get(), L"PasteFace", {}));
+    const auto& c = *outlook.ExplorerCommandBars().Find("Faces")->controls[0];
+    EXPECT_EQ(1, c.pasteCount);
+    EXPECT_EQ((std::vector<std::string>{"CF_DIB", "Toolbar Button Face", "Toolbar Button Mask"}), c.pastedFormats);
+    ASSERT_GE(c.faceDib.size(), face.size());
+    EXPECT_TRUE(std::equal(face.begin(), face.end(), c.faceDib.begin()));
+    ASSERT_GE(c.toolbarMask.size(), mask.size());
+    EXPECT_TRUE(std::equal(mask.begin(), mask.end(), c.toolbarMask.begin()));
+}
+
+TEST(SimCommandBars, ClickReachesEverySinkOfTheSameTagUntilUnadvised) {
+    SimOutlook outlook;
+    auto a = outlook.Seed(hvsim::olFolderTasks, {{"Subject", "A"}});
+    auto b = outlook.Seed(hvsim::olFolderTasks, {{"Subject", "B"}});
+    std::vector<hv::com_ptr<IDispatch>> buttons;
+    for (const auto& item : {a, b}) {
+        IDispatch* inspector = outlook.OpenInspector(item);
+        auto bars = GetObj(inspector, L"CommandBars");
+        auto bar = CallObj(bars.get(), L"Add", BarArgs("Halvane", 1, true));
+        ASSERT_TRUE(bar);
+        EXPECT_EQ(S_OK, Put(bar.get(), L"Visible", unique_variant::FromBool(true)));
+        buttons.push_back(AddButton(bar.get(), "Add to HV", "same-tag"));
+    }
+    RecordingSink first(IID_CommandBarButtonEvents), second(IID_CommandBarButtonEvents);
+    DWORD c1 = first.Connect(buttons[0].get());
+    DWORD c2 = second.Connect(buttons[1].get());
+    EXPECT_EQ(2u, outlook.CommandBars().ClickSinks("same-tag"));
+    second.cancelWith = VARIANT_TRUE;
+    bool cancel = false;
+    std::string error;
+    ASSERT_TRUE(outlook.ClickButton("Halvane", "Add to HV", a, &cancel, &error)) << error;
+    EXPECT_EQ(1u, first.Count(1));
+    EXPECT_EQ(1u, second.Count(1));  // the other inspector's control has the same Tag
+    EXPECT_EQ(2u, first.events[0].args);
+    EXPECT_EQ(buttons[0].get(), first.events[0].firstObject.get());  // Ctrl is the clicked control
+    EXPECT_TRUE(cancel);
+    second.Disconnect(c2);
+    ASSERT_TRUE(outlook.ClickButton("Halvane", "Add to HV", b, nullptr, &error)) << error;
+    EXPECT_EQ(2u, first.Count(1));
+    EXPECT_EQ(1u, second.Count(1));
+    EXPECT_EQ(buttons[1].get(), first.events[1].firstObject.get());
+    EXPECT_FALSE(outlook.ClickButton("Halvane", "Nothing", b, nullptr, &error));
+    first.Disconnect(c1);
+    buttons.clear();
+    outlook.CloseInspector(a);
+    outlook.CloseInspector(b);
+}
+
+TEST(SimCommandBars, TemporaryBarsAreGoneAfterARestart) {
+    SimOutlook outlook;
+    {
+        auto bars = GetObj(GetObj(outlook.Application(), L"ActiveExplorer").get(), L"CommandBars");
+        EXPECT_TRUE(CallObj(bars.get(), L"Add", BarArgs("Temp", 1, true)));
+        EXPECT_TRUE(CallObj(bars.get(), L"Add", BarArgs("Kept", 1, false)));
+    }
+    outlook.Restart();
+    EXPECT_FALSE(outlook.ExplorerCommandBars().Find("Temp"));
+    EXPECT_TRUE(outlook.ExplorerCommandBars().Find("Kept"));
+    auto bars = GetObj(GetObj(outlook.Application(), L"ActiveExplorer").get(), L"CommandBars");
+    EXPECT_TRUE(CallObj(bars.get(), L"Item", {unique_variant::FromString("Kept")}));
+}
+
+TEST_F(SimHost, AddInCommandBarButtonClickReachesTheAddIn) {
+    SetSetting(L"CommandBar", 1);
+    SimOutlook outlook;
+    outlook.SetVersion(11);
+    outlook.StartAddIns();
+    EXPECT_TRUE(Contains(Calls(), "CommandBar added"));
+    EXPECT_EQ(1u, outlook.CommandBars().ClickSinks("hvsimtest"));
+    std::ostringstream log;
+    hvsim::ScriptHost host(outlook, log);
+    host.RunLine("bars");
+    EXPECT_NE(std::string::npos, log.str().find("button \"Test Button\" tag=\"hvsimtest\"")) << log.str();
+    std::string error;
+    // A new bar starts hidden; the user sees it once it is shown.
+    EXPECT_FALSE(outlook.ClickButton("HvSimTest", "Test Button", nullptr, nullptr, &error));
+    outlook.ExplorerCommandBars().Find("HvSimTest")->visible = true;
+    host.RunLine("button HvSimTest \"Test Button\"");
+    EXPECT_TRUE(Contains(Calls(), "Click(Test Button)"));
+    outlook.Quit();
+    EXPECT_TRUE(outlook.LeakReport().empty()) << outlook.LeakReport().front();
+    EXPECT_FALSE(outlook.ExplorerCommandBars().Find("HvSimTest"));  // the add-in deleted it at shutdown
 }
 
 }  // namespace
