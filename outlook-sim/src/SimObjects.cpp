@@ -13,6 +13,7 @@
 #include "outlook-sim/src/SimCommandBars.h"
 #include "outlook-sim/src/SimDispatch.h"
 #include "outlook-sim/src/SimOptions.h"
+#include "outlook-sim/src/SimWord.h"
 
 namespace hvsim {
 
@@ -916,6 +917,7 @@ public:
         if (cancel) return false;
         auto data = Item()->Data();
         if (save && data->dirty) m_s->model.Save(data);
+        if (wordMail && m_s->owner) m_s->owner->Word().Forget(data);
         DestroyWindowNow();
         m_s->InspectorClosed(this);
         return true;
@@ -942,9 +944,18 @@ protected:
         case 4: case 5: return;
         case 6: SetDispatch(result, m_s->appRef.get()); return;
         case 7: SetLong(result, 35); return;  // olInspector
-        case 8: SetDispatch(result, nullptr); return;
-        case 9: SetLong(result, wordMail ? 4 : 2); return;
-        case 10: SetDispatch(result, NewCommandBars(m_bars, m_s->appRef.get()).get()); return;
+        case 8:  // WordEditor: Word's Document for a WordMail inspector
+            SetDispatch(result, wordMail && m_s->owner ? m_s->owner->Word().Document(Item()->Data()) : nullptr);
+            return;
+        case 9: SetLong(result, wordMail ? 4 : 2); return;  // olEditorWord / olEditorHTML
+        case 10:
+            // In a WordMail inspector the bars are Word's own.
+            if (wordMail && m_s->owner) {
+                auto& word = m_s->owner->Word();
+                return SetDispatch(result, NewCommandBars(word.Bars(), word.Application()).get());
+            }
+            SetDispatch(result, NewCommandBars(m_bars, m_s->appRef.get()).get());
+            return;
         }
         NotFound();
     }
@@ -1547,8 +1558,12 @@ hv::com_ptr<CInspector> Session::OpenInspector(const std::shared_ptr<ItemData>& 
     for (auto& insp : inspectors)
         if (insp->Item() == static_cast<CItem*>(obj.get())) return insp;
     auto insp = MakeSim<CInspector>(shared_from_this(), obj, 30 * static_cast<int>(inspectors.size() + 1));
+    const bool word = owner && owner->WordMail() && item->cls == olMail;
+    insp->wordMail = word;
     inspectors.push_back(insp);
     inspectorsObj->FireNew(insp.get());
+    // Word, editing the mail, activates its window once the inspector is up.
+    if (word) owner->Word().Activate(item, true);
     // The inspector's ribbon is built after NewInspector, once per inspector type (12 and later).
     if (host && owner && owner->VersionMajor() >= 12) host->LoadRibbon(SimOutlook::InspectorRibbonId(*item), insp.get());
     return insp;
@@ -1571,6 +1586,7 @@ void SimOutlook::NewSession() {
     m_session->owner = this;
     m_host = std::make_unique<AddInHost>(*this);
     m_options = std::make_unique<OptionsDialog>(*this);
+    m_word.reset();
     m_session->host = m_host.get();
     auto app = MakeSim<CApplication>(m_session);
     m_session->app = app.get();
@@ -1616,6 +1632,7 @@ void SimOutlook::Quit() {
     m_options->Cancel();
     FireQuit();
     m_host->Shutdown();
+    if (m_word) m_word->Shutdown();
     m_kept.clear();
     m_comAddIns.clear();
     m_session->Shutdown();
@@ -1683,6 +1700,11 @@ void SimOutlook::SetVersion(int major) {
         if (b.first == major) v = b.second;
     m_session->model.version = v;
     WriteCurVer(major);
+}
+
+WordHost& SimOutlook::Word() {
+    if (!m_word) m_word = std::make_unique<WordHost>(*this, *m_session->barRegistry);
+    return *m_word;
 }
 
 CommandBarSet& SimOutlook::ExplorerCommandBars() const { return *m_session->explorerBars; }

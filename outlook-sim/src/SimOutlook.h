@@ -27,6 +27,7 @@ namespace hvsim {
 class Session;
 class AddInHost;
 class OptionsDialog;
+class WordHost;
 struct CommandBarSet;
 class CommandBarRegistry;
 
@@ -143,6 +144,14 @@ public:
     bool ClickButton(const std::string& bar, const std::string& caption, const std::shared_ptr<ItemData>& inspectorItem = nullptr,
                      bool* cancelDefault = nullptr, std::string* error = nullptr);
 
+    // Word as the mail editor (SimWord.h). With WordMail on, a mail's inspector is a Word
+    // window: IsWordMail() true, EditorType olEditorWord (4), WordEditor is Word's Document,
+    // CommandBars are Word's Application.CommandBars, and Word raises WindowActivate when the
+    // inspector opens. Word().StartAddIns() loads Outlook's add-ins into Word.
+    void SetWordMail(bool on) { m_wordMail = on; }
+    bool WordMail() const { return m_wordMail; }
+    WordHost& Word();
+
     // The COMAddIn object of the add-in at `index` in AddIns() (one per add-in and session).
     IDispatch* ComAddInObject(size_t index);
 
@@ -152,6 +161,8 @@ private:
     std::unique_ptr<AddInHost> m_host;
     std::unique_ptr<OptionsDialog> m_options;
     std::shared_ptr<CommandBarSet> m_explorerBars;
+    std::unique_ptr<WordHost> m_word;
+    bool m_wordMail = false;
     std::vector<hv::com_ptr<IDispatch>> m_kept;  // item objects handed out by ItemObject
     std::vector<hv::com_ptr<IDispatch>> m_comAddIns;
     unsigned long long m_firstSerial = 0;

@@ -9,6 +9,7 @@
 #include "outlook-sim/src/SimCommandBars.h"
 #include "outlook-sim/src/SimDispatch.h"
 #include "outlook-sim/src/SimOptions.h"
+#include "outlook-sim/src/SimWord.h"
 
 namespace hvsim {
 
@@ -289,6 +290,25 @@ ScriptHost::ScriptHost(SimOutlook& o, std::ostream& log) : m_outlook(o), m_log(l
                      for (const auto& c : b->controls)
                          m_log << "  button \"" << c->caption << "\" tag=\"" << c->tag << "\" style=" << c->style
                                << (c->visible ? "" : " hidden") << (c->enabled ? "" : " disabled") << "\n";
+                 }
+             });
+    Register("wordmail", "wordmail <on|off>", "Word edits mail: mail inspectors become Word windows",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 1, "wordmail on|off");
+                 m_outlook.SetWordMail(a[0] == "on");
+             });
+    Register("word", "word <start | activate SUBJECT on|off>",
+             "Word as the mail editor: load Outlook's add-ins into Word, or activate the item's Word window "
+             "(WindowActivate) with its envelope shown or hidden",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 1, "word start | word activate SUBJECT on|off");
+                 if (a[0] == "start") {
+                     m_log << "word add-ins connected: " << m_outlook.Word().StartAddIns() << "\n";
+                 } else if (a[0] == "activate") {
+                     Need(a, 3, "word activate SUBJECT on|off");
+                     m_outlook.Word().Activate(ItemInCurrentFolder(a[1]), a[2] == "on");
+                 } else {
+                     throw ScriptError("usage: word start | word activate SUBJECT on|off");
                  }
              });
     Register("version", "version <9|10|11|12|14|15|16>",

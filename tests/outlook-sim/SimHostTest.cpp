@@ -17,6 +17,7 @@
 #include "outlook-sim/src/SimOptions.h"
 #include "outlook-sim/src/SimOutlook.h"
 #include "outlook-sim/src/SimScript.h"
+#include "outlook-sim/src/SimWord.h"
 #include "win/UniqueAny.h"
 
 using namespace simtest;
@@ -595,6 +596,66 @@ TEST_F(SimHost, AddInCommandBarButtonClickReachesTheAddIn) {
     outlook.Quit();
     EXPECT_TRUE(outlook.LeakReport().empty()) << outlook.LeakReport().front();
     EXPECT_FALSE(outlook.ExplorerCommandBars().Find("HvSimTest"));  // the add-in deleted it at shutdown
+}
+
+}  // namespace
+
+namespace {
+
+const IID IID_WordApplicationEvents2 = {0x000209FE, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+TEST(SimWord, WordMailInspectorIsAWordWindowWithWordsBarsAndEvents) {
+    SimOutlook outlook;
+    outlook.SetWordMail(true);
+    IDispatch* word = outlook.Word().Application();
+    EXPECT_EQ("Microsoft Word", hvsim::Utf8(Get(word, L"Name").bstrVal));
+    RecordingSink sink(IID_WordApplicationEvents2);
+    DWORD cookie = sink.Connect(word);
+    auto mail = outlook.Seed(hvsim::olFolderInbox, {{"Subject", "Hello"}});
+    IDispatch* inspector = outlook.OpenInspector(mail);
+    ASSERT_EQ(1u, sink.Count(10));  // WindowActivate(Doc, Wn)
+    EXPECT_EQ(2u, sink.events[0].args);
+    auto doc = sink.events[0].firstObject;
+    ASSERT_TRUE(doc);
+    EXPECT_TRUE(Get(doc.get(), L"EnvelopeVisible").boolVal);
+    unique_variant isWord;
+    EXPECT_EQ(S_OK, Call(inspector, L"IsWordMail", {}, isWord.put()));
+    EXPECT_TRUE(isWord.boolVal);
+    EXPECT_EQ(4, Get(inspector, L"EditorType").lVal);  // olEditorWord
+    EXPECT_EQ(doc.get(), GetObj(inspector, L"WordEditor").get());
+
+    // A bar made in the inspector is one of Word's Application.CommandBars.
+    auto bars = GetObj(inspector, L"CommandBars");
+    auto bar = CallObj(bars.get(), L"Add", BarArgs("Halvane", 1, true));
+    ASSERT_TRUE(bar);
+    auto wordBars = GetObj(word, L"CommandBars");
+    EXPECT_TRUE(CallObj(wordBars.get(), L"Item", {unique_variant::FromString("Halvane")}));
+    EXPECT_TRUE(outlook.Word().Bars()->Find("Halvane"));
+
+    outlook.Word().Activate(mail, false);
+    ASSERT_EQ(2u, sink.Count(10));
+    EXPECT_FALSE(Get(sink.events[1].firstObject.get(), L"EnvelopeVisible").boolVal);
+    sink.Disconnect(cookie);
+    sink.events.clear();
+    doc.reset();
+    bar.reset();
+    bars.reset();
+    wordBars.reset();
+    EXPECT_TRUE(outlook.CloseInspector(mail));
+    outlook.Quit();
+    EXPECT_TRUE(outlook.LeakReport().empty()) << outlook.LeakReport().front();
+}
+
+TEST_F(SimHost, OutlooksAddInsLoadIntoWordWithWordsApplication) {
+    SimOutlook outlook;
+    outlook.SetVersion(11);
+    EXPECT_EQ(1u, outlook.Word().StartAddIns());
+    EXPECT_TRUE(Contains(Calls(), "OnConnection(1,Microsoft Word,HvSimTest.AddIn,custom)"));
+    EXPECT_FALSE(Contains(Calls(), "QueryInterface(IRibbonExtensibility)"));
+    outlook.Quit();
+    auto calls = Calls();
+    EXPECT_EQ("Destroyed", calls.back());
+    EXPECT_TRUE(outlook.LeakReport().empty()) << outlook.LeakReport().front();
 }
 
 }  // namespace
