@@ -532,6 +532,16 @@ bool Filter::Matches(const ItemData& item, const Folder& folder) const { return 
 // ---------------------------------------------------------------------------------------------
 // The model
 
+std::vector<std::shared_ptr<BarGroupData>> DefaultOutlookBarGroups() {
+    auto shortcuts = std::make_shared<BarGroupData>();
+    shortcuts->name = "Shortcuts";
+    for (const char* name : {"Outlook Today", "Inbox", "Calendar", "Contacts", "Tasks"})
+        shortcuts->shortcuts.push_back(std::make_shared<ShortcutData>(ShortcutData{name, std::string("outlook:") + name, ""}));
+    auto mine = std::make_shared<BarGroupData>();
+    mine->name = "My Shortcuts";
+    return {shortcuts, mine};
+}
+
 Model::Model() {
     m_folders.push_back(std::make_unique<Folder>(this, olFolderInbox, "Inbox", olMailItem));
     m_folders.push_back(std::make_unique<Folder>(this, olFolderCalendar, "Calendar", olAppointmentItem));

@@ -13,6 +13,7 @@
 #include "outlook-sim/src/SimCommandBars.h"
 #include "outlook-sim/src/SimDispatch.h"
 #include "outlook-sim/src/SimOptions.h"
+#include "outlook-sim/src/SimOutlookBar.h"
 #include "outlook-sim/src/SimWord.h"
 
 namespace hvsim {
@@ -1094,7 +1095,7 @@ protected:
     }
     const std::vector<const char*>& Names() const override {
         static const auto n = MakeNames({"Caption", "CurrentFolder", "Selection", "Activate", "Close", "Display",
-                                         "Application", "Class", "WindowState", "CommandBars"});
+                                         "Application", "Class", "WindowState", "CommandBars", "Panes"});
         return n;
     }
     void Call(int member, bool put, Args& args, VARIANT* result) override {
@@ -1117,6 +1118,10 @@ protected:
         case 7: if (put) NotFound(); SetLong(result, 34); return;  // olExplorer
         case 8: if (put) return; SetLong(result, 0); return;
         case 9: if (put) NotFound(); SetDispatch(result, NewCommandBars(s->explorerBars, s->appRef.get()).get()); return;
+        case 10:
+            if (put) NotFound();
+            SetDispatch(result, NewPanes(std::shared_ptr<Model>(s, &s->model), s->appRef.get()).get());
+            return;
         }
         NotFound();
     }

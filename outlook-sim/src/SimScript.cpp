@@ -311,6 +311,21 @@ ScriptHost::ScriptHost(SimOutlook& o, std::ostream& log) : m_outlook(o), m_log(l
                      throw ScriptError("usage: word start | word activate SUBJECT on|off");
                  }
              });
+    Register("outlookbar", "outlookbar [on|off]",
+             "list the Outlook Bar's groups and shortcuts, or make the Outlook Bar available or not",
+             [this](const std::vector<std::string>& a) {
+                 auto& model = m_outlook.GetModel();
+                 if (!a.empty()) {
+                     model.outlookBar = a[0] == "on";
+                     return;
+                 }
+                 if (!model.outlookBar) m_log << "no Outlook Bar\n";
+                 for (const auto& g : model.outlookBarGroups) {
+                     m_log << "group \"" << g->name << "\" viewType=" << g->viewType << "\n";
+                     for (const auto& sc : g->shortcuts)
+                         m_log << "  shortcut \"" << sc->name << "\" target=\"" << sc->target << "\" icon=\"" << sc->icon << "\"\n";
+                 }
+             });
     Register("version", "version <9|10|11|12|14|15|16>",
              "set the profile's Outlook version and HKCR\\Outlook.Application\\CurVer",
              [this](const std::vector<std::string>& a) {

@@ -659,3 +659,73 @@ TEST_F(SimHost, OutlooksAddInsLoadIntoWordWithWordsApplication) {
 }
 
 }  // namespace
+
+namespace {
+
+hv::com_ptr<IDispatch> Groups(SimOutlook& outlook) {
+    auto explorer = GetObj(outlook.Application(), L"ActiveExplorer");
+    auto panes = GetObj(explorer.get(), L"Panes");
+    auto bar = CallObj(panes.get(), L"Item", {unique_variant::FromString("OutlookBar")});
+    if (!bar) return nullptr;
+    return GetObj(GetObj(bar.get(), L"Contents").get(), L"Groups");
+}
+
+TEST(SimOutlookBar, GroupsAndShortcutsAsTheAddInBuildsThemAndTheyPersist) {
+    SimOutlook outlook;
+    auto groups = Groups(outlook);
+    ASSERT_TRUE(groups);
+    const long count = Get(groups.get(), L"Count").lVal;
+    EXPECT_EQ(2, count);
+    EXPECT_FALSE(CallObj(groups.get(), L"Item", {unique_variant::FromString("Halvane")}));
+    auto group =
+        CallObj(groups.get(), L"Add", {unique_variant::FromString("Halvane"), unique_variant::FromLong(count + 1)});
+    ASSERT_TRUE(group);
+    unique_variant two;
+    two.vt = VT_INT;
+    two.intVal = 2;
+    EXPECT_EQ(S_OK, Put(group.get(), L"ViewType", std::move(two)));
+    auto shortcuts = GetObj(group.get(), L"Shortcuts");
+    EXPECT_FALSE(CallObj(shortcuts.get(), L"Item", {unique_variant::FromString("Dashboard")}));
+    wchar_t exe[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    for (const char* name : {"My Calendar", "My Tasks", "Dashboard"}) {
+        auto sc = CallObj(shortcuts.get(), L"Add",
+                          {unique_variant::FromString(std::string("http://hv.example/") + name),
+                           unique_variant::FromString(name), unique_variant::FromLong(1)});
+        ASSERT_TRUE(sc);
+        EXPECT_EQ(S_OK, Call(sc.get(), L"SetIcon", {unique_variant::FromString(hvsim::Utf8(exe))}));
+        EXPECT_NE(S_OK, Call(sc.get(), L"SetIcon", {unique_variant::FromString("C:\\no\\such.ico")}));
+    }
+    auto dashboard = CallObj(shortcuts.get(), L"Item", {unique_variant::FromString("Dashboard")});
+    ASSERT_TRUE(dashboard);
+    EXPECT_EQ("http://hv.example/Dashboard", hvsim::Utf8(Get(dashboard.get(), L"Target").bstrVal));
+    auto first = CallObj(shortcuts.get(), L"Item", {unique_variant::FromLong(1)});
+    EXPECT_EQ("Dashboard", hvsim::Utf8(Get(first.get(), L"Name").bstrVal));
+    dashboard.reset();
+    first.reset();
+    shortcuts.reset();
+    group.reset();
+    groups.reset();
+
+    outlook.Restart();
+    groups = Groups(outlook);
+    ASSERT_TRUE(groups);
+    EXPECT_EQ(3, Get(groups.get(), L"Count").lVal);
+    group = CallObj(groups.get(), L"Item", {unique_variant::FromLong(3)});
+    EXPECT_EQ("Halvane", hvsim::Utf8(Get(group.get(), L"Name").bstrVal));
+    EXPECT_EQ(2, Get(group.get(), L"ViewType").lVal);
+    const auto& data = *outlook.GetModel().outlookBarGroups[2];
+    ASSERT_EQ(3u, data.shortcuts.size());
+    EXPECT_EQ("My Calendar", data.shortcuts[2]->name);
+    EXPECT_EQ(hvsim::Utf8(exe), data.shortcuts[2]->icon);
+    EXPECT_EQ(S_OK, Call(groups.get(), L"Remove", {unique_variant::FromLong(3)}));
+    EXPECT_EQ(2, Get(groups.get(), L"Count").lVal);
+}
+
+TEST(SimOutlookBar, AnOutlookWithoutTheBarFailsThePaneLookup) {
+    SimOutlook outlook;
+    outlook.GetModel().outlookBar = false;
+    EXPECT_FALSE(Groups(outlook));
+}
+
+}  // namespace
