@@ -167,9 +167,18 @@ const std::map<std::string, Value>& ClassDefaults(long cls) {
     static const std::map<std::string, Value> contact = with({
         {"MessageClass", "IPM.Contact"}, {"FullName", ""}, {"FirstName", ""}, {"LastName", ""}, {"CompanyName", ""},
         {"Email1Address", ""}, {"BusinessTelephoneNumber", ""}, {"FileAs", ""}});
+    // A meeting request is a mail that carries a meeting; a report (delivery report) has little.
+    static const std::map<std::string, Value> meeting = [] {
+        auto m = mail;
+        m["MessageClass"] = Value("IPM.Schedule.Meeting.Request");
+        return m;
+    }();
+    static const std::map<std::string, Value> report = with({{"MessageClass", "REPORT.IPM.Note.NDR"}});
     switch (cls) {
     case olAppointment: return appt;
     case olMail: return mail;
+    case olMeetingRequest: return meeting;
+    case olReport: return report;
     case olContact: return contact;
     default: return task;
     }

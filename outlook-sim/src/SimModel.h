@@ -18,7 +18,7 @@ namespace hvsim {
 
 // Outlook's constants, as the object model numbers them.
 enum OlItemType { olMailItem = 0, olAppointmentItem = 1, olContactItem = 2, olTaskItem = 3 };
-enum OlObjectClass { olAppointment = 26, olMail = 43, olContact = 40, olTask = 48 };
+enum OlObjectClass { olAppointment = 26, olMail = 43, olContact = 40, olTask = 48, olMeetingRequest = 53, olReport = 46 };
 enum OlDefaultFolders {
     olFolderDeletedItems = 3, olFolderOutbox = 4, olFolderSentMail = 5, olFolderInbox = 6,
     olFolderCalendar = 9, olFolderContacts = 10, olFolderTasks = 13

@@ -45,6 +45,8 @@ const char* KindName(long cls) {
     case olAppointment: return "Appointment";
     case olMail: return "Message";
     case olContact: return "Contact";
+    case olMeetingRequest: return "Meeting";
+    case olReport: return "Report";
     default: return "Task";
     }
 }
@@ -76,6 +78,13 @@ public:
     hv::com_ptr<IDispatch> ItemObject(const std::shared_ptr<ItemData>& item);
     hv::com_ptr<CInspector> OpenInspector(const std::shared_ptr<ItemData>& item);
     void InspectorClosed(CInspector* inspector);
+    void ActivateInspector(CInspector* inspector);
+    // The transport sends a mail of the Outbox: Sent, SentOn, then it moves to Sent Items.
+    void Transmit(const std::shared_ptr<ItemData>& mail) {
+        mail->props["Sent"] = Value(true);
+        mail->props["SentOn"] = Value::FromDate(model.Now());
+        model.Move(mail, model.GetFolder(olFolderSentMail));
+    }
 
     Model model;
     SimOutlook* owner = nullptr;
@@ -89,6 +98,8 @@ public:
     std::vector<hv::com_ptr<CInspector>> inspectors;
     std::vector<CItems*> liveItems;  // unrestricted Items collections with possible sinks
     std::vector<std::shared_ptr<ItemData>> selection;
+    std::vector<std::shared_ptr<ItemData>> outboxQueue;  // mail sent while offline
+    bool explorerOpen = true;  // false: no main window, ActiveExplorer is Nothing
     bool down = false;
 };
 
@@ -115,7 +126,7 @@ bool ShowWindows() {
     return ::GetEnvironmentVariableW(L"HVSIM_SHOW_WINDOWS", value, 8) > 0 && value[0] == L'1';
 }
 
-HWND CreateSimWindow(const std::string& caption, int offset) {
+HWND CreateSimWindow(const std::string& caption, int offset, bool show = true) {
     static bool registered = false;
     if (!registered) {
         WNDCLASSW wc = {};
@@ -129,7 +140,7 @@ HWND CreateSimWindow(const std::string& caption, int offset) {
     }
     HWND hwnd = ::CreateWindowExW(0, kWindowClass, Wide(caption).c_str(), WS_OVERLAPPEDWINDOW, 20 + offset, 20 + offset,
                                   640, 480, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
-    if (hwnd && ShowWindows()) ::ShowWindow(hwnd, SW_SHOWNOACTIVATE);
+    if (hwnd && show && ShowWindows()) ::ShowWindow(hwnd, SW_SHOWNOACTIVATE);
     return hwnd;
 }
 }  // namespace
@@ -901,9 +912,15 @@ public:
         std::string subject = data->Subject();
         m_caption = (subject.empty() ? std::string("Untitled") : subject) + " - " + KindName(data->cls);
         m_bars = m_s->barRegistry->NewSet("Inspector");
-        m_hwnd = CreateSimWindow(m_caption, offset);
+        // Shown only after NewInspector, as Outlook does.
+        m_hwnd = CreateSimWindow(m_caption, offset, false);
     }
     const std::shared_ptr<CommandBarSet>& Bars() const { return m_bars; }
+    void Show() {
+        if (m_hwnd && ShowWindows()) ::ShowWindow(m_hwnd, SW_SHOWNOACTIVATE);
+        shown = true;
+    }
+    bool shown = false;  // the window was shown (NewInspector has run)
     ~CInspector() override { DestroyWindowNow(); }
     const char* TypeName() const override { return "Inspector"; }
     CItem* Item() const { return static_cast<CItem*>(m_item.get()); }
@@ -942,7 +959,7 @@ protected:
             CloseNow(mode == 0);
             return;
         }
-        case 4: case 5: return;
+        case 4: case 5: m_s->ActivateInspector(this); return;  // Display, Activate: brought to the top
         case 6: SetDispatch(result, m_s->appRef.get()); return;
         case 7: SetLong(result, 35); return;  // olInspector
         case 8:  // WordEditor: Word's Document for a WordMail inspector
@@ -1294,8 +1311,8 @@ protected:
             SetDispatch(result, MakeSim<CNamespace>(s).get());
             return;
         case 3: SetDispatch(result, MakeSim<CNamespace>(s).get()); return;
-        case 4: SetDispatch(result, s->explorer.get()); return;
-        case 5: SetDispatch(result, s->inspectors.empty() ? nullptr : s->inspectors.back().get()); return;
+        case 4: SetDispatch(result, s->explorerOpen ? s->explorer.get() : nullptr); return;
+        case 5: SetDispatch(result, s->inspectors.empty() ? nullptr : s->inspectors.back().get()); return;  // top-most
         case 6: SetDispatch(result, s->inspectorsObj.get()); return;
         case 7: SetDispatch(result, MakeSim<CCOMAddIns>(s).get()); return;
         case 8: {
@@ -1451,13 +1468,19 @@ void CItem::Call(int member, bool put, Args& args, VARIANT* result) {
         std::string to;
         for (const auto& r : d.recipients) to += (to.empty() ? "" : "; ") + r.address;
         d.props["To"] = Value(to);
-        d.props["Sent"] = Value(true);
-        d.props["SentOn"] = Value::FromDate(m_s->model.Now());
-        if (d.saved) m_s->model.Move(m_item, m_s->model.GetFolder(olFolderSentMail));
-        else {
-            d.folder = m_s->model.GetFolder(olFolderSentMail);
+        // Submitted mail waits in the Outbox; online it is sent at once and moves to Sent Items.
+        Folder* outbox = m_s->model.GetFolder(olFolderOutbox);
+        if (!d.saved) {
+            d.folder = outbox;
             m_s->model.Save(m_item);
+        } else if (d.folder != outbox) {
+            m_s->model.Move(m_item, outbox);
         }
+        if (m_s->model.offline) {
+            m_s->outboxQueue.push_back(m_item);
+            return;
+        }
+        m_s->Transmit(m_item);
         return;
     }
     case GetRecurrencePattern: {
@@ -1567,11 +1590,24 @@ hv::com_ptr<CInspector> Session::OpenInspector(const std::shared_ptr<ItemData>& 
     insp->wordMail = word;
     inspectors.push_back(insp);
     inspectorsObj->FireNew(insp.get());
+    insp->Show();
     // Word, editing the mail, activates its window once the inspector is up.
     if (word) owner->Word().Activate(item, true);
     // The inspector's ribbon is built after NewInspector, once per inspector type (12 and later).
     if (host && owner && owner->VersionMajor() >= 12) host->LoadRibbon(SimOutlook::InspectorRibbonId(*item), insp.get());
     return insp;
+}
+
+void Session::ActivateInspector(CInspector* inspector) {
+    // The inspectors list runs from the bottom of the z-order to the top.
+    for (auto it = inspectors.begin(); it != inspectors.end(); ++it) {
+        if (it->get() != inspector) continue;
+        hv::com_ptr<CInspector> keep = *it;
+        inspectors.erase(it);
+        inspectors.push_back(keep);
+        if (keep->Window()) ::SetWindowPos(keep->Window(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        return;
+    }
 }
 
 void Session::InspectorClosed(CInspector* inspector) {
@@ -1846,7 +1882,53 @@ bool SimOutlook::SwitchFolder(long folderId) {
     return m_session->explorer->SwitchTo(f);
 }
 
-void SimOutlook::SetOffline(bool offline) { m_session->model.offline = offline; }
+void SimOutlook::SetOffline(bool offline) {
+    m_session->model.offline = offline;
+    if (offline) return;
+    // Back online: what waited in the Outbox goes out.
+    std::vector<std::shared_ptr<ItemData>> queued;
+    queued.swap(m_session->outboxQueue);
+    for (auto& mail : queued)
+        if (mail->folder == m_session->model.GetFolder(olFolderOutbox)) m_session->Transmit(mail);
+}
+
+void SimOutlook::SetExplorerOpen(bool open) {
+    m_session->explorerOpen = open;
+    if (HWND w = ExplorerWindow()) {
+        if (!open) ::ShowWindow(w, SW_HIDE);
+    }
+}
+
+bool SimOutlook::ActivateInspector(const std::shared_ptr<ItemData>& item) {
+    for (auto& insp : m_session->inspectors)
+        if (insp->Item()->Data() == item) {
+            m_session->ActivateInspector(insp.get());
+            return true;
+        }
+    return false;
+}
+
+bool SimOutlook::InspectorShown(const std::shared_ptr<ItemData>& item) const {
+    auto& open = m_session->inspectors;
+    for (auto it = open.rbegin(); it != open.rend(); ++it)
+        if (!item || (*it)->Item()->Data() == item) return (*it)->shown;
+    return false;
+}
+
+std::shared_ptr<ItemData> SimOutlook::SeedAs(long folderId, long cls, std::initializer_list<std::pair<const char*, Value>> props) {
+    Folder* f = m_session->model.GetFolder(folderId);
+    if (!f) throw std::invalid_argument("no such folder");
+    auto item = m_session->model.NewItem(f, cls);
+    for (const auto& kv : props) {
+        std::string name = CanonicalProperty(item->cls, kv.first);
+        if (name.empty()) throw std::invalid_argument(std::string("unknown property ") + kv.first);
+        item->props[name] = kv.second.kind == Value::Text && ClassDefaults(item->cls).at(name).kind == Value::Date
+                                ? Value::FromDate(kv.second.AsDate())
+                                : kv.second;
+    }
+    m_session->model.Save(item);
+    return item;
+}
 void SimOutlook::FireStartup() { m_session->app->FireAll(DISPID_Startup, {}); }
 void SimOutlook::FireApplicationEvent(long dispid, std::vector<VARIANT*> args) { m_session->app->FireAll(dispid, args); }
 void SimOutlook::FireQuit() { m_session->app->FireAll(DISPID_Quit, {}); }

@@ -49,6 +49,8 @@ public:
     // --- seeding and inspection ------------------------------------------------------------
     // A saved item in the folder (tasks in 13, appointments in 9, mail in 6 ...).
     std::shared_ptr<ItemData> Seed(long folderId, std::initializer_list<std::pair<const char*, Value>> props);
+    // A saved item of the class in the folder (53 meeting requests and 46 reports in the Inbox).
+    std::shared_ptr<ItemData> SeedAs(long folderId, long cls, std::initializer_list<std::pair<const char*, Value>> props);
     // A saved recurring appointment with this pattern; the series' Start/End follow the pattern.
     std::shared_ptr<ItemData> SeedSeries(std::initializer_list<std::pair<const char*, Value>> props, const Recurrence& r);
     // Sets (creating if needed) a user property, without saving.
@@ -73,7 +75,14 @@ public:
     // Switches the explorer's folder: BeforeFolderSwitch (which a sink may cancel), then the
     // switch and an empty selection. False when cancelled.
     bool SwitchFolder(long folderId);
+    // Offline mail that is sent stays in the Outbox; going online sends it to Sent Items.
     void SetOffline(bool offline);
+    // No main window: ActiveExplorer answers Nothing (the explorer's window is hidden).
+    void SetExplorerOpen(bool open);
+    // Brings the inspector on the item to the top: it becomes ActiveInspector.
+    bool ActivateInspector(const std::shared_ptr<ItemData>& item);
+    // Whether the inspector's window has been shown (after its NewInspector); null: the last opened.
+    bool InspectorShown(const std::shared_ptr<ItemData>& item = nullptr) const;
     // Application events.
     void FireStartup();
     void FireQuit();

@@ -141,10 +141,23 @@ ScriptHost::ScriptHost(SimOutlook& o, std::ostream& log) : m_outlook(o), m_log(l
                  item->Set(name, Typed(*item, name, a[2]));
                  m_outlook.GetModel().Save(item);
              });
-    Register("new", "new <subject>", "create and save an item of the current folder's kind (ItemAdd)",
+    Register("new", "new <subject> [class]",
+             "create and save an item of the current folder's kind, or of the class (43 mail, 53 meeting request, 46 "
+             "report ...) (ItemAdd)",
              [this](const std::vector<std::string>& a) {
-                 Need(a, 1, "new SUBJECT");
-                 m_outlook.Seed(m_folder, {{"Subject", Value(a[0])}});
+                 Need(a, 1, "new SUBJECT [CLASS]");
+                 if (a.size() > 1) m_outlook.SeedAs(m_folder, std::strtol(a[1].c_str(), nullptr, 10), {{"Subject", Value(a[0])}});
+                 else m_outlook.Seed(m_folder, {{"Subject", Value(a[0])}});
+             });
+    Register("explorer", "explorer <open|close>", "with the main window closed, ActiveExplorer is Nothing",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 1, "explorer open|close");
+                 m_outlook.SetExplorerOpen(a[0] == "open");
+             });
+    Register("activate", "activate <subject>", "bring the item's open inspector to the top (ActiveInspector)",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 1, "activate SUBJECT");
+                 if (!m_outlook.ActivateInspector(ItemInCurrentFolder(a[0]))) throw ScriptError("no inspector is open on that item");
              });
     Register("delete", "delete <subject>", "delete the item (it moves to Deleted Items)",
              [this](const std::vector<std::string>& a) {

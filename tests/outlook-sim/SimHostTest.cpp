@@ -27,6 +27,7 @@ using hvsim::SimOutlook;
 namespace {
 
 const char kAddIn[] = "HvSimTest.AddIn";
+const IID IID_ApplicationEvents = {0x0006304E, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 std::wstring TestDllPath() {
     wchar_t exe[MAX_PATH] = {};
@@ -726,6 +727,142 @@ TEST(SimOutlookBar, AnOutlookWithoutTheBarFailsThePaneLookup) {
     SimOutlook outlook;
     outlook.GetModel().outlookBar = false;
     EXPECT_FALSE(Groups(outlook));
+}
+
+}  // namespace
+
+namespace {
+
+std::string Text(IDispatch* obj, const wchar_t* name) {
+    return hvsim::Utf8(Get(obj, name).bstrVal);
+}
+
+TEST(SimWindows, SelectionOfMixedClassesAndTheFoldersItemType) {
+    SimOutlook outlook;
+    auto mail = outlook.Seed(hvsim::olFolderInbox, {{"Subject", "Mail"}});
+    auto meeting = outlook.SeedAs(hvsim::olFolderInbox, hvsim::olMeetingRequest, {{"Subject", "Meet"}});
+    auto report = outlook.SeedAs(hvsim::olFolderInbox, hvsim::olReport, {{"Subject", "Undeliverable"}});
+    auto task = outlook.Seed(hvsim::olFolderTasks, {{"Subject", "Task"}});
+    outlook.Select({mail, meeting, report, task});
+    auto explorer = GetObj(outlook.Application(), L"ActiveExplorer");
+    auto selection = GetObj(explorer.get(), L"Selection");
+    ASSERT_EQ(4, Get(selection.get(), L"Count").lVal);
+    std::vector<long> classes;
+    for (long i = 1; i <= 4; ++i)
+        classes.push_back(Get(CallObj(selection.get(), L"Item", {unique_variant::FromLong(i)}).get(), L"Class").lVal);
+    EXPECT_EQ((std::vector<long>{43, 53, 46, 48}), classes);
+    EXPECT_EQ("IPM.Schedule.Meeting.Request",
+              Text(CallObj(selection.get(), L"Item", {unique_variant::FromLong(2)}).get(), L"MessageClass"));
+    EXPECT_EQ(0, Get(GetObj(explorer.get(), L"CurrentFolder").get(), L"DefaultItemType").lVal);
+    EXPECT_TRUE(outlook.SwitchFolder(hvsim::olFolderTasks));
+    EXPECT_EQ(3, Get(GetObj(explorer.get(), L"CurrentFolder").get(), L"DefaultItemType").lVal);
+}
+
+TEST(SimWindows, ExplorerCaptionIsItsWindowTextAndMayBeAbsent) {
+    SimOutlook outlook;
+    auto explorer = GetObj(outlook.Application(), L"ActiveExplorer");
+    wchar_t text[256] = {};
+    ::GetWindowTextW(outlook.ExplorerWindow(), text, 256);
+    EXPECT_EQ(Text(explorer.get(), L"Caption"), hvsim::Utf8(text));
+    EXPECT_EQ(outlook.ExplorerWindow(), ::FindWindowW(L"rctrl_renwnd32", text));
+    outlook.SwitchFolder(hvsim::olFolderCalendar);
+    ::GetWindowTextW(outlook.ExplorerWindow(), text, 256);
+    EXPECT_EQ("Calendar - Microsoft Outlook", hvsim::Utf8(text));
+    EXPECT_EQ(Text(explorer.get(), L"Caption"), hvsim::Utf8(text));
+    outlook.SetExplorerOpen(false);
+    unique_variant none = Get(outlook.Application(), L"ActiveExplorer");
+    EXPECT_TRUE(none.vt == VT_EMPTY || (none.vt == VT_DISPATCH && !none.pdispVal));
+}
+
+TEST(SimWindows, NewInspectorComesBeforeTheWindowAndActiveInspectorIsTopMost) {
+    SimOutlook outlook;
+    auto a = outlook.Seed(hvsim::olFolderTasks, {{"Subject", "First"}});
+    auto b = outlook.Seed(hvsim::olFolderTasks, {{"Subject", "Second"}});
+    struct Sink : RecordingSink {
+        Sink(SimOutlook& o) : RecordingSink({0x00063079, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}}), outlook(o) {}
+        STDMETHODIMP Invoke(DISPID id, REFIID r, LCID l, WORD f, DISPPARAMS* p, VARIANT* v, EXCEPINFO* e,
+                            UINT* u) override {
+            shownAtEvent.push_back(outlook.InspectorShown());
+            return RecordingSink::Invoke(id, r, l, f, p, v, e, u);
+        }
+        SimOutlook& outlook;
+        std::vector<bool> shownAtEvent;
+    } sink(outlook);
+    DWORD cookie = sink.Connect(GetObj(outlook.Application(), L"Inspectors").get());
+    outlook.OpenInspector(a);
+    outlook.OpenInspector(b);
+    EXPECT_EQ((std::vector<bool>{false, false}), sink.shownAtEvent);
+    EXPECT_TRUE(outlook.InspectorShown(a));
+    sink.Disconnect(cookie);
+    sink.events.clear();
+
+    EXPECT_EQ("Second - Task", Text(GetObj(outlook.Application(), L"ActiveInspector").get(), L"Caption"));
+    EXPECT_TRUE(outlook.ActivateInspector(a));
+    EXPECT_EQ("First - Task", Text(GetObj(outlook.Application(), L"ActiveInspector").get(), L"Caption"));
+    auto inspectors = GetObj(outlook.Application(), L"Inspectors");
+    hv::com_ptr<IDispatch> second;
+    for (long i = 1; i <= 2; ++i) {
+        auto insp = CallObj(inspectors.get(), L"Item", {unique_variant::FromLong(i)});
+        if (Text(insp.get(), L"Caption") == "Second - Task") second = insp;
+    }
+    ASSERT_TRUE(second);
+    EXPECT_EQ(S_OK, Call(second.get(), L"Activate", {}));
+    EXPECT_EQ("Second - Task", Text(GetObj(outlook.Application(), L"ActiveInspector").get(), L"Caption"));
+    unique_variant word;
+    EXPECT_EQ(S_OK, Call(second.get(), L"IsWordMail", {}, word.put()));
+    EXPECT_FALSE(word.boolVal);
+    EXPECT_EQ(2, Get(second.get(), L"EditorType").lVal);
+
+    // Close(olSave) keeps the user's change.
+    auto item = GetObj(second.get(), L"CurrentItem");
+    EXPECT_EQ(S_OK, Put(item.get(), L"Subject", unique_variant::FromString("Second, edited")));
+    EXPECT_EQ(S_OK, Call(second.get(), L"Close", {unique_variant::FromLong(0)}));
+    EXPECT_TRUE(outlook.FindBySubject(hvsim::olFolderTasks, "Second, edited"));
+    EXPECT_EQ(1u, outlook.InspectorCount());
+    outlook.CloseInspector(a);
+}
+
+TEST(SimWindows, ForwardCarriesAttachmentsAndSendGoesThroughTheOutboxToSentItems) {
+    SimOutlook outlook;
+    auto original = outlook.Seed(hvsim::olFolderInbox, {{"Subject", "Report"}});
+    hvsim::Attachment att;
+    att.displayName = att.fileName = "report.txt";
+    att.data = "bytes of the report";
+    original->attachments.push_back(att);
+    IDispatch* item = outlook.ItemObject(original);
+    auto forward = CallObj(item, L"Forward", {});
+    ASSERT_TRUE(forward);
+    EXPECT_EQ("FW: Report", Text(forward.get(), L"Subject"));
+    EXPECT_FALSE(Get(forward.get(), L"Saved").boolVal);
+    EXPECT_EQ(1, Get(GetObj(forward.get(), L"Attachments").get(), L"Count").lVal);
+    auto recipients = GetObj(forward.get(), L"Recipients");
+    EXPECT_TRUE(CallObj(recipients.get(), L"Add", {unique_variant::FromString("bob@example.com")}));
+    unique_variant resolved;
+    EXPECT_EQ(S_OK, Call(recipients.get(), L"ResolveAll", {}, resolved.put()));
+    EXPECT_TRUE(resolved.boolVal);
+
+    RecordingSink sink(IID_ApplicationEvents);
+    DWORD cookie = sink.Connect(outlook.Application());
+    sink.cancelWith = VARIANT_TRUE;  // ItemSend(Item, Cancel): the first send is cancelled
+    EXPECT_EQ(S_OK, Call(forward.get(), L"Send", {}));
+    EXPECT_EQ(1u, sink.Count(0xF002));
+    EXPECT_TRUE(outlook.Items(hvsim::olFolderSentMail).empty());
+
+    sink.cancelWith = VARIANT_FALSE;
+    outlook.SetOffline(true);
+    EXPECT_EQ(S_OK, Call(forward.get(), L"Send", {}));
+    EXPECT_EQ(2u, sink.Count(0xF002));
+    ASSERT_EQ(1u, outlook.Items(hvsim::olFolderOutbox).size());  // offline: it waits in the Outbox
+    EXPECT_TRUE(outlook.Items(hvsim::olFolderSentMail).empty());
+    outlook.SetOffline(false);
+    EXPECT_TRUE(outlook.Items(hvsim::olFolderOutbox).empty());
+    auto sent = outlook.Items(hvsim::olFolderSentMail);
+    ASSERT_EQ(1u, sent.size());
+    EXPECT_EQ("FW: Report", sent[0]->Subject());
+    EXPECT_TRUE(sent[0]->Get("Sent").AsBool());
+    ASSERT_EQ(1u, sent[0]->attachments.size());
+    EXPECT_EQ("bytes of the report", sent[0]->attachments[0].data);
+    sink.Disconnect(cookie);
 }
 
 }  // namespace
