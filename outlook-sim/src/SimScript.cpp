@@ -28,20 +28,21 @@ long FolderByName(const std::string& name) {
 }
 
 // A descendant window by control id (pages nest their controls in dialogs of their own).
+struct DescendantSearch {
+    int id;
+    HWND found;
+};
+
+BOOL CALLBACK MatchDescendant(HWND hwnd, LPARAM p) {
+    auto* s = reinterpret_cast<DescendantSearch*>(p);
+    if (::GetDlgCtrlID(hwnd) != s->id) return TRUE;
+    s->found = hwnd;
+    return FALSE;
+}
+
 HWND FindDescendant(HWND root, int id) {
-    struct Search {
-        int id;
-        HWND found;
-    } search = {id, nullptr};
-    ::EnumChildWindows(
-        root,
-        [](HWND hwnd, LPARAM p) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(p);
-            if (::GetDlgCtrlID(hwnd) != s->id) return TRUE;
-            s->found = hwnd;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    DescendantSearch search = {id, nullptr};
+    ::EnumChildWindows(root, &MatchDescendant, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -232,6 +233,17 @@ ScriptHost::ScriptHost(SimOutlook& o, std::ostream& log) : m_outlook(o), m_log(l
              [this](const std::vector<std::string>& a) {
                  Need(a, 2, "connect PROGID on|off");
                  if (!m_outlook.Host().Connect(a[0], a[1] == "on")) throw ScriptError("the add-in could not be connected");
+             });
+    Register("live", "live", "list the Outlook objects alive now with their reference counts (what add-ins hold)",
+             [this](const std::vector<std::string>&) {
+                 auto objects = m_outlook.LiveObjects();
+                 m_log << "live objects: " << objects.size() << "\n";
+                 for (const auto& o : objects) m_log << "live: " << o.first << " " << o.second << "\n";
+             });
+    Register("sinks", "sinks <tag>", "count the Click sinks connected to command bar controls with the Tag",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 1, "sinks TAG");
+                 m_log << "click sinks: " << m_outlook.CommandBars().ClickSinks(a[0]) << "\n";
              });
     Register("addins", "addins", "list the registered add-ins and their state", [this](const std::vector<std::string>&) {
         for (const auto& st : m_outlook.Host().States())
