@@ -10,6 +10,8 @@
 #include "outlook-sim/src/SimDispatch.h"
 #include "outlook-sim/src/SimOptions.h"
 #include "outlook-sim/src/SimWord.h"
+#include "win/ComTypes.h"
+#include "win/Dispatcher.h"
 
 namespace hvsim {
 
@@ -149,6 +151,17 @@ ScriptHost::ScriptHost(SimOutlook& o, std::ostream& log) : m_outlook(o), m_log(l
                  Need(a, 1, "new SUBJECT [CLASS]");
                  if (a.size() > 1) m_outlook.SeedAs(m_folder, std::strtol(a[1].c_str(), nullptr, 10), {{"Subject", Value(a[0])}});
                  else m_outlook.Seed(m_folder, {{"Subject", Value(a[0])}});
+             });
+    Register("send", "send <subject> [address]...",
+             "send the mail as MailItem.Send does (ItemSend, Outbox, Sent Items), adding the addresses as recipients",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 1, "send SUBJECT [ADDRESS]...");
+                 auto item = ItemInCurrentFolder(a[0]);
+                 for (size_t i = 1; i < a.size(); ++i) item->recipients.push_back(Recipient{a[i], a[i], false});
+                 IDispatch* mail = m_outlook.ItemObject(item);
+                 hv::unique_variant ignored;
+                 HRESULT hr = CDispatcher::CallMethod(mail, L"Send", ignored.put(), 0, nullptr);
+                 if (FAILED(hr)) throw ScriptError("Send failed");
              });
     Register("explorer", "explorer <open|close>", "with the main window closed, ActiveExplorer is Nothing",
              [this](const std::vector<std::string>& a) {

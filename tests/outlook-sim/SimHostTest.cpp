@@ -920,3 +920,21 @@ TEST_F(SimHost, OutlookSimExeRunsAScriptAgainstTheRegisteredAddIn) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SimWindows, ScriptSendsMailThroughTheOutbox) {
+    SimOutlook outlook;
+    outlook.Seed(hvsim::olFolderInbox, {{"Subject", "Note"}});
+    std::ostringstream log;
+    hvsim::ScriptHost host(outlook, log);
+    host.RunText("offline on\nsend Note bob@example.com\n");
+    EXPECT_EQ(1u, outlook.Items(hvsim::olFolderOutbox).size());
+    host.RunText("offline off\n");
+    ASSERT_EQ(1u, outlook.Items(hvsim::olFolderSentMail).size());
+    EXPECT_EQ("bob@example.com", outlook.Items(hvsim::olFolderSentMail)[0]->Get("To").AsText());
+    host.RunLine("new Lonely");
+    EXPECT_THROW(host.RunLine("send Lonely"), hvsim::ScriptError);  // no recipients: Outlook refuses
+}
+
+}  // namespace
