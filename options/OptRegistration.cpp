@@ -3,6 +3,7 @@
 #include "options/CompositeControl.h"
 #include "options/HvToolsOpts_i.h"
 #include "win/ComPtr.h"
+#include "win/ComTypes.h"
 #include "win/UniqueAny.h"
 
 namespace {
@@ -62,8 +63,12 @@ std::vector<std::wstring> COptRegistration::OwnedKeys() {
 
 HRESULT COptRegistration::Register(const std::wstring& modulePath) {
     for (const Entry& entry : Entries(modulePath)) RETURN_IF_FAILED(WriteEntry(entry));
+    // Registered with the path as given: REGKIND_REGISTER would write the loader's own form
+    // of it (Wine writes a "\\?\" path).
     hv::com_ptr<ITypeLib> library;
-    return ::LoadTypeLibEx(modulePath.c_str(), REGKIND_REGISTER, library.put());
+    RETURN_IF_FAILED(::LoadTypeLibEx(modulePath.c_str(), REGKIND_NONE, library.put()));
+    std::wstring path = modulePath;
+    return ::RegisterTypeLib(library.get(), &path[0], nullptr);
 }
 
 HRESULT COptRegistration::Unregister() {
@@ -78,10 +83,9 @@ HRESULT COptRegistration::Unregister() {
 #else
     const SYSKIND kind = SYS_WIN32;
 #endif
+    // A library that is not registered (any more) is no failure of unregistration.
+    hv::unique_bstr registered;
+    if (FAILED(::QueryPathOfRegTypeLib(LIBID_HvToolsOptsLib, 1, 0, LOCALE_NEUTRAL, registered.put()))) return result;
     const HRESULT typeLib = ::UnRegisterTypeLib(LIBID_HvToolsOptsLib, 1, 0, LOCALE_NEUTRAL, kind);
-    // A library that was never registered is no failure of unregistration.
-    if (FAILED(typeLib) && typeLib != TYPE_E_REGISTRYACCESS && typeLib != TYPE_E_CANTLOADLIBRARY &&
-        SUCCEEDED(result))
-        result = typeLib;
-    return result;
+    return SUCCEEDED(result) ? typeLib : result;
 }
