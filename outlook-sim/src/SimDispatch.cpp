@@ -3,7 +3,9 @@
 #include <olectl.h>
 
 #include <cstring>
+#include <algorithm>
 #include <map>
+#include <mutex>
 
 #include "win/ComTypes.h"
 
@@ -209,8 +211,42 @@ private:
 
 // ---------------------------------------------------------------------------------------------
 
-CSimObject::CSimObject() = default;
-CSimObject::~CSimObject() = default;
+namespace {
+struct LiveRegistry {
+    std::mutex lock;
+    unsigned long long next = 1;
+    std::map<const CSimObject*, unsigned long long> objects;
+};
+LiveRegistry& Live() {
+    static LiveRegistry* registry = new LiveRegistry;  // outlives every static object that may hold sim objects
+    return *registry;
+}
+}  // namespace
+
+unsigned long long NextSimSerial() {
+    std::lock_guard<std::mutex> hold(Live().lock);
+    return Live().next;
+}
+
+std::vector<LiveObject> LiveSimObjects(unsigned long long sinceSerial) {
+    std::lock_guard<std::mutex> hold(Live().lock);
+    std::vector<LiveObject> out;
+    for (const auto& kv : Live().objects)
+        if (kv.second >= sinceSerial) out.push_back(LiveObject{kv.first->TypeName(), kv.first->RefCount(), kv.second});
+    std::sort(out.begin(), out.end(), [](const LiveObject& a, const LiveObject& b) { return a.serial < b.serial; });
+    return out;
+}
+
+CSimObject::CSimObject() {
+    std::lock_guard<std::mutex> hold(Live().lock);
+    m_serial = Live().next++;
+    Live().objects[this] = m_serial;
+}
+
+CSimObject::~CSimObject() {
+    std::lock_guard<std::mutex> hold(Live().lock);
+    Live().objects.erase(this);
+}
 
 STDMETHODIMP CSimObject::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
@@ -219,6 +255,8 @@ STDMETHODIMP CSimObject::QueryInterface(REFIID riid, void** ppv) {
         *ppv = static_cast<IDispatch*>(this);
     } else if (riid == IID_IConnectionPointContainer && !m_points.empty()) {
         *ppv = static_cast<IConnectionPointContainer*>(this);
+    } else if (void* extra = ExtraInterface(riid)) {
+        *ppv = extra;
     } else {
         return E_NOINTERFACE;
     }

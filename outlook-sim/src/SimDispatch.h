@@ -92,6 +92,8 @@ public:
     size_t SinkCount(REFIID iid) const;
     // The class name the object answers to (for the host's messages).
     virtual const char* TypeName() const = 0;
+    ULONG RefCount() const noexcept { return static_cast<ULONG>(m_refs); }
+    unsigned long long Serial() const noexcept { return m_serial; }
 
 protected:
     // Member names; a member's DISPID is its index + 1.
@@ -101,11 +103,25 @@ protected:
     // Event interfaces the object raises (its connection points).
     void AddConnectionPoint(REFIID iid);
     [[noreturn]] static void NotFound();
+    // Further interfaces a class answers besides IDispatch and IConnectionPointContainer;
+    // returns the pointer without AddRef, or null.
+    virtual void* ExtraInterface(REFIID) { return nullptr; }
 
 private:
     LONG m_refs = 1;
+    unsigned long long m_serial = 0;
     std::vector<std::unique_ptr<CSimConnectionPoint>> m_points;
 };
+
+// Every live object, for the host's leak report: objects created after `sinceSerial` that are
+// still alive, with their reference counts.
+struct LiveObject {
+    std::string type;
+    ULONG refs;
+    unsigned long long serial;
+};
+unsigned long long NextSimSerial();
+std::vector<LiveObject> LiveSimObjects(unsigned long long sinceSerial);
 
 // Creates a CSimObject-derived object with its first reference owned by the com_ptr.
 template <typename T, typename... A>

@@ -240,6 +240,7 @@ public:
 
     DATE Now() const { return m_clock ? m_clock() : CurrentTime(); }
     void SetClock(std::function<DATE()> clock) { m_clock = std::move(clock); }
+    const std::function<DATE()>& Clock() const { return m_clock; }
     static DATE CurrentTime();
 
     bool offline = false;

@@ -9,7 +9,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "outlook-sim/src/SimAddInHost.h"
 #include "outlook-sim/src/SimDispatch.h"
+#include "outlook-sim/src/SimOptions.h"
 
 namespace hvsim {
 
@@ -74,6 +76,7 @@ public:
 
     Model model;
     SimOutlook* owner = nullptr;
+    AddInHost* host = nullptr;  // the owner's add-in host; null once the owner is gone
     CApplication* app = nullptr;            // owned by `appRef`
     hv::com_ptr<IDispatch> appRef;
     hv::com_ptr<CExplorer> explorer;
@@ -1166,9 +1169,25 @@ protected:
         switch (member) {
         case 0: if (put) a.description = args.PutText(); else SetText(result, a.description); return;
         case 1: if (put) NotFound(); SetText(result, a.progId); return;
-        case 2: if (put) a.connected = args.PutBool(); else SetBool(result, a.connected); return;
+        case 2:
+            if (!put) return SetBool(result, a.connected);
+            if (m_s->host) {
+                // Copy: the host may change the list while it loads the add-in.
+                std::string progId = a.progId;
+                if (!m_s->host->Connect(progId, args.PutBool())) Fail(E_FAIL, "The add-in could not be connected.");
+            } else {
+                a.connected = args.PutBool();
+            }
+            return;
         case 3: if (put) NotFound(); SetDispatch(result, a.object); return;
-        case 4: if (put) NotFound(); SetText(result, ""); return;
+        case 4: {
+            if (put) NotFound();
+            CLSID clsid;
+            wchar_t text[64] = {};
+            if (SUCCEEDED(::CLSIDFromProgID(Wide(a.progId).c_str(), &clsid))) ::StringFromGUID2(clsid, text, 64);
+            SetText(result, Utf8(text));
+            return;
+        }
         }
         NotFound();
     }
@@ -1522,6 +1541,8 @@ hv::com_ptr<CInspector> Session::OpenInspector(const std::shared_ptr<ItemData>& 
     auto insp = MakeSim<CInspector>(shared_from_this(), obj, 30 * static_cast<int>(inspectors.size() + 1));
     inspectors.push_back(insp);
     inspectorsObj->FireNew(insp.get());
+    // The inspector's ribbon is built after NewInspector, once per inspector type (12 and later).
+    if (host && owner && owner->VersionMajor() >= 12) host->LoadRibbon(SimOutlook::InspectorRibbonId(*item), insp.get());
     return insp;
 }
 
@@ -1534,8 +1555,15 @@ void Session::InspectorClosed(CInspector* inspector) {
 // ---------------------------------------------------------------------------------------------
 // SimOutlook
 
-SimOutlook::SimOutlook() : m_session(std::make_shared<Session>()) {
+SimOutlook::SimOutlook() { NewSession(); }
+
+void SimOutlook::NewSession() {
+    m_firstSerial = NextSimSerial();
+    m_session = std::make_shared<Session>();
     m_session->owner = this;
+    m_host = std::make_unique<AddInHost>(*this);
+    m_options = std::make_unique<OptionsDialog>(*this);
+    m_session->host = m_host.get();
     auto app = MakeSim<CApplication>(m_session);
     m_session->app = app.get();
     m_session->appRef = hv::com_ptr<IDispatch>(static_cast<IDispatch*>(app.get()));
@@ -1544,8 +1572,100 @@ SimOutlook::SimOutlook() : m_session(std::make_shared<Session>()) {
 }
 
 SimOutlook::~SimOutlook() {
+    Quit();
     m_session->owner = nullptr;
+    m_session->host = nullptr;
+}
+
+bool SimOutlook::HasQuit() const { return m_session->down; }
+
+size_t SimOutlook::StartAddIns() {
+    CheckUp(*m_session);
+    WriteCurVer(VersionMajor());
+    size_t n = m_host->Start();
+    FireStartup();
+    return n;
+}
+
+void SimOutlook::Quit() {
+    if (m_session->down) return;
+    m_options->Cancel();
+    FireQuit();
+    m_host->Shutdown();
+    m_kept.clear();
+    m_comAddIns.clear();
     m_session->Shutdown();
+    m_leaks.clear();
+    m_leakedRefs = 0;
+    for (const auto& o : LiveSimObjects(m_firstSerial)) {
+        m_leaks.push_back(o.type + ": " + std::to_string(o.refs) + " reference(s)");
+        m_leakedRefs += static_cast<long>(o.refs);
+    }
+}
+
+void SimOutlook::Restart() {
+    Quit();
+    std::string store = ModelToJson(m_session->model);
+    auto clock = m_session->model.Clock();
+    std::vector<std::string> leaks = m_leaks;
+    long leaked = m_leakedRefs;
+    m_session->owner = nullptr;
+    m_session->host = nullptr;
+    NewSession();
+    if (clock) m_session->model.SetClock(clock);
+    FromJson(store);
+    m_leaks = std::move(leaks);
+    m_leakedRefs = leaked;
+    StartAddIns();
+}
+
+std::vector<std::pair<std::string, unsigned long>> SimOutlook::LiveObjects() const {
+    std::vector<std::pair<std::string, unsigned long>> out;
+    for (const auto& o : LiveSimObjects(m_firstSerial)) out.emplace_back(o.type, o.refs);
+    return out;
+}
+
+std::string SimOutlook::InspectorRibbonId(const ItemData& item) {
+    switch (item.cls) {
+    case olMail: return item.entryId.empty() ? "Microsoft.Outlook.Mail.Compose" : "Microsoft.Outlook.Mail.Read";
+    case olAppointment: return "Microsoft.Outlook.Appointment";
+    case olContact: return "Microsoft.Outlook.Contact";
+    case olTask: return "Microsoft.Outlook.Task";
+    case 53: return "Microsoft.Outlook.MeetingRequest.Read";
+    case 46: return "Microsoft.Outlook.Report";
+    default: return "Microsoft.Outlook.Post.Read";
+    }
+}
+
+bool SimOutlook::ClickRibbon(const std::string& controlId, const std::shared_ptr<ItemData>& inspectorItem, std::string* error) {
+    CheckUp(*m_session);
+    if (!inspectorItem) {
+        return m_host->ClickRibbon(controlId, "Microsoft.Outlook.Explorer", m_session->explorer.get(), error);
+    }
+    for (auto& insp : m_session->inspectors)
+        if (insp->Item()->Data() == inspectorItem)
+            return m_host->ClickRibbon(controlId, InspectorRibbonId(*inspectorItem), insp.get(), error);
+    if (error) *error = "no inspector is open on that item";
+    return false;
+}
+
+int SimOutlook::VersionMajor() const { return std::atoi(m_session->model.version.c_str()); }
+
+void SimOutlook::SetVersion(int major) {
+    static const std::pair<int, const char*> builds[] = {
+        {9, "9.0.0.2711"}, {10, "10.0.0.2627"}, {11, "11.0.0.8169"}, {12, "12.0.0.6423"}, {14, "14.0.0.7015"}, {15, "15.0.0.4420"}, {16, "16.0.0.4266"}};
+    std::string v = std::to_string(major) + ".0.0.0";
+    for (const auto& b : builds)
+        if (b.first == major) v = b.second;
+    m_session->model.version = v;
+    WriteCurVer(major);
+}
+
+IDispatch* SimOutlook::ComAddInObject(size_t index) {
+    if (m_comAddIns.size() < m_session->model.addIns.size()) m_comAddIns.resize(m_session->model.addIns.size());
+    if (index >= m_comAddIns.size()) return nullptr;
+    if (!m_comAddIns[index]) m_comAddIns[index] = hv::com_ptr<IDispatch>(MakeSim<CCOMAddIn>(m_session, index).get());
+    return m_comAddIns[index].get();
 }
 
 IDispatch* SimOutlook::Application() const { return m_session->appRef.get(); }
@@ -1655,6 +1775,7 @@ bool SimOutlook::SwitchFolder(long folderId) {
 
 void SimOutlook::SetOffline(bool offline) { m_session->model.offline = offline; }
 void SimOutlook::FireStartup() { m_session->app->FireAll(DISPID_Startup, {}); }
+void SimOutlook::FireApplicationEvent(long dispid, std::vector<VARIANT*> args) { m_session->app->FireAll(dispid, args); }
 void SimOutlook::FireQuit() { m_session->app->FireAll(DISPID_Quit, {}); }
 
 std::shared_ptr<ItemData> SimOutlook::ReceiveMail(std::initializer_list<std::pair<const char*, Value>> props) {

@@ -12,6 +12,7 @@
 #include <windows.h>
 #include <oaidl.h>
 
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -24,6 +25,8 @@
 namespace hvsim {
 
 class Session;
+class AddInHost;
+class OptionsDialog;
 
 class SimOutlook {
 public:
@@ -80,6 +83,38 @@ public:
 
     // --- add-ins ----------------------------------------------------------------------------------
     std::vector<AddInEntry>& AddIns();
+    // The add-in host (registry loading, lifecycle, ribbon); see SimAddInHost.h.
+    AddInHost& Host() const { return *m_host; }
+    // Outlook starts: writes HKCR\Outlook.Application\CurVer for the profile's version, loads
+    // the add-ins registered with LoadBehavior 3 (OnConnection, OnAddInsUpdate, the explorer
+    // ribbon from version 14 on, OnStartupComplete), then raises Application "Startup".
+    // Returns the number of add-ins connected.
+    size_t StartAddIns();
+    // Outlook exits: Application "Quit", OnBeginShutdown to every connected add-in, then
+    // OnDisconnection(ext_dm_HostShutdown), then their final Release; the session closes and
+    // the objects still alive are the leak report. Idempotent; the destructor calls it.
+    void Quit();
+    bool HasQuit() const;
+    // Quit, then start again on the same store (temporary command bars are gone, the Outlook
+    // Bar's groups stay) and load the add-ins again. Application() is a new object afterwards.
+    void Restart();
+    // After Quit: one line "<Type>: <n> reference(s)" per Outlook object someone (the add-in)
+    // still holds, and the total of those references.
+    const std::vector<std::string>& LeakReport() const { return m_leaks; }
+    long LeakedReferences() const { return m_leakedRefs; }
+    // Objects of this session alive now (type and reference count), for tests that count what
+    // an add-in holds while it runs.
+    std::vector<std::pair<std::string, unsigned long>> LiveObjects() const;
+    // Ribbon button click in the explorer (no item) or in the inspector of the item.
+    // False with the reason when the control is not on that window's ribbon or onAction fails.
+    bool ClickRibbon(const std::string& controlId, const std::shared_ptr<ItemData>& inspectorItem = nullptr,
+                     std::string* error = nullptr);
+    // The ribbon id of an inspector on the item ("Microsoft.Outlook.Task" ...).
+    static std::string InspectorRibbonId(const ItemData& item);
+    // Outlook's major version from the profile (11, 12, 14, 16); SetVersion changes the
+    // profile's version and HKCR\Outlook.Application\CurVer.
+    int VersionMajor() const;
+    void SetVersion(int major);
 
     // --- persistence (JSON) -----------------------------------------------------------------------
     std::string ToJson() const;
@@ -90,9 +125,25 @@ public:
 
     Session& GetSession() const { return *m_session; }
 
+    // Tools / Options (SimOptions.h): Options().Open() raises OptionsPagesAdd and shows the
+    // dialog with the added pages; Apply(), Ok(), Cancel() press its buttons.
+    OptionsDialog& Options() const { return *m_options; }
+    // Raises an Application event (ApplicationEvents, _10 and _11) with args in written order.
+    void FireApplicationEvent(long dispid, std::vector<VARIANT*> args);
+
+    // The COMAddIn object of the add-in at `index` in AddIns() (one per add-in and session).
+    IDispatch* ComAddInObject(size_t index);
+
 private:
+    void NewSession();
     std::shared_ptr<Session> m_session;
+    std::unique_ptr<AddInHost> m_host;
+    std::unique_ptr<OptionsDialog> m_options;
     std::vector<hv::com_ptr<IDispatch>> m_kept;  // item objects handed out by ItemObject
+    std::vector<hv::com_ptr<IDispatch>> m_comAddIns;
+    unsigned long long m_firstSerial = 0;
+    std::vector<std::string> m_leaks;
+    long m_leakedRefs = 0;
 };
 
 // The factory for code that only wants an Application: a new session that lives until the

@@ -5,6 +5,9 @@
 #include <sstream>
 
 #include "outlook-sim/automation/UiAutomation.h"
+#include "outlook-sim/src/SimAddInHost.h"
+#include "outlook-sim/src/SimDispatch.h"
+#include "outlook-sim/src/SimOptions.h"
 
 namespace hvsim {
 
@@ -20,6 +23,24 @@ long FolderByName(const std::string& name) {
     long id = std::strtol(name.c_str(), &end, 10);
     if (end && *end == 0 && id > 0) return id;
     throw ScriptError("unknown folder \"" + name + "\"");
+}
+
+// A descendant window by control id (pages nest their controls in dialogs of their own).
+HWND FindDescendant(HWND root, int id) {
+    struct Search {
+        int id;
+        HWND found;
+    } search = {id, nullptr};
+    ::EnumChildWindows(
+        root,
+        [](HWND hwnd, LPARAM p) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(p);
+            if (::GetDlgCtrlID(hwnd) != s->id) return TRUE;
+            s->found = hwnd;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 void Need(const std::vector<std::string>& args, size_t n, const std::string& usage) {
@@ -173,10 +194,83 @@ ScriptHost::ScriptHost(SimOutlook& o, std::ostream& log) : m_outlook(o), m_log(l
         for (size_t i = 0; i < a.size(); ++i) m_log << (i ? " " : "") << a[i];
         m_log << "\n";
     });
-    Register("quit", "quit", "raise Quit and stop the script", [this](const std::vector<std::string>&) {
-        m_outlook.FireQuit();
-        m_quit = true;
+    Register("quit", "quit",
+             "exit Outlook: Quit, OnBeginShutdown, OnDisconnection(0), Release; report leaked references; stop",
+             [this](const std::vector<std::string>&) {
+                 m_outlook.Quit();
+                 ReportLeaks();
+                 m_quit = true;
+             });
+    Register("start", "start", "load the add-ins registered with LoadBehavior 3, then raise Startup",
+             [this](const std::vector<std::string>&) {
+                 size_t n = m_outlook.StartAddIns();
+                 m_log << "add-ins connected: " << n << "\n";
+             });
+    Register("restart", "restart", "exit as quit does, then start again on the same store and load the add-ins",
+             [this](const std::vector<std::string>&) {
+                 m_outlook.Quit();
+                 ReportLeaks();
+                 m_outlook.Restart();
+             });
+    Register("connect", "connect <ProgID> <on|off>",
+             "COMAddIns.Item(ProgID).Connect: a late load (OnConnection mode 0) or a user unload (OnDisconnection(1))",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 2, "connect PROGID on|off");
+                 if (!m_outlook.Host().Connect(a[0], a[1] == "on")) throw ScriptError("the add-in could not be connected");
+             });
+    Register("addins", "addins", "list the registered add-ins and their state", [this](const std::vector<std::string>&) {
+        for (const auto& st : m_outlook.Host().States())
+            m_log << st.progId << " " << st.hive << " LoadBehavior=" << st.loadBehavior
+                  << (st.connected ? " connected" : " not loaded") << (st.error.empty() ? "" : " " + st.error) << "\n";
     });
+    Register("ribbon", "ribbon <control id> [subject]",
+             "click a ribbon control of the explorer, or of the open inspector on the item (onAction)",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 1, "ribbon CONTROL [SUBJECT]");
+                 std::string error;
+                 if (!m_outlook.ClickRibbon(a[0], a.size() > 1 ? ItemInCurrentFolder(a[1]) : nullptr, &error))
+                     throw ScriptError(error);
+             });
+    Register("options", "options <open|select CAPTION|set CAPTION ID TEXT|click CAPTION ID|apply|ok|cancel>",
+             "Tools / Options: open (OptionsPagesAdd, pages created and sited), pick a tab, type into or click a "
+             "control of a page by id, press Apply, OK or Cancel",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 1, "options open|select|set|click|apply|ok|cancel");
+                 auto& dlg = m_outlook.Options();
+                 const std::string& verb = a[0];
+                 if (verb == "open") {
+                     if (!dlg.Open()) throw ScriptError("the options dialog did not open");
+                     for (const auto& e : dlg.Errors()) m_log << "outlook: " << e << "\n";
+                     return;
+                 }
+                 if (!dlg.IsOpen()) throw ScriptError("the options dialog is not open");
+                 if (verb == "select") {
+                     Need(a, 2, "options select CAPTION");
+                     if (!dlg.SelectTab(a[1])) throw ScriptError("no tab \"" + a[1] + "\"");
+                 } else if (verb == "set" || verb == "click") {
+                     Need(a, verb == "set" ? 4 : 3, "options set CAPTION ID TEXT | options click CAPTION ID");
+                     HWND page = dlg.PageWindow(a[1]);
+                     if (!page) throw ScriptError("no page \"" + a[1] + "\"");
+                     HWND control = FindDescendant(page, std::atoi(a[2].c_str()));
+                     if (!control) throw ScriptError("no control " + a[2] + " on the page");
+                     if (verb == "set") ::SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Wide(a[3]).c_str()));
+                     else ::SendMessageW(control, BM_CLICK, 0, 0);
+                 } else if (verb == "apply") {
+                     dlg.Apply();
+                 } else if (verb == "ok") {
+                     dlg.Ok();
+                 } else if (verb == "cancel") {
+                     dlg.Cancel();
+                 } else {
+                     throw ScriptError("usage: options open|select|set|click|apply|ok|cancel");
+                 }
+             });
+    Register("version", "version <9|10|11|12|14|15|16>",
+             "set the profile's Outlook version and HKCR\\Outlook.Application\\CurVer",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 1, "version N");
+                 m_outlook.SetVersion(std::atoi(a[0].c_str()));
+             });
 }
 
 void ScriptHost::Register(const std::string& name, const std::string& usage, const std::string& help, Handler handler) {
@@ -196,11 +290,32 @@ void ScriptHost::RunLine(const std::string& line) {
     words.erase(words.begin());
     for (const auto& c : m_commands) {
         if (_stricmp(c.name.c_str(), name.c_str()) == 0) {
-            c.handler(words);
+            try {
+                c.handler(words);
+            } catch (...) {
+                ReportMessages();
+                throw;
+            }
+            ReportMessages();
             return;
         }
     }
     throw ScriptError("unknown command \"" + name + "\"");
+}
+
+void ScriptHost::ReportMessages() {
+    auto& messages = m_outlook.Host().Messages();
+    for (const auto& m : messages) m_log << "outlook: " << m << "\n";
+    messages.clear();
+}
+
+void ScriptHost::ReportLeaks() {
+    if (m_outlook.LeakReport().empty()) {
+        m_log << "leaks: none\n";
+        return;
+    }
+    m_log << "leaks: " << m_outlook.LeakedReferences() << " reference(s) still held on Outlook objects\n";
+    for (const auto& l : m_outlook.LeakReport()) m_log << "leak: " << l << "\n";
 }
 
 void ScriptHost::RunText(const std::string& text) {

@@ -37,6 +37,8 @@ private:
         Handler handler;
     };
     std::shared_ptr<ItemData> ItemInCurrentFolder(const std::string& subject) const;
+    void ReportMessages();
+    void ReportLeaks();
     SimOutlook& m_outlook;
     std::ostream& m_log;
     std::vector<Command> m_commands;

@@ -544,5 +544,5 @@ TEST(OutlookSimScript, ScriptEditsSavesAndReportsBadLines) {
     EXPECT_THROW(host.RunText("fly away"), hvsim::ScriptError);
     host.RunText("quit\necho not reached");
     EXPECT_TRUE(host.QuitRequested());
-    EXPECT_EQ("", log.str());
+    EXPECT_EQ("leaks: none\n", log.str());  // quit reports what add-ins still hold
 }
