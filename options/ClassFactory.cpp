@@ -7,7 +7,9 @@ LONG g_cObjects = 0;
 LONG g_cLocks = 0;
 }  // namespace
 
-void OptObjectCreated() noexcept { ::InterlockedIncrement(&g_cObjects); }
+void OptObjectCreated() noexcept {
+    ::InterlockedIncrement(&g_cObjects);
+}
 
 void OptObjectDestroyed() noexcept {
     // The service connection lives as long as some page does: closing it here, on the page's
@@ -15,7 +17,9 @@ void OptObjectDestroyed() noexcept {
     if (::InterlockedDecrement(&g_cObjects) == 0) CCredentialTest::ReleaseConnection();
 }
 
-bool OptCanUnload() noexcept { return g_cObjects == 0 && g_cLocks == 0; }
+bool OptCanUnload() noexcept {
+    return g_cObjects == 0 && g_cLocks == 0;
+}
 
 STDMETHODIMP CClassFactory::QueryInterface(REFIID iid, void** out) {
     if (!out) return E_POINTER;
@@ -26,7 +30,9 @@ STDMETHODIMP CClassFactory::QueryInterface(REFIID iid, void** out) {
     return S_OK;
 }
 
-STDMETHODIMP_(ULONG) CClassFactory::AddRef() { return static_cast<ULONG>(::InterlockedIncrement(&m_cRef)); }
+STDMETHODIMP_(ULONG) CClassFactory::AddRef() {
+    return static_cast<ULONG>(::InterlockedIncrement(&m_cRef));
+}
 
 STDMETHODIMP_(ULONG) CClassFactory::Release() {
     const LONG count = ::InterlockedDecrement(&m_cRef);

@@ -6,8 +6,12 @@
 namespace {
 
 // HIMETRIC (0.01 mm) and pixels of the screen.
-LONG PixelsToHimetric(LONG pixels, int logPixels) { return ::MulDiv(pixels, 2540, logPixels); }
-LONG HimetricToPixels(LONG himetric, int logPixels) { return ::MulDiv(himetric, logPixels, 2540); }
+LONG PixelsToHimetric(LONG pixels, int logPixels) {
+    return ::MulDiv(pixels, 2540, logPixels);
+}
+LONG HimetricToPixels(LONG himetric, int logPixels) {
+    return ::MulDiv(himetric, logPixels, 2540);
+}
 
 struct ScreenDC {
     HDC dc = ::GetDC(nullptr);
@@ -65,7 +69,8 @@ SIZEL CCompositeControl::TemplateExtent() const {
     // The template is in dialog units of "MS Shell Dlg" 8 pt: measure that font as the dialog
     // manager does (average width of the alphabet, full height).
     SIZEL size{0, 0};
-    HRSRC found = ::FindResourceA(hv::ThisModule(), MAKEINTRESOURCEA(TemplateId()), reinterpret_cast<LPCSTR>(RT_DIALOG));
+    HRSRC found =
+        ::FindResourceA(hv::ThisModule(), MAKEINTRESOURCEA(TemplateId()), reinterpret_cast<LPCSTR>(RT_DIALOG));
     HGLOBAL loaded = found ? ::LoadResource(hv::ThisModule(), found) : nullptr;
     const BYTE* data = loaded ? static_cast<const BYTE*>(::LockResource(loaded)) : nullptr;
     if (!data) return size;
@@ -136,7 +141,9 @@ STDMETHODIMP CCompositeControl::GetClientSite(IOleClientSite** site) {
     return S_OK;
 }
 
-STDMETHODIMP CCompositeControl::SetHostNames(LPCOLESTR, LPCOLESTR) { return S_OK; }
+STDMETHODIMP CCompositeControl::SetHostNames(LPCOLESTR, LPCOLESTR) {
+    return S_OK;
+}
 
 STDMETHODIMP CCompositeControl::Close(DWORD) {
     try {
@@ -147,14 +154,18 @@ STDMETHODIMP CCompositeControl::Close(DWORD) {
     CATCH_RETURN();
 }
 
-STDMETHODIMP CCompositeControl::SetMoniker(DWORD, IMoniker*) { return E_NOTIMPL; }
+STDMETHODIMP CCompositeControl::SetMoniker(DWORD, IMoniker*) {
+    return E_NOTIMPL;
+}
 
 STDMETHODIMP CCompositeControl::GetMoniker(DWORD, DWORD, IMoniker** moniker) {
     if (moniker) *moniker = nullptr;
     return E_NOTIMPL;
 }
 
-STDMETHODIMP CCompositeControl::InitFromData(IDataObject*, BOOL, DWORD) { return E_NOTIMPL; }
+STDMETHODIMP CCompositeControl::InitFromData(IDataObject*, BOOL, DWORD) {
+    return E_NOTIMPL;
+}
 
 STDMETHODIMP CCompositeControl::GetClipboardData(DWORD, IDataObject** data) {
     if (data) *data = nullptr;
@@ -170,20 +181,20 @@ STDMETHODIMP CCompositeControl::DoVerb(LONG verb, LPMSG, IOleClientSite* activeS
             OnClientSiteChanged();
         }
         switch (verb) {
-        case OLEIVERB_PRIMARY:
-        case OLEIVERB_SHOW:
-        case OLEIVERB_UIACTIVATE:
-        case OLEIVERB_INPLACEACTIVATE:
-            return InPlaceActivate(verb, parent, posRect);
-        case OLEIVERB_HIDE:
-            UIDeactivate();
-            if (GetHwnd()) ::ShowWindow(GetHwnd(), SW_HIDE);
-            return S_OK;
-        case OLEIVERB_OPEN:
-        case OLEIVERB_DISCARDUNDOSTATE:
-            return S_OK;
-        default:
-            return verb > 0 ? OLEOBJ_S_INVALIDVERB : E_NOTIMPL;
+            case OLEIVERB_PRIMARY:
+            case OLEIVERB_SHOW:
+            case OLEIVERB_UIACTIVATE:
+            case OLEIVERB_INPLACEACTIVATE:
+                return InPlaceActivate(verb, parent, posRect);
+            case OLEIVERB_HIDE:
+                UIDeactivate();
+                if (GetHwnd()) ::ShowWindow(GetHwnd(), SW_HIDE);
+                return S_OK;
+            case OLEIVERB_OPEN:
+            case OLEIVERB_DISCARDUNDOSTATE:
+                return S_OK;
+            default:
+                return verb > 0 ? OLEOBJ_S_INVALIDVERB : E_NOTIMPL;
         }
     }
     CATCH_RETURN();
@@ -249,8 +260,12 @@ STDMETHODIMP CCompositeControl::EnumVerbs(IEnumOLEVERB** verbs) {
     return OLE_S_USEREG;
 }
 
-STDMETHODIMP CCompositeControl::Update() { return S_OK; }
-STDMETHODIMP CCompositeControl::IsUpToDate() { return S_OK; }
+STDMETHODIMP CCompositeControl::Update() {
+    return S_OK;
+}
+STDMETHODIMP CCompositeControl::IsUpToDate() {
+    return S_OK;
+}
 
 STDMETHODIMP CCompositeControl::GetUserClassID(CLSID* clsid) {
     if (!clsid) return E_POINTER;
@@ -303,7 +318,9 @@ STDMETHODIMP CCompositeControl::GetMiscStatus(DWORD, DWORD* status) {
     return S_OK;
 }
 
-STDMETHODIMP CCompositeControl::SetColorScheme(LOGPALETTE*) { return E_NOTIMPL; }
+STDMETHODIMP CCompositeControl::SetColorScheme(LOGPALETTE*) {
+    return E_NOTIMPL;
+}
 
 // ---------------------------------------------------------------------------------------------
 // In-place
@@ -314,7 +331,9 @@ STDMETHODIMP CCompositeControl::GetWindow(HWND* hwnd) {
     return *hwnd ? S_OK : E_FAIL;
 }
 
-STDMETHODIMP CCompositeControl::ContextSensitiveHelp(BOOL) { return E_NOTIMPL; }
+STDMETHODIMP CCompositeControl::ContextSensitiveHelp(BOOL) {
+    return E_NOTIMPL;
+}
 
 STDMETHODIMP CCompositeControl::InPlaceDeactivate() {
     try {
@@ -351,7 +370,9 @@ STDMETHODIMP CCompositeControl::SetObjectRects(LPCRECT posRect, LPCRECT) {
     return S_OK;
 }
 
-STDMETHODIMP CCompositeControl::ReactivateAndUndo() { return E_NOTIMPL; }
+STDMETHODIMP CCompositeControl::ReactivateAndUndo() {
+    return E_NOTIMPL;
+}
 
 STDMETHODIMP CCompositeControl::TranslateAccelerator(LPMSG msg) {
     // Tab, arrows and mnemonics among the page's own controls.
@@ -361,10 +382,18 @@ STDMETHODIMP CCompositeControl::TranslateAccelerator(LPMSG msg) {
     return ::IsDialogMessageW(GetHwnd(), msg) ? S_OK : S_FALSE;
 }
 
-STDMETHODIMP CCompositeControl::OnFrameWindowActivate(BOOL) { return S_OK; }
-STDMETHODIMP CCompositeControl::OnDocWindowActivate(BOOL) { return S_OK; }
-STDMETHODIMP CCompositeControl::ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) { return S_OK; }
-STDMETHODIMP CCompositeControl::EnableModeless(BOOL) { return S_OK; }
+STDMETHODIMP CCompositeControl::OnFrameWindowActivate(BOOL) {
+    return S_OK;
+}
+STDMETHODIMP CCompositeControl::OnDocWindowActivate(BOOL) {
+    return S_OK;
+}
+STDMETHODIMP CCompositeControl::ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) {
+    return S_OK;
+}
+STDMETHODIMP CCompositeControl::EnableModeless(BOOL) {
+    return S_OK;
+}
 
 // ---------------------------------------------------------------------------------------------
 // IOleControl
@@ -377,9 +406,15 @@ STDMETHODIMP CCompositeControl::GetControlInfo(CONTROLINFO* info) {
     return S_OK;
 }
 
-STDMETHODIMP CCompositeControl::OnMnemonic(MSG*) { return S_OK; }
-STDMETHODIMP CCompositeControl::OnAmbientPropertyChange(DISPID) { return S_OK; }
-STDMETHODIMP CCompositeControl::FreezeEvents(BOOL) { return S_OK; }
+STDMETHODIMP CCompositeControl::OnMnemonic(MSG*) {
+    return S_OK;
+}
+STDMETHODIMP CCompositeControl::OnAmbientPropertyChange(DISPID) {
+    return S_OK;
+}
+STDMETHODIMP CCompositeControl::FreezeEvents(BOOL) {
+    return S_OK;
+}
 
 // ---------------------------------------------------------------------------------------------
 // IViewObject2
@@ -406,8 +441,12 @@ STDMETHODIMP CCompositeControl::GetColorSet(DWORD, LONG, void*, DVTARGETDEVICE*,
     return S_FALSE;
 }
 
-STDMETHODIMP CCompositeControl::Freeze(DWORD, LONG, void*, DWORD*) { return E_NOTIMPL; }
-STDMETHODIMP CCompositeControl::Unfreeze(DWORD) { return E_NOTIMPL; }
+STDMETHODIMP CCompositeControl::Freeze(DWORD, LONG, void*, DWORD*) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP CCompositeControl::Unfreeze(DWORD) {
+    return E_NOTIMPL;
+}
 
 STDMETHODIMP CCompositeControl::SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) {
     m_pViewAdviseSink = sink;
@@ -436,9 +475,15 @@ STDMETHODIMP CCompositeControl::GetClassID(CLSID* clsid) {
     return S_OK;
 }
 
-STDMETHODIMP CCompositeControl::IsDirty() { return S_FALSE; }
-STDMETHODIMP CCompositeControl::Load(LPSTREAM stream) { return stream ? S_OK : E_POINTER; }
-STDMETHODIMP CCompositeControl::Save(LPSTREAM stream, BOOL) { return stream ? S_OK : E_POINTER; }
+STDMETHODIMP CCompositeControl::IsDirty() {
+    return S_FALSE;
+}
+STDMETHODIMP CCompositeControl::Load(LPSTREAM stream) {
+    return stream ? S_OK : E_POINTER;
+}
+STDMETHODIMP CCompositeControl::Save(LPSTREAM stream, BOOL) {
+    return stream ? S_OK : E_POINTER;
+}
 
 STDMETHODIMP CCompositeControl::GetSizeMax(ULARGE_INTEGER* size) {
     if (!size) return E_POINTER;
@@ -446,9 +491,15 @@ STDMETHODIMP CCompositeControl::GetSizeMax(ULARGE_INTEGER* size) {
     return S_OK;
 }
 
-STDMETHODIMP CCompositeControl::InitNew() { return S_OK; }
-STDMETHODIMP CCompositeControl::Load(IPropertyBag* bag, IErrorLog*) { return bag ? S_OK : E_POINTER; }
-STDMETHODIMP CCompositeControl::Save(IPropertyBag* bag, BOOL, BOOL) { return bag ? S_OK : E_POINTER; }
+STDMETHODIMP CCompositeControl::InitNew() {
+    return S_OK;
+}
+STDMETHODIMP CCompositeControl::Load(IPropertyBag* bag, IErrorLog*) {
+    return bag ? S_OK : E_POINTER;
+}
+STDMETHODIMP CCompositeControl::Save(IPropertyBag* bag, BOOL, BOOL) {
+    return bag ? S_OK : E_POINTER;
+}
 
 // ---------------------------------------------------------------------------------------------
 // IQuickActivate
@@ -466,22 +517,34 @@ STDMETHODIMP CCompositeControl::QuickActivate(QACONTAINER* container, QACONTROL*
     return S_OK;
 }
 
-STDMETHODIMP CCompositeControl::SetContentExtent(LPSIZEL size) { return SetExtent(DVASPECT_CONTENT, size); }
-STDMETHODIMP CCompositeControl::GetContentExtent(LPSIZEL size) { return GetExtent(DVASPECT_CONTENT, size); }
+STDMETHODIMP CCompositeControl::SetContentExtent(LPSIZEL size) {
+    return SetExtent(DVASPECT_CONTENT, size);
+}
+STDMETHODIMP CCompositeControl::GetContentExtent(LPSIZEL size) {
+    return GetExtent(DVASPECT_CONTENT, size);
+}
 
 // ---------------------------------------------------------------------------------------------
 // IDataObject
 
-STDMETHODIMP CCompositeControl::GetData(FORMATETC*, STGMEDIUM*) { return DV_E_FORMATETC; }
-STDMETHODIMP CCompositeControl::GetDataHere(FORMATETC*, STGMEDIUM*) { return DV_E_FORMATETC; }
-STDMETHODIMP CCompositeControl::QueryGetData(FORMATETC*) { return DV_E_FORMATETC; }
+STDMETHODIMP CCompositeControl::GetData(FORMATETC*, STGMEDIUM*) {
+    return DV_E_FORMATETC;
+}
+STDMETHODIMP CCompositeControl::GetDataHere(FORMATETC*, STGMEDIUM*) {
+    return DV_E_FORMATETC;
+}
+STDMETHODIMP CCompositeControl::QueryGetData(FORMATETC*) {
+    return DV_E_FORMATETC;
+}
 
 STDMETHODIMP CCompositeControl::GetCanonicalFormatEtc(FORMATETC*, FORMATETC* out) {
     if (out) out->ptd = nullptr;
     return DATA_S_SAMEFORMATETC;
 }
 
-STDMETHODIMP CCompositeControl::SetData(FORMATETC*, STGMEDIUM*, BOOL) { return E_NOTIMPL; }
+STDMETHODIMP CCompositeControl::SetData(FORMATETC*, STGMEDIUM*, BOOL) {
+    return E_NOTIMPL;
+}
 
 STDMETHODIMP CCompositeControl::EnumFormatEtc(DWORD, IEnumFORMATETC** formats) {
     if (formats) *formats = nullptr;

@@ -71,15 +71,17 @@ HRESULT CCredentialTest::Run(const CCredentials& credentials, IDispatch* applica
 
 UINT CCredentialTest::OutcomeText(Outcome outcome) noexcept {
     switch (outcome) {
-    case OUTCOME_VALID:
-        return IDS_CREDENTIALS_VALID;
-    case OUTCOME_INVALID:
-        return IDS_CREDENTIALS_INVALID;
-    case OUTCOME_CONNECTION_FAILED:
-        return IDS_CONNECTION_FAILED;
-    default:
-        return IDS_OPT_CONNECTION_EXCEPTION;
+        case OUTCOME_VALID:
+            return IDS_CREDENTIALS_VALID;
+        case OUTCOME_INVALID:
+            return IDS_CREDENTIALS_INVALID;
+        case OUTCOME_CONNECTION_FAILED:
+            return IDS_CONNECTION_FAILED;
+        default:
+            return IDS_OPT_CONNECTION_EXCEPTION;
     }
 }
 
-void CCredentialTest::ReleaseConnection() noexcept { Connection().reset(); }
+void CCredentialTest::ReleaseConnection() noexcept {
+    Connection().reset();
+}

@@ -29,7 +29,9 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, 
     CATCH_RETURN();
 }
 
-extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return OptCanUnload() ? S_OK : S_FALSE; }
+extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
+    return OptCanUnload() ? S_OK : S_FALSE;
+}
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
     try {

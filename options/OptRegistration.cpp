@@ -8,7 +8,9 @@
 
 namespace {
 
-HRESULT FromWin32(LSTATUS status) { return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(status); }
+HRESULT FromWin32(LSTATUS status) {
+    return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(status);
+}
 
 HRESULT WriteEntry(const COptRegistration::Entry& entry) {
     hv::unique_hkey key;
@@ -53,11 +55,8 @@ std::vector<COptRegistration::Entry> COptRegistration::Entries(const std::wstrin
 
 std::vector<std::wstring> COptRegistration::OwnedKeys() {
     return {
-        std::wstring(L"CLSID\\") + CLSID_TEXT,
-        VERSION_INDEPENDENT_PROGID,
-        PROGID,
-        std::wstring(L"AppID\\") + APPID,
-        L"AppID\\HvToolsOpts.DLL",
+        std::wstring(L"CLSID\\") + CLSID_TEXT, VERSION_INDEPENDENT_PROGID, PROGID,
+        std::wstring(L"AppID\\") + APPID,      L"AppID\\HvToolsOpts.DLL",
     };
 }
 

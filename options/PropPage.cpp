@@ -14,7 +14,9 @@
 
 namespace {
 
-void SystemBeep() { ::MessageBeep(MB_ICONEXCLAMATION); }
+void SystemBeep() {
+    ::MessageBeep(MB_ICONEXCLAMATION);
+}
 
 struct NamedDispId {
     const wchar_t* name;
@@ -70,7 +72,9 @@ STDMETHODIMP CPropPage::QueryInterface(REFIID iid, void** out) {
     return S_OK;
 }
 
-STDMETHODIMP_(ULONG) CPropPage::AddRef() { return static_cast<ULONG>(::InterlockedIncrement(&m_cRef)); }
+STDMETHODIMP_(ULONG) CPropPage::AddRef() {
+    return static_cast<ULONG>(::InterlockedIncrement(&m_cRef));
+}
 
 STDMETHODIMP_(ULONG) CPropPage::Release() {
     const LONG count = ::InterlockedDecrement(&m_cRef);
@@ -114,36 +118,36 @@ STDMETHODIMP CPropPage::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* 
     try {
         const UINT argc = params ? params->cArgs : 0;
         switch (id) {
-        case DISPID_GETPAGEINFO: {
-            if (!(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
-            if (argc != 2) return DISP_E_BADPARAMCOUNT;
-            // Arguments arrive last first: rgvarg[1] is the help file, rgvarg[0] the context.
-            VARIANT& file = params->rgvarg[1];
-            VARIANT& context = params->rgvarg[0];
-            if (file.vt != (VT_BSTR | VT_BYREF) || context.vt != (VT_I4 | VT_BYREF)) {
-                if (argError) *argError = file.vt != (VT_BSTR | VT_BYREF) ? 1 : 0;
-                return DISP_E_TYPEMISMATCH;
+            case DISPID_GETPAGEINFO: {
+                if (!(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
+                if (argc != 2) return DISP_E_BADPARAMCOUNT;
+                // Arguments arrive last first: rgvarg[1] is the help file, rgvarg[0] the context.
+                VARIANT& file = params->rgvarg[1];
+                VARIANT& context = params->rgvarg[0];
+                if (file.vt != (VT_BSTR | VT_BYREF) || context.vt != (VT_I4 | VT_BYREF)) {
+                    if (argError) *argError = file.vt != (VT_BSTR | VT_BYREF) ? 1 : 0;
+                    return DISP_E_TYPEMISMATCH;
+                }
+                return GetPageInfo(file.pbstrVal, context.plVal);
             }
-            return GetPageInfo(file.pbstrVal, context.plVal);
-        }
-        case DISPID_DIRTY: {
-            if (!(flags & DISPATCH_PROPERTYGET)) return DISP_E_MEMBERNOTFOUND;
-            if (argc != 0) return DISP_E_BADPARAMCOUNT;
-            VARIANT_BOOL dirty = VARIANT_FALSE;
-            RETURN_IF_FAILED(get_Dirty(&dirty));
-            if (result) {
-                ::VariantClear(result);
-                result->vt = VT_BOOL;
-                result->boolVal = dirty;
+            case DISPID_DIRTY: {
+                if (!(flags & DISPATCH_PROPERTYGET)) return DISP_E_MEMBERNOTFOUND;
+                if (argc != 0) return DISP_E_BADPARAMCOUNT;
+                VARIANT_BOOL dirty = VARIANT_FALSE;
+                RETURN_IF_FAILED(get_Dirty(&dirty));
+                if (result) {
+                    ::VariantClear(result);
+                    result->vt = VT_BOOL;
+                    result->boolVal = dirty;
+                }
+                return S_OK;
             }
-            return S_OK;
-        }
-        case DISPID_APPLY:
-            if (!(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
-            if (argc != 0) return DISP_E_BADPARAMCOUNT;
-            return Apply();
-        default:
-            return DISP_E_MEMBERNOTFOUND;
+            case DISPID_APPLY:
+                if (!(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
+                if (argc != 0) return DISP_E_BADPARAMCOUNT;
+                return Apply();
+            default:
+                return DISP_E_MEMBERNOTFOUND;
         }
     }
     CATCH_RETURN();
@@ -152,7 +156,9 @@ STDMETHODIMP CPropPage::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* 
 // ---------------------------------------------------------------------------------------------
 // PropertyPage
 
-STDMETHODIMP CPropPage::GetPageInfo(BSTR*, long*) { return E_NOTIMPL; }
+STDMETHODIMP CPropPage::GetPageInfo(BSTR*, long*) {
+    return E_NOTIMPL;
+}
 
 STDMETHODIMP CPropPage::get_Dirty(VARIANT_BOOL* dirty) {
     if (!dirty) return E_POINTER;
@@ -184,8 +190,7 @@ STDMETHODIMP CPropPage::Apply() {
             if (SUCCEEDED(::CreateErrorInfo(create.put()))) {
                 create->SetGUID(IID_PropertyPage);
                 create->SetSource(const_cast<LPOLESTR>(L"HvToolsOpts.PropPage"));
-                create->SetDescription(
-                    const_cast<LPOLESTR>(L"The user name and password are too long to be stored."));
+                create->SetDescription(const_cast<LPOLESTR>(L"The user name and password are too long to be stored."));
                 hv::com_ptr<IErrorInfo> info = create.try_query<IErrorInfo>();
                 ::SetErrorInfo(0, info.get());
             }
@@ -251,7 +256,8 @@ BOOL CPropPage::OnInitDialog() {
     const DWORD quantum = config.GetSyncQuantum();
     SetChecked(IDC_SYNC_AUTOMATICALLY, quantum != 0);
     EnableItem(IDC_SYNC_QUANTUM, quantum != 0);
-    SetItemText(IDC_SYNC_QUANTUM, hv::Format("%lu", static_cast<unsigned long>(quantum ? quantum : DEFAULT_SHOWN_QUANTUM)));
+    SetItemText(IDC_SYNC_QUANTUM,
+                hv::Format("%lu", static_cast<unsigned long>(quantum ? quantum : DEFAULT_SHOWN_QUANTUM)));
     SetChecked(IDC_AUTO_PUSH, config.GetAutoPush() != 0);
     SetChecked(IDC_DELETE_HV_ITEMS, config.GetDeleteHVItems() != 0);
     SetChecked(IDC_DELETE_OUTLOOK_ITEMS, config.GetDeleteOutlookItems() != 0);
@@ -262,37 +268,39 @@ BOOL CPropPage::OnInitDialog() {
     return FALSE;
 }
 
-void CPropPage::OnDestroy() { m_fInitialized = false; }
+void CPropPage::OnDestroy() {
+    m_fInitialized = false;
+}
 
 bool CPropPage::OnCommand(WORD id, WORD code, HWND control) {
     switch (id) {
-    case IDC_USERNAME:
-    case IDC_PASSWORD:
-        if (code == EN_CHANGE) MarkDirty();
-        return true;
-    case IDC_SYNC_QUANTUM:
-        if (code == EN_CHANGE)
-            MarkDirty();
-        else if (code == EN_KILLFOCUS)
-            OnSyncQuantumLeft();
-        return true;
-    case IDC_SYNC_AUTOMATICALLY:
-        if (code == BN_CLICKED) {
-            EnableItem(IDC_SYNC_QUANTUM, IsChecked(IDC_SYNC_AUTOMATICALLY));
-            MarkDirty();
-        }
-        return true;
-    case IDC_SYNC_AT_STARTUP:
-    case IDC_AUTO_PUSH:
-    case IDC_DELETE_OUTLOOK_ITEMS:
-    case IDC_DELETE_HV_ITEMS:
-        if (code == BN_CLICKED) MarkDirty();
-        return true;
-    case IDC_TEST_CREDENTIALS:
-        if (code == BN_CLICKED) OnTestCredentials();
-        return true;
-    default:
-        return CCompositeControl::OnCommand(id, code, control);
+        case IDC_USERNAME:
+        case IDC_PASSWORD:
+            if (code == EN_CHANGE) MarkDirty();
+            return true;
+        case IDC_SYNC_QUANTUM:
+            if (code == EN_CHANGE)
+                MarkDirty();
+            else if (code == EN_KILLFOCUS)
+                OnSyncQuantumLeft();
+            return true;
+        case IDC_SYNC_AUTOMATICALLY:
+            if (code == BN_CLICKED) {
+                EnableItem(IDC_SYNC_QUANTUM, IsChecked(IDC_SYNC_AUTOMATICALLY));
+                MarkDirty();
+            }
+            return true;
+        case IDC_SYNC_AT_STARTUP:
+        case IDC_AUTO_PUSH:
+        case IDC_DELETE_OUTLOOK_ITEMS:
+        case IDC_DELETE_HV_ITEMS:
+            if (code == BN_CLICKED) MarkDirty();
+            return true;
+        case IDC_TEST_CREDENTIALS:
+            if (code == BN_CLICKED) OnTestCredentials();
+            return true;
+        default:
+            return CCompositeControl::OnCommand(id, code, control);
     }
 }
 

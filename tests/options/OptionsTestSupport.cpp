@@ -1,4 +1,5 @@
 #include "OptionsTestSupport.h"
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
 #include "common/Config.h"
@@ -59,8 +60,8 @@ bool GetNumber(const char* name, DWORD& value) {
 
 bool ValueExists(const char* name) {
     hv::unique_hkey key = OpenSettings(KEY_QUERY_VALUE, false);
-    return key && ::RegQueryValueExW(key.get(), hv::ToWide(name).c_str(), nullptr, nullptr, nullptr, nullptr) ==
-                      ERROR_SUCCESS;
+    return key &&
+           ::RegQueryValueExW(key.get(), hv::ToWide(name).c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 bool GetStoredCredentials(std::string& user, std::string& password) {
@@ -78,11 +79,36 @@ std::string ServiceAddress() {
     return address && *address ? std::string(address) : Loopback(60);
 }
 
-std::string DeadAddress() { return Loopback(61); }
+std::string DeadAddress() {
+    return Loopback(61);
+}
 
 void UseService(const std::string& address) {
     PutText("Host", address);
     PutNumber("SSL", 0);
+}
+
+std::wstring LibraryPath() {
+    std::string path = std::string("Z:") + HV_OPTIONS_DLL;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return hv::ToWide(path);
+}
+
+DWORD RunRegsvr32(bool unregister) {
+    std::wstring command = L"regsvr32.exe /s ";
+    if (unregister) command += L"/u ";
+    command += L"\"" + LibraryPath() + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return 0xFFFFFFFF;
+    hv::unique_handle processHandle(process.hProcess);
+    hv::unique_handle threadHandle(process.hThread);
+    if (::WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) return 0xFFFFFFFE;
+    DWORD code = 0xFFFFFFFD;
+    ::GetExitCodeProcess(process.hProcess, &code);
+    return code;
 }
 
 TextRecorder::TextRecorder(DWORD thread, int controlId) {

@@ -28,6 +28,16 @@ std::string DeadAddress();
 // Points the settings at `address`, plain HTTP.
 void UseService(const std::string& address);
 
+// Whether a control of a dialog is meant to be seen (WS_VISIBLE), whatever its parents are.
+inline bool HasVisibleStyle(HWND dialog, int id) {
+    return (::GetWindowLongW(::GetDlgItem(dialog, id), GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+// The built HvToolsOpts.dll as a Windows path (Wine's Z: drive is the Unix root), and
+// regsvr32 run on it in a process of its own; its exit code.
+std::wstring LibraryPath();
+DWORD RunRegsvr32(bool unregister);
+
 // Records, from another thread, the texts set into one control of a window of `thread`.
 class TextRecorder {
 public:

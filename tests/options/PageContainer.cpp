@@ -153,32 +153,32 @@ struct WindowState {
 LRESULT CALLBACK ContainerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     WindowState* state = reinterpret_cast<WindowState*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     switch (msg) {
-    case WMT_APPLY:
-    case WMT_DIRTY: {
-        hv::com_ptr<PropertyPage> page;
-        if (!state || !state->page || FAILED(state->page->QueryInterface(IID_PropertyPage, page.put_void())))
-            return E_NOINTERFACE;
-        if (msg == WMT_APPLY) return page->Apply();
-        VARIANT_BOOL dirty = VARIANT_FALSE;
-        page->get_Dirty(&dirty);
-        return dirty ? 1 : 0;
-    }
-    case WMT_FOCUS: {
-        HWND page = ::FindWindowExW(hwnd, nullptr, L"#32770", nullptr);
-        ::SetFocus(::GetDlgItem(page, static_cast<int>(wParam)));
-        return 0;
-    }
-    case WMT_DIRTY_LOG:
-        if (state) *reinterpret_cast<std::vector<bool>*>(lParam) = state->owner->m_dirtyAtChange;
-        return 0;
-    case WM_CLOSE:
-        ::DestroyWindow(hwnd);
-        return 0;
-    case WM_DESTROY:
-        if (state) state->destroyed = true;
-        return 0;
-    default:
-        return ::DefWindowProcW(hwnd, msg, wParam, lParam);
+        case WMT_APPLY:
+        case WMT_DIRTY: {
+            hv::com_ptr<PropertyPage> page;
+            if (!state || !state->page || FAILED(state->page->QueryInterface(IID_PropertyPage, page.put_void())))
+                return E_NOINTERFACE;
+            if (msg == WMT_APPLY) return page->Apply();
+            VARIANT_BOOL dirty = VARIANT_FALSE;
+            page->get_Dirty(&dirty);
+            return dirty ? 1 : 0;
+        }
+        case WMT_FOCUS: {
+            HWND page = ::FindWindowExW(hwnd, nullptr, L"#32770", nullptr);
+            ::SetFocus(::GetDlgItem(page, static_cast<int>(wParam)));
+            return 0;
+        }
+        case WMT_DIRTY_LOG:
+            if (state) *reinterpret_cast<std::vector<bool>*>(lParam) = state->owner->m_dirtyAtChange;
+            return 0;
+        case WM_CLOSE:
+            ::DestroyWindow(hwnd);
+            return 0;
+        case WM_DESTROY:
+            if (state) state->destroyed = true;
+            return 0;
+        default:
+            return ::DefWindowProcW(hwnd, msg, wParam, lParam);
     }
 }
 
@@ -196,15 +196,23 @@ void RegisterContainerClass() {
 
 }  // namespace
 
-HRESULT PageDriver::Apply() const { return static_cast<HRESULT>(::SendMessageW(m_container, WMT_APPLY, 0, 0)); }
-bool PageDriver::Dirty() const { return ::SendMessageW(m_container, WMT_DIRTY, 0, 0) == 1; }
-int PageDriver::StatusChanges() const { return m_owner.m_statusChanges.load(); }
+HRESULT PageDriver::Apply() const {
+    return static_cast<HRESULT>(::SendMessageW(m_container, WMT_APPLY, 0, 0));
+}
+bool PageDriver::Dirty() const {
+    return ::SendMessageW(m_container, WMT_DIRTY, 0, 0) == 1;
+}
+int PageDriver::StatusChanges() const {
+    return m_owner.m_statusChanges.load();
+}
 std::vector<bool> PageDriver::DirtyAtStatusChanges() const {
     std::vector<bool> log;
     ::SendMessageW(m_container, WMT_DIRTY_LOG, 0, reinterpret_cast<LPARAM>(&log));
     return log;
 }
-void PageDriver::Focus(int id) const { ::SendMessageW(m_container, WMT_FOCUS, static_cast<WPARAM>(id), 0); }
+void PageDriver::Focus(int id) const {
+    ::SendMessageW(m_container, WMT_FOCUS, static_cast<WPARAM>(id), 0);
+}
 
 void PageContainer::OnStatusChange() {
     // As Outlook does: the notification makes the container ask the page whether it is dirty.
@@ -217,6 +225,9 @@ void PageContainer::OnStatusChange() {
 
 void PageContainer::Run(const std::function<void(hv::uiauto::Automation&, PageDriver&)>& driver) {
     RegisterContainerClass();
+    // The window stays hidden, as the simulator's are: under Wine without a window manager every
+    // shown window costs seconds. The driver finds it through this handle instead of its caption.
+    std::atomic<HWND> shown{nullptr};
     hv::uiauto::RunWhileDriving(
         [&] {
             WindowState state;
@@ -233,11 +244,11 @@ void PageContainer::Run(const std::function<void(hv::uiauto::Automation&, PageDr
             if (SUCCEEDED(hr)) {
                 state.page = m_page.get();
                 m_hrSetClientSite = object->SetClientSite(static_cast<IOleClientSite*>(site));
-                ::ShowWindow(window, SW_SHOW);
                 RECT rect{};
                 ::GetClientRect(window, &rect);
-                m_hrDoVerb = object->DoVerb(OLEIVERB_UIACTIVATE, nullptr, static_cast<IOleClientSite*>(site), 0,
-                                            window, &rect);
+                m_hrDoVerb =
+                    object->DoVerb(OLEIVERB_UIACTIVATE, nullptr, static_cast<IOleClientSite*>(site), 0, window, &rect);
+                shown = window;
             } else {
                 ADD_FAILURE() << "the page could not be created: 0x" << std::hex << hr;
                 ::DestroyWindow(window);
@@ -258,9 +269,12 @@ void PageContainer::Run(const std::function<void(hv::uiauto::Automation&, PageDr
             site->Release();
         },
         [&](hv::uiauto::Automation& ui) {
-            HWND container = ui.WaitForWindow(kContainerCaption);
+            HWND container = nullptr;
+            if (!ui.WaitUntil([&] { return (container = shown.load()) != nullptr; }))
+                throw hv::uiauto::AutomationError("the container did not open");
             HWND page = nullptr;
-            if (!ui.WaitUntil([&] { return (page = ::FindWindowExW(container, nullptr, L"#32770", nullptr)) != nullptr; }))
+            if (!ui.WaitUntil(
+                    [&] { return (page = ::FindWindowExW(container, nullptr, L"#32770", nullptr)) != nullptr; }))
                 throw hv::uiauto::AutomationError("the page was not activated in the container");
             PageDriver pageDriver(container, page, *this);
             driver(ui, pageDriver);

@@ -25,7 +25,8 @@ class PageContainer;
 // What the driver gets: the page's dialog and calls into the page made on its own thread.
 class PageDriver {
 public:
-    PageDriver(HWND container, HWND page, PageContainer& owner) : m_container(container), m_page(page), m_owner(owner) {}
+    PageDriver(HWND container, HWND page, PageContainer& owner)
+        : m_container(container), m_page(page), m_owner(owner) {}
     HWND Page() const noexcept { return m_page; }
     HWND Container() const noexcept { return m_container; }
     // PropertyPage::Apply and Dirty, called on the page's thread.

@@ -27,29 +27,8 @@ std::wstring Upper(std::wstring text) {
     return text;
 }
 
-// The built library as a Windows path (Wine's Z: drive is the Unix root).
-std::wstring LibraryPath() {
-    std::string path = std::string("Z:") + HV_OPTIONS_DLL;
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return hv::ToWide(path);
-}
-
-DWORD RunRegsvr32(bool unregister) {
-    std::wstring command = L"regsvr32.exe /s ";
-    if (unregister) command += L"/u ";
-    command += L"\"" + LibraryPath() + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return 0xFFFFFFFF;
-    hv::unique_handle processHandle(process.hProcess);
-    hv::unique_handle threadHandle(process.hThread);
-    if (::WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) return 0xFFFFFFFE;
-    DWORD code = 0xFFFFFFFD;
-    ::GetExitCodeProcess(process.hProcess, &code);
-    return code;
-}
+using hvtest::LibraryPath;
+using hvtest::RunRegsvr32;
 
 bool KeyExists(const std::wstring& path) {
     hv::unique_hkey key;
