@@ -2,6 +2,7 @@
 #include <climits>
 #include <cwchar>
 #include <new>
+#include <servprov.h>
 #include "common/Config.h"
 #include "common/DiagLog.h"
 #include "common/EnvReport.h"
@@ -216,11 +217,16 @@ void CPropPage::OnClientSiteChanged() {
     m_varDirty.boolVal = VARIANT_FALSE;
     IOleClientSite* site = ClientSite();
     if (!site) return;
-    // Outlook's options dialog answers the page-site interface on the client site itself.
-    if (FAILED(site->QueryInterface(IID_PropertyPageSite, m_pPageSite.put_void()))) {
-        m_pPageSite.reset();
-        HvLog().LogWarning("CPropPage::SetClientSite: the site is no PropertyPageSite");
-    }
+    // Outlook's options dialog answers the page-site interface on the client site itself; a
+    // container may instead offer it as a service of the site.
+    if (SUCCEEDED(site->QueryInterface(IID_PropertyPageSite, m_pPageSite.put_void()))) return;
+    m_pPageSite.reset();
+    hv::com_ptr<IServiceProvider> services;
+    if (SUCCEEDED(site->QueryInterface(IID_IServiceProvider, services.put_void())) &&
+        SUCCEEDED(services->QueryService(IID_PropertyPageSite, IID_PropertyPageSite, m_pPageSite.put_void())))
+        return;
+    m_pPageSite.reset();
+    HvLog().LogWarning("CPropPage::SetClientSite: the site is no PropertyPageSite");
 }
 
 void CPropPage::MarkDirty() {

@@ -295,6 +295,16 @@ TEST_F(OptionsPage, DirtyReachesTheSiteOnlyAfterInitialisationOncePerTrigger) {
     });
 }
 
+TEST_F(OptionsPage, PageSiteOfferedAsAServiceOfTheClientSiteIsFound) {
+    m_container = std::make_unique<PageContainer>(&CreatePage);
+    m_container->m_pageSiteAsService = true;
+    m_container->Run([&](Automation& ui, PageDriver& page) {
+        ui.SetChecked(page.Page(), IDC_AUTO_PUSH, false);
+        EXPECT_TRUE(ui.WaitUntil([&] { return page.StatusChanges() == 1; }));
+        EXPECT_TRUE(page.Dirty());
+    });
+}
+
 TEST_F(OptionsPage, TestCredentialsAcceptedByTheServiceSaysValidAndStoresNothing) {
     hvtest::StoreCredentials("alice", "wrong");
     hvtest::PutNumber("SyncQuantum", 30);

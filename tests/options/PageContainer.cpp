@@ -13,7 +13,11 @@ constexpr UINT WMT_DIRTY_LOG = WM_APP + 4;
 constexpr wchar_t kClassName[] = L"HvOptionsTestContainer";
 
 // The container's client site: in-place site and frame, and Outlook's page site.
-class TestSite : public IOleClientSite, public IOleInPlaceSite, public IOleInPlaceFrame, public PropertyPageSite {
+class TestSite : public IOleClientSite,
+                 public IOleInPlaceSite,
+                 public IOleInPlaceFrame,
+                 public PropertyPageSite,
+                 public IServiceProvider {
 public:
     TestSite(HWND window, PageContainer& owner) : m_hWnd(window), m_owner(owner) {}
     virtual ~TestSite() = default;
@@ -27,8 +31,10 @@ public:
             *out = static_cast<IOleInPlaceSite*>(this);
         else if (iid == IID_IOleInPlaceUIWindow || iid == IID_IOleInPlaceFrame)
             *out = static_cast<IOleInPlaceFrame*>(this);
-        else if (iid == IID_IDispatch || iid == IID_PropertyPageSite)
+        else if (iid == IID_IDispatch || (iid == IID_PropertyPageSite && !m_owner.m_pageSiteAsService))
             *out = static_cast<PropertyPageSite*>(this);
+        else if (iid == IID_IServiceProvider && m_owner.m_pageSiteAsService)
+            *out = static_cast<IServiceProvider*>(this);
         else
             return E_NOINTERFACE;
         AddRef();
@@ -132,6 +138,17 @@ public:
     }
     STDMETHODIMP OnStatusChange() override {
         m_owner.OnStatusChange();
+        return S_OK;
+    }
+
+    // IServiceProvider
+    STDMETHODIMP QueryService(REFGUID service, REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (service != IID_PropertyPageSite) return E_NOINTERFACE;
+        if (iid != IID_PropertyPageSite && iid != IID_IUnknown && iid != IID_IDispatch) return E_NOINTERFACE;
+        *out = static_cast<PropertyPageSite*>(this);
+        AddRef();
         return S_OK;
     }
 

@@ -59,7 +59,9 @@ public:
     std::vector<bool> m_dirtyAtChange;  // guarded by the page thread; read after Run or via SendMessage
     HRESULT m_hrSetClientSite = E_FAIL;
     HRESULT m_hrDoVerb = E_FAIL;
-    bool m_pageSiteFetched = false;
+    // The site answers the page-site interface only as a service (IServiceProvider), not
+    // through QueryInterface.
+    bool m_pageSiteAsService = false;
 
     // Called by the site on the page's thread.
     void OnStatusChange();
