@@ -170,20 +170,9 @@ STDMETHODIMP CPropPage::get_Dirty(VARIANT_BOOL* dirty) {
 STDMETHODIMP CPropPage::Apply() {
     try {
         CLogBlock block("CPropPage::Apply");
-        // A page that never opened has no controls to read; writing would blank the settings.
-        if (!GetHwnd()) return S_OK;
-        CConfig config;
-        const HRESULT credentials = config.SetCredentials(GetItemText(IDC_USERNAME), GetItemText(IDC_PASSWORD));
-        DWORD quantum = 0;
-        if (IsChecked(IDC_SYNC_AUTOMATICALLY)) {
-            quantum = ParseMinutes(GetItemText(IDC_SYNC_QUANTUM));
-            if (quantum < MIN_SYNC_QUANTUM) quantum = MIN_SYNC_QUANTUM;
-        }
-        config.SetSyncQuantum(quantum);
-        config.SetSyncAtStartup(IsChecked(IDC_SYNC_AT_STARTUP) ? 1 : 0);
-        config.SetAutoPush(IsChecked(IDC_AUTO_PUSH) ? 1 : 0);
-        config.SetDeleteOutlookItems(IsChecked(IDC_DELETE_OUTLOOK_ITEMS) ? 1 : 0);
-        config.SetDeleteHVItems(IsChecked(IDC_DELETE_HV_ITEMS) ? 1 : 0);
+        // A page that never opened has nothing to apply; writing would blank the settings.
+        if (!GetHwnd() && !m_fHaveValues) return S_OK;
+        const HRESULT credentials = Store(GetHwnd() ? ReadControls() : m_values);
         if (FAILED(credentials)) {
             // The store refuses a user name and password it cannot hold; say so rather than
             // let the user believe they were saved.
@@ -198,9 +187,51 @@ STDMETHODIMP CPropPage::Apply() {
             return credentials;
         }
         m_varDirty.boolVal = VARIANT_FALSE;
+        m_fHaveValues = false;
         return S_OK;
     }
     CATCH_RETURN();
+}
+
+HRESULT CPropPage::Store(const Values& values) {
+    CConfig config;
+    const HRESULT credentials = config.SetCredentials(values.user, values.password);
+    DWORD quantum = 0;
+    if (values.syncAutomatically) {
+        quantum = ParseMinutes(values.minutes);
+        if (quantum < MIN_SYNC_QUANTUM) quantum = MIN_SYNC_QUANTUM;
+    }
+    config.SetSyncQuantum(quantum);
+    config.SetSyncAtStartup(values.syncAtStartup ? 1 : 0);
+    config.SetAutoPush(values.autoPush ? 1 : 0);
+    config.SetDeleteOutlookItems(values.deleteOutlookItems ? 1 : 0);
+    config.SetDeleteHVItems(values.deleteHVItems ? 1 : 0);
+    return credentials;
+}
+
+CPropPage::Values CPropPage::ReadControls() const {
+    Values values;
+    values.user = GetItemText(IDC_USERNAME);
+    values.password = GetItemText(IDC_PASSWORD);
+    values.minutes = GetItemText(IDC_SYNC_QUANTUM);
+    values.syncAutomatically = IsChecked(IDC_SYNC_AUTOMATICALLY);
+    values.syncAtStartup = IsChecked(IDC_SYNC_AT_STARTUP);
+    values.autoPush = IsChecked(IDC_AUTO_PUSH);
+    values.deleteOutlookItems = IsChecked(IDC_DELETE_OUTLOOK_ITEMS);
+    values.deleteHVItems = IsChecked(IDC_DELETE_HV_ITEMS);
+    return values;
+}
+
+void CPropPage::WriteControls(const Values& values) {
+    SetItemText(IDC_USERNAME, values.user);
+    SetItemText(IDC_PASSWORD, values.password);
+    SetItemText(IDC_SYNC_QUANTUM, values.minutes);
+    SetChecked(IDC_SYNC_AUTOMATICALLY, values.syncAutomatically);
+    EnableItem(IDC_SYNC_QUANTUM, values.syncAutomatically);
+    SetChecked(IDC_SYNC_AT_STARTUP, values.syncAtStartup);
+    SetChecked(IDC_AUTO_PUSH, values.autoPush);
+    SetChecked(IDC_DELETE_OUTLOOK_ITEMS, values.deleteOutlookItems);
+    SetChecked(IDC_DELETE_HV_ITEMS, values.deleteHVItems);
 }
 
 STDMETHODIMP CPropPage::InPlaceDeactivate() {
@@ -251,6 +282,19 @@ DWORD CPropPage::ParseMinutes(const std::string& text) {
 BOOL CPropPage::OnInitDialog() {
     CLogBlock block("CPropPage::OnInitDialog");
     m_fInitialized = false;
+    // Edits of an earlier window of this page that were not applied come back as they were.
+    if (m_fHaveValues)
+        WriteControls(m_values);
+    else
+        LoadSettings();
+    const std::string version = CEnvReport::ModuleVersion();
+    if (!version.empty()) SetItemText(IDC_VERSION, version);
+    m_fInitialized = true;
+    // The container sets the focus when it activates the page.
+    return FALSE;
+}
+
+void CPropPage::LoadSettings() {
     CConfig config;
     std::string user;
     std::string password;
@@ -267,15 +311,15 @@ BOOL CPropPage::OnInitDialog() {
     SetChecked(IDC_AUTO_PUSH, config.GetAutoPush() != 0);
     SetChecked(IDC_DELETE_HV_ITEMS, config.GetDeleteHVItems() != 0);
     SetChecked(IDC_DELETE_OUTLOOK_ITEMS, config.GetDeleteOutlookItems() != 0);
-    const std::string version = CEnvReport::ModuleVersion();
-    if (!version.empty()) SetItemText(IDC_VERSION, version);
-    m_fInitialized = true;
-    // The container sets the focus when it activates the page.
-    return FALSE;
 }
 
 void CPropPage::OnDestroy() {
     m_fInitialized = false;
+    // The controls still exist while their parent is told it goes away.
+    if (m_varDirty.boolVal != VARIANT_FALSE) {
+        m_values = ReadControls();
+        m_fHaveValues = true;
+    }
 }
 
 bool CPropPage::OnCommand(WORD id, WORD code, HWND control) {

@@ -50,6 +50,21 @@ public:
     // The leading decimal digits of a text as a number (0 when there are none; saturates).
     static DWORD ParseMinutes(const std::string& text);
 
+    // What the page's controls hold, kept when its window goes away so that a later Apply (or
+    // the next activation) still has the user's edits.
+    struct Values {
+        std::string user;
+        std::string password;
+        std::string minutes;
+        bool syncAutomatically = false;
+        bool syncAtStartup = false;
+        bool autoPush = false;
+        bool deleteOutlookItems = false;
+        bool deleteHVItems = false;
+    };
+    // Writes the values to the settings; the result of storing the credentials.
+    static HRESULT Store(const Values& values);
+
 protected:
     void OnClientSiteChanged() override;
     BOOL OnInitDialog() override;
@@ -62,11 +77,18 @@ private:
     void OnSyncQuantumLeft();
     HRESULT OnTestCredentials();
     void EnableItem(int id, bool enable) const { ::EnableWindow(GetItem(id), enable ? TRUE : FALSE); }
+    Values ReadControls() const;
+    void WriteControls(const Values& values);
+    // Fills the controls from the settings.
+    void LoadSettings();
 
     LONG m_cRef = 1;
     hv::com_ptr<PropertyPageSite> m_pPageSite;
     VARIANT m_varDirty;
     bool m_fInitialized = false;
+    // The values of a window that is gone, while they are not applied.
+    Values m_values;
+    bool m_fHaveValues = false;
     // Set while the page writes into its own controls, so that is no user change.
     bool m_fUpdating = false;
 };

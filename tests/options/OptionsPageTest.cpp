@@ -234,6 +234,37 @@ TEST_F(OptionsPage, ApplyStoresEditedCredentialsAndSwitches) {
     EXPECT_EQ(1u, Number("DeleteHVItems"));
 }
 
+TEST_F(OptionsPage, EditsSurviveDeactivationUntilApplied) {
+    hvtest::PutNumber("SyncQuantum", 30);
+    Open([&](Automation& ui, PageDriver& page) {
+        ui.SetText(page.Page(), IDC_USERNAME, "carol");
+        ui.SetText(page.Page(), IDC_SYNC_QUANTUM, "2");
+        ui.SetChecked(page.Page(), IDC_AUTO_PUSH, false);
+        ASSERT_EQ(S_OK, page.Deactivate());
+        EXPECT_FALSE(::IsWindow(page.Page()));
+        // Back on screen: the edits, not the settings.
+        HWND dlg = page.Reactivate();
+        ASSERT_NE(nullptr, dlg);
+        EXPECT_EQ("carol", ui.GetText(dlg, IDC_USERNAME));
+        EXPECT_EQ("2", ui.GetText(dlg, IDC_SYNC_QUANTUM));
+        EXPECT_FALSE(ui.IsChecked(dlg, IDC_AUTO_PUSH));
+        EXPECT_TRUE(page.Dirty());
+        // Gone again, then applied without a window.
+        ASSERT_EQ(S_OK, page.Deactivate());
+        EXPECT_EQ(S_OK, page.Apply());
+        EXPECT_FALSE(page.Dirty());
+        // Applied edits are forgotten: the next window shows the settings.
+        hvtest::PutNumber("AutoPush", 1);
+        dlg = page.Reactivate();
+        ASSERT_NE(nullptr, dlg);
+        EXPECT_TRUE(ui.IsChecked(dlg, IDC_AUTO_PUSH));
+    });
+    std::string user, password;
+    ASSERT_TRUE(hvtest::GetStoredCredentials(user, password));
+    EXPECT_EQ("carol", user);
+    EXPECT_EQ(5u, Number("SyncQuantum"));
+}
+
 TEST_F(OptionsPage, CredentialsTooLongToStoreFailApplyAndKeepTheOldOnes) {
     hvtest::StoreCredentials("alice", "alice-pass");
     Open([&](Automation& ui, PageDriver& page) {

@@ -10,6 +10,8 @@ constexpr UINT WMT_APPLY = WM_APP + 1;
 constexpr UINT WMT_DIRTY = WM_APP + 2;
 constexpr UINT WMT_FOCUS = WM_APP + 3;
 constexpr UINT WMT_DIRTY_LOG = WM_APP + 4;
+constexpr UINT WMT_DEACTIVATE = WM_APP + 5;
+constexpr UINT WMT_ACTIVATE = WM_APP + 6;
 constexpr wchar_t kClassName[] = L"HvOptionsTestContainer";
 
 // The container's client site: in-place site and frame, and Outlook's page site.
@@ -164,6 +166,7 @@ private:
 struct WindowState {
     PageContainer* owner = nullptr;
     IUnknown* page = nullptr;
+    IOleClientSite* site = nullptr;
     bool destroyed = false;
 };
 
@@ -184,6 +187,21 @@ LRESULT CALLBACK ContainerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
             HWND page = ::FindWindowExW(hwnd, nullptr, L"#32770", nullptr);
             ::SetFocus(::GetDlgItem(page, static_cast<int>(wParam)));
             return 0;
+        }
+        case WMT_DEACTIVATE: {
+            hv::com_ptr<IOleInPlaceObject> inPlace;
+            if (!state || !state->page ||
+                FAILED(state->page->QueryInterface(IID_IOleInPlaceObject, inPlace.put_void())))
+                return E_NOINTERFACE;
+            return inPlace->InPlaceDeactivate();
+        }
+        case WMT_ACTIVATE: {
+            hv::com_ptr<IOleObject> object;
+            if (!state || !state->page || FAILED(state->page->QueryInterface(IID_IOleObject, object.put_void())))
+                return E_NOINTERFACE;
+            RECT rect{};
+            ::GetClientRect(hwnd, &rect);
+            return object->DoVerb(OLEIVERB_UIACTIVATE, nullptr, state->site, 0, hwnd, &rect);
         }
         case WMT_DIRTY_LOG:
             if (state) *reinterpret_cast<std::vector<bool>*>(lParam) = state->owner->m_dirtyAtChange;
@@ -227,6 +245,14 @@ std::vector<bool> PageDriver::DirtyAtStatusChanges() const {
     ::SendMessageW(m_container, WMT_DIRTY_LOG, 0, reinterpret_cast<LPARAM>(&log));
     return log;
 }
+HRESULT PageDriver::Deactivate() const {
+    return static_cast<HRESULT>(::SendMessageW(m_container, WMT_DEACTIVATE, 0, 0));
+}
+HWND PageDriver::Reactivate() {
+    if (FAILED(static_cast<HRESULT>(::SendMessageW(m_container, WMT_ACTIVATE, 0, 0)))) return nullptr;
+    m_page = ::FindWindowExW(m_container, nullptr, L"#32770", nullptr);
+    return m_page;
+}
 void PageDriver::Focus(int id) const {
     ::SendMessageW(m_container, WMT_FOCUS, static_cast<WPARAM>(id), 0);
 }
@@ -260,6 +286,7 @@ void PageContainer::Run(const std::function<void(hv::uiauto::Automation&, PageDr
             if (SUCCEEDED(hr)) hr = m_page->QueryInterface(IID_IOleObject, object.put_void());
             if (SUCCEEDED(hr)) {
                 state.page = m_page.get();
+                state.site = static_cast<IOleClientSite*>(site);
                 m_hrSetClientSite = object->SetClientSite(static_cast<IOleClientSite*>(site));
                 RECT rect{};
                 ::GetClientRect(window, &rect);

@@ -37,6 +37,10 @@ public:
     std::vector<bool> DirtyAtStatusChanges() const;
     // Moves the keyboard focus to a control of the page, as a click or Tab would.
     void Focus(int id) const;
+    // Takes the page out of the window (IOleInPlaceObject::InPlaceDeactivate) and back in
+    // (DoVerb); Reactivate returns the page's new dialog.
+    HRESULT Deactivate() const;
+    HWND Reactivate();
 
 private:
     HWND m_container;
