@@ -326,6 +326,23 @@ TEST_F(OptionsPage, DirtyReachesTheSiteOnlyAfterInitialisationOncePerTrigger) {
     });
 }
 
+TEST_F(OptionsPage, TabMovesTheFocusThroughThePageControls) {
+    Open([&](Automation& ui, PageDriver& page) {
+        HWND dlg = page.Page();
+        page.Focus(IDC_USERNAME);
+        auto focused = [&] {
+            GUITHREADINFO info{};
+            info.cbSize = sizeof(info);
+            ::GetGUIThreadInfo(::GetWindowThreadProcessId(dlg, nullptr), &info);
+            return info.hwndFocus ? ::GetDlgCtrlID(info.hwndFocus) : 0;
+        };
+        EXPECT_EQ(IDC_USERNAME, focused());
+        // The key goes through the container's loop, which hands it to the active object.
+        ::PostMessageW(Automation::Control(dlg, IDC_USERNAME), WM_KEYDOWN, VK_TAB, 0);
+        EXPECT_TRUE(ui.WaitUntil([&] { return focused() == IDC_PASSWORD; })) << focused();
+    });
+}
+
 TEST_F(OptionsPage, PageSiteOfferedAsAServiceOfTheClientSiteIsFound) {
     m_container = std::make_unique<PageContainer>(&CreatePage);
     m_container->m_pageSiteAsService = true;
@@ -493,6 +510,25 @@ TEST(OptionsPageObject, PropertyPageMembersThroughTheVtableAndByName) {
     ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
     EXPECT_EQ(IID_IPropPage, attr->guid);
     info->ReleaseTypeAttr(attr);
+}
+
+TEST(OptionsPageObject, DrawsIntoADeviceContextWithoutAWindow) {
+    hv::com_ptr<IUnknown> page;
+    ASSERT_EQ(S_OK, CreatePage(page.put()));
+    HDC screen = ::GetDC(nullptr);
+    HDC memory = ::CreateCompatibleDC(screen);
+    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, 40, 30);
+    HGDIOBJ old = ::SelectObject(memory, bitmap);
+    RECTL bounds{0, 0, 40, 30};
+    EXPECT_EQ(S_OK, page.query<IViewObject2>()->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, memory, &bounds,
+                                                      nullptr, nullptr, 0));
+    EXPECT_EQ(::GetSysColor(COLOR_BTNFACE), ::GetPixel(memory, 20, 15));
+    EXPECT_EQ(DV_E_DVASPECT, page.query<IViewObject2>()->Draw(DVASPECT_ICON, -1, nullptr, nullptr, nullptr, memory,
+                                                              &bounds, nullptr, nullptr, 0));
+    ::SelectObject(memory, old);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
 }
 
 TEST(OptionsPageObject, ParseMinutesReadsLeadingDigits) {
