@@ -6,8 +6,10 @@
 
 #include "outlook-sim/automation/UiAutomation.h"
 #include "outlook-sim/src/SimAddInHost.h"
+#include "outlook-sim/src/SimCommandBars.h"
 #include "outlook-sim/src/SimDispatch.h"
 #include "outlook-sim/src/SimOptions.h"
+#include "outlook-sim/src/SimWord.h"
 
 namespace hvsim {
 
@@ -26,20 +28,21 @@ long FolderByName(const std::string& name) {
 }
 
 // A descendant window by control id (pages nest their controls in dialogs of their own).
+struct DescendantSearch {
+    int id;
+    HWND found;
+};
+
+BOOL CALLBACK MatchDescendant(HWND hwnd, LPARAM p) {
+    auto* s = reinterpret_cast<DescendantSearch*>(p);
+    if (::GetDlgCtrlID(hwnd) != s->id) return TRUE;
+    s->found = hwnd;
+    return FALSE;
+}
+
 HWND FindDescendant(HWND root, int id) {
-    struct Search {
-        int id;
-        HWND found;
-    } search = {id, nullptr};
-    ::EnumChildWindows(
-        root,
-        [](HWND hwnd, LPARAM p) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(p);
-            if (::GetDlgCtrlID(hwnd) != s->id) return TRUE;
-            s->found = hwnd;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    DescendantSearch search = {id, nullptr};
+    ::EnumChildWindows(root, &MatchDescendant, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -139,10 +142,23 @@ ScriptHost::ScriptHost(SimOutlook& o, std::ostream& log) : m_outlook(o), m_log(l
                  item->Set(name, Typed(*item, name, a[2]));
                  m_outlook.GetModel().Save(item);
              });
-    Register("new", "new <subject>", "create and save an item of the current folder's kind (ItemAdd)",
+    Register("new", "new <subject> [class]",
+             "create and save an item of the current folder's kind, or of the class (43 mail, 53 meeting request, 46 "
+             "report ...) (ItemAdd)",
              [this](const std::vector<std::string>& a) {
-                 Need(a, 1, "new SUBJECT");
-                 m_outlook.Seed(m_folder, {{"Subject", Value(a[0])}});
+                 Need(a, 1, "new SUBJECT [CLASS]");
+                 if (a.size() > 1) m_outlook.SeedAs(m_folder, std::strtol(a[1].c_str(), nullptr, 10), {{"Subject", Value(a[0])}});
+                 else m_outlook.Seed(m_folder, {{"Subject", Value(a[0])}});
+             });
+    Register("explorer", "explorer <open|close>", "with the main window closed, ActiveExplorer is Nothing",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 1, "explorer open|close");
+                 m_outlook.SetExplorerOpen(a[0] == "open");
+             });
+    Register("activate", "activate <subject>", "bring the item's open inspector to the top (ActiveInspector)",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 1, "activate SUBJECT");
+                 if (!m_outlook.ActivateInspector(ItemInCurrentFolder(a[0]))) throw ScriptError("no inspector is open on that item");
              });
     Register("delete", "delete <subject>", "delete the item (it moves to Deleted Items)",
              [this](const std::vector<std::string>& a) {
@@ -218,6 +234,17 @@ ScriptHost::ScriptHost(SimOutlook& o, std::ostream& log) : m_outlook(o), m_log(l
                  Need(a, 2, "connect PROGID on|off");
                  if (!m_outlook.Host().Connect(a[0], a[1] == "on")) throw ScriptError("the add-in could not be connected");
              });
+    Register("live", "live", "list the Outlook objects alive now with their reference counts (what add-ins hold)",
+             [this](const std::vector<std::string>&) {
+                 auto objects = m_outlook.LiveObjects();
+                 m_log << "live objects: " << objects.size() << "\n";
+                 for (const auto& o : objects) m_log << "live: " << o.first << " " << o.second << "\n";
+             });
+    Register("sinks", "sinks <tag>", "count the Click sinks connected to command bar controls with the Tag",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 1, "sinks TAG");
+                 m_log << "click sinks: " << m_outlook.CommandBars().ClickSinks(a[0]) << "\n";
+             });
     Register("addins", "addins", "list the registered add-ins and their state", [this](const std::vector<std::string>&) {
         for (const auto& st : m_outlook.Host().States())
             m_log << st.progId << " " << st.hive << " LoadBehavior=" << st.loadBehavior
@@ -263,6 +290,65 @@ ScriptHost::ScriptHost(SimOutlook& o, std::ostream& log) : m_outlook(o), m_log(l
                      dlg.Cancel();
                  } else {
                      throw ScriptError("usage: options open|select|set|click|apply|ok|cancel");
+                 }
+             });
+    Register("button", "button <bar> <caption> [subject]",
+             "click a command bar button of the explorer, or of the open inspector on the item (Click to every control "
+             "with its Tag)",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 2, "button BAR CAPTION [SUBJECT]");
+                 std::string error;
+                 bool cancel = false;
+                 if (!m_outlook.ClickButton(a[0], a[1], a.size() > 2 ? ItemInCurrentFolder(a[2]) : nullptr, &cancel, &error))
+                     throw ScriptError(error);
+                 if (cancel) m_log << "click: CancelDefault set\n";
+             });
+    Register("bars", "bars [subject]", "list the command bars and their buttons of the explorer or of the item's inspector",
+             [this](const std::vector<std::string>& a) {
+                 std::shared_ptr<CommandBarSet> set =
+                     a.empty() ? nullptr : m_outlook.InspectorCommandBars(ItemInCurrentFolder(a[0]));
+                 const CommandBarSet& bars = set ? *set : m_outlook.ExplorerCommandBars();
+                 for (const auto& b : bars.bars) {
+                     m_log << "bar \"" << b->name << "\" position=" << b->position << " row=" << b->rowIndex << " top=" << b->top
+                           << " left=" << b->left << (b->visible ? " visible" : " hidden") << (b->enabled ? "" : " disabled")
+                           << (b->temporary ? " temporary" : "") << "\n";
+                     for (const auto& c : b->controls)
+                         m_log << "  button \"" << c->caption << "\" tag=\"" << c->tag << "\" style=" << c->style
+                               << (c->visible ? "" : " hidden") << (c->enabled ? "" : " disabled") << "\n";
+                 }
+             });
+    Register("wordmail", "wordmail <on|off>", "Word edits mail: mail inspectors become Word windows",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 1, "wordmail on|off");
+                 m_outlook.SetWordMail(a[0] == "on");
+             });
+    Register("word", "word <start | activate SUBJECT on|off>",
+             "Word as the mail editor: load Outlook's add-ins into Word, or activate the item's Word window "
+             "(WindowActivate) with its envelope shown or hidden",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 1, "word start | word activate SUBJECT on|off");
+                 if (a[0] == "start") {
+                     m_log << "word add-ins connected: " << m_outlook.Word().StartAddIns() << "\n";
+                 } else if (a[0] == "activate") {
+                     Need(a, 3, "word activate SUBJECT on|off");
+                     m_outlook.Word().Activate(ItemInCurrentFolder(a[1]), a[2] == "on");
+                 } else {
+                     throw ScriptError("usage: word start | word activate SUBJECT on|off");
+                 }
+             });
+    Register("outlookbar", "outlookbar [on|off]",
+             "list the Outlook Bar's groups and shortcuts, or make the Outlook Bar available or not",
+             [this](const std::vector<std::string>& a) {
+                 auto& model = m_outlook.GetModel();
+                 if (!a.empty()) {
+                     model.outlookBar = a[0] == "on";
+                     return;
+                 }
+                 if (!model.outlookBar) m_log << "no Outlook Bar\n";
+                 for (const auto& g : model.outlookBarGroups) {
+                     m_log << "group \"" << g->name << "\" viewType=" << g->viewType << "\n";
+                     for (const auto& sc : g->shortcuts)
+                         m_log << "  shortcut \"" << sc->name << "\" target=\"" << sc->target << "\" icon=\"" << sc->icon << "\"\n";
                  }
              });
     Register("version", "version <9|10|11|12|14|15|16>",
