@@ -203,6 +203,7 @@ HRESULT COutAddIn::OnConnection(IDispatch* application, ext_ConnectMode connectM
 }
 
 HRESULT COutAddIn::OnDisconnection(ext_DisconnectMode removeMode, SAFEARRAY** custom) {
+    HRESULT hr = S_OK;
     try {
         CLogBlock block("COutAddIn::OnDisconnection");
         // The host calls OnBeginShutdown only when it shuts down itself.
@@ -211,9 +212,13 @@ HRESULT COutAddIn::OnDisconnection(ext_DisconnectMode removeMode, SAFEARRAY** cu
             m_pApplication = nullptr;
             app->Release();
         }
-        return S_OK;
+    } catch (...) {
+        hr = hv::ResultFromCaughtException();
     }
-    CATCH_RETURN();
+    // The host is going: the log closes here, not in static destruction under the loader lock.
+    // After a user's unload it stays open, for a later load in the same session.
+    if (removeMode == ext_dm_HostShutdown) HvLogShutdown();
+    return hr;
 }
 
 HRESULT COutAddIn::OnAddInsUpdate(SAFEARRAY**) {

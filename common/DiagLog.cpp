@@ -111,18 +111,20 @@ CDiagLog::CDiagLog(DWORD clearFlags) {
         delete[] m_pFormatBuf;
         delete[] m_pEscapeBuf;
         m_pFormatBuf = m_pEscapeBuf = nullptr;
-        m_fEnabled = m_fTimeStamp = false;
+        m_fEnabled = false;
+        m_fTimeStamp = false;
         return;
     }
     std::memset(m_pFormatBuf, 0, m_dwBufferSize);
     std::memset(m_pEscapeBuf, 0, m_dwBufferSize);
 
-    m_dwOutput = OUT_DEFAULT;
+    DWORD output = OUT_DEFAULT;
     DWORD extra = 0;
-    if (ReadSwitch(KEY_ALL_ACCESS, "Flags", extra)) m_dwOutput |= extra;
-    m_dwOutput &= ~clearFlags;
-    if (m_dwOutput & OUT_CONSOLE) OpenConsole();
-    if (m_dwOutput & OUT_FILE) OpenFile();
+    if (ReadSwitch(KEY_ALL_ACCESS, "Flags", extra)) output |= extra;
+    output &= ~clearFlags;
+    m_dwOutput = output;
+    if (output & OUT_CONSOLE) OpenConsole();
+    if (output & OUT_FILE) OpenFile();
     m_dwMask = REC_ALL;
 
     g_failureTarget.store(this);
@@ -136,21 +138,29 @@ CDiagLog::~CDiagLog() {
     ::DeleteCriticalSection(&m_cs);
 }
 
+void CDiagLog::Shutdown() noexcept {
+    CDiagLog* self = this;
+    g_failureTarget.compare_exchange_strong(self, nullptr);
+    CloseLog();
+}
+
 void CDiagLog::CloseLog() {
     CLock lock(m_cs);
+    // Off first: a caller on another thread that has not taken the lock yet drops its record.
+    m_fEnabled = false;
+    m_dwMask = 0;
     if (m_fConsoleAllocated) {
         ::FreeConsole();
         m_fConsoleAllocated = false;
     }
     m_hConsole = INVALID_HANDLE_VALUE;
-    if (m_fFileOpen && (m_dwOutput & OUT_FILE) && (m_dwOutput & OUT_XML))
+    const DWORD output = m_dwOutput.load();
+    if (m_fFileOpen && (output & OUT_FILE) && (output & OUT_XML))
         AppendToFile(hv::Format("</%s>\n", kRoot).c_str());
     m_fFileOpen = false;
     delete[] m_pFormatBuf;
     delete[] m_pEscapeBuf;
     m_pFormatBuf = m_pEscapeBuf = nullptr;
-    m_fEnabled = false;
-    m_dwMask = 0;
 }
 
 void CDiagLog::OpenConsole() {
@@ -364,6 +374,9 @@ void CDiagLog::LogCommentNum(const char* format, long number) {
 }
 
 CDiagLog& HvLog() {
-    static CDiagLog log;
-    return log;
+    // Deliberately never destroyed (see the header); the process's end reclaims it.
+    static CDiagLog* const log = new CDiagLog();
+    return *log;
 }
+
+void HvLogShutdown() noexcept { HvLog().Shutdown(); }

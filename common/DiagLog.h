@@ -4,6 +4,7 @@
 // piece, so the file is complete at any moment), is echoed to a console, and optionally shown
 // in a message box. One object per library, reached through HvLog().
 #include <windows.h>
+#include <atomic>
 #include <string>
 
 class CDiagLog {
@@ -49,9 +50,14 @@ public:
     void LogComment(const std::string& text) { LogComment(text.c_str()); }
     void LogCommentFmt(const char* format, const std::string& arg) { LogCommentFmt(format, arg.c_str()); }
 
-    bool IsEnabled() const noexcept { return m_fEnabled; }
-    DWORD GetOutputFlags() const noexcept { return m_dwOutput; }
-    DWORD GetMask() const noexcept { return m_dwMask; }
+    // Closes the file (its root element) and the console and turns the log off; later records
+    // are dropped. The library calls it from its own shutdown, never from static destruction
+    // or under the loader lock. Safe to call more than once.
+    void Shutdown() noexcept;
+
+    bool IsEnabled() const noexcept { return m_fEnabled.load(); }
+    DWORD GetOutputFlags() const noexcept { return m_dwOutput.load(); }
+    DWORD GetMask() const noexcept { return m_dwMask.load(); }
     long GetDepth() const noexcept { return m_lDepth; }
     bool IsFileOpen() const noexcept { return m_fFileOpen; }
     // Full path of the log file; empty until it has been opened.
@@ -73,26 +79,29 @@ private:
     void AppendToFile(const char* text);
     void WriteConsoleText(const char* text);
     const char* Escape(const char* text);
-    bool Wants(DWORD record) const noexcept { return m_fEnabled && (m_dwMask & record) != 0; }
+    bool Wants(DWORD record) const noexcept { return m_fEnabled.load() && (m_dwMask.load() & record) != 0; }
 
     char m_szFileName[MAX_PATH + 1] = {};
     long m_lDepth = 0;
     bool m_fFileOpen = false;
-    bool m_fEnabled = false;
+    // Read without the lock by every caller's first check, from any thread.
+    std::atomic<bool> m_fEnabled{false};
     bool m_fTimeStamp = false;
     DWORD m_dwBufferSize = BUFFER_SIZE;
     char* m_pFormatBuf = nullptr;
     char* m_pEscapeBuf = nullptr;
-    DWORD m_dwMask = 0;
-    DWORD m_dwOutput = 0;
+    std::atomic<DWORD> m_dwMask{0};
+    std::atomic<DWORD> m_dwOutput{0};
     HANDLE m_hConsole = INVALID_HANDLE_VALUE;  // borrowed standard output, not closed
     bool m_fConsoleAllocated = false;
     CRITICAL_SECTION m_cs;
 };
 
-// The library's log, constructed on first use (never under the loader lock) and closed by
-// static destruction when the library unloads.
+// The library's log, constructed on first use (never under the loader lock). It is never
+// destroyed by static destruction, which runs under the loader lock when the library unloads:
+// the library's shutdown closes it with HvLogShutdown().
 CDiagLog& HvLog();
+void HvLogShutdown() noexcept;
 
 // A block of the diagnostic log that closes itself, also when an exception passes.
 class CLogBlock {

@@ -67,6 +67,28 @@ void CSyncItem::SetAction(long action) {
     }
 }
 
+void CSyncItem::AbsorbAnswer(const CSyncItem& answer) {
+    m_target = answer.m_target;
+    title = answer.title;
+    location = answer.location;
+    description_plain_text = answer.description_plain_text;
+    completed = answer.completed;
+    priority = answer.priority;
+    due_date = answer.due_date;
+    assigned_to = answer.assigned_to;
+    assigned_to_userids = answer.assigned_to_userids;
+    internal_use_only = answer.internal_use_only;
+    created = answer.created;
+    created_by = answer.created_by;
+    created_by_name = answer.created_by_name;
+    last_modified = answer.last_modified;
+    organizer = answer.organizer;
+    start_date = answer.start_date;
+    end_time = answer.end_time;
+    m_fDeleted = answer.m_fDeleted;
+    deleted = answer.deleted;
+}
+
 std::string EscapeFiveSpecials(const std::string& text) {
     std::string out;
     out.reserve(text.size());

@@ -54,6 +54,10 @@ public:
     // Reads a link text into this record; blobs written before values were escaped read the
     // same. A blob that is empty, not XML or without "HV" changes nothing and returns non-zero.
     HRESULT ReadLinkBlob(const std::string& blob);
+    // Takes the service's fields of a record the service answered with (a push's answer): its
+    // target, texts, dates, people and times. The run's own state of this record (EntryID,
+    // row, counterpart, occurrence, source, type, action) stays as it is.
+    void AbsorbAnswer(const CSyncItem& answer);
 
     long m_nAction = ACTION_COMPUTING;
     long m_nListIndex = -1;

@@ -571,6 +571,9 @@ int CWebSvrOp::Run(int /*reserved*/, HWND hwnd, UINT msg, int step) {
                 }
             }
             result = ok ? 1 : 0;
+            // A step that failed before the answer leaves a failing code, whichever path it took;
+            // what the answer itself says is the operation's to decide.
+            if (!ok && !m_fAnswered && m_hResult == S_OK) m_hResult = E_FAIL;
             m_hRequest.reset();
             return result;
         }
@@ -598,7 +601,10 @@ int CWebSvrOp::Run(int /*reserved*/, HWND hwnd, UINT msg, int step) {
             break;
         }
         }
-        if (!ok) return 0;
+        if (!ok) {
+            if (m_hResult == S_OK) m_hResult = E_FAIL;  // a step that failed before the answer
+            return 0;
+        }
         ::PostMessageA(hwnd, msg, static_cast<WPARAM>(next), 0);
         return 1;
     } catch (...) {

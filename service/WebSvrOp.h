@@ -13,6 +13,8 @@
 // Result codes of an exchange beyond E_FAIL.
 constexpr HRESULT HV_E_HTTP_STATUS = static_cast<HRESULT>(0x80010105);
 constexpr HRESULT HV_E_CONNECTION = static_cast<HRESULT>(0x80040205);
+// The user cancelled the login dialog: a failure, whose code is ERROR_CANCELLED (1223).
+constexpr HRESULT HV_E_LOGIN_CANCELLED = static_cast<HRESULT>(0x800704C7);
 
 class CWebSvrOp : public CParseXML {
 public:

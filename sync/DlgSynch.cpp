@@ -481,19 +481,10 @@ HRESULT CDlgSynch::AfterPushTask() {
         LinkFailed(record, CConfig::TYPE_TASK, op->m_strReturnedId);
         return E_FAIL;
     }
-    // The service's answer replaces the row's values; the record keeps its place in the run.
+    // The service's answer gives the row its values; the record keeps its place in the run.
     CSyncItem* counterpart = record->m_pCounterpart;
     const std::string entryId = record->m_strEntryID;
-    const long listIndex = record->m_nListIndex;
-    const long source = record->m_nSource;
-    CRecurrenceVector* occurrence = record->m_pOccurrence;
-    *record = op->m_answer;
-    record->m_strEntryID = entryId;
-    record->m_pCounterpart = counterpart;
-    record->m_nListIndex = listIndex;
-    record->m_nSource = source;
-    record->m_pOccurrence = occurrence;
-    record->m_strType = "Task";
+    record->AbsorbAnswer(op->m_answer);
     if (record->m_target.m_strID.empty()) record->m_target.m_strID = op->m_strReturnedId;
     if (FAILED(SetLinkProps(item.get(), OL_CLASS_TASK, record, record->m_target, &record->last_modified,
                             &record->assigned_to, &record->assigned_to_userids, nullptr, nullptr))) {
@@ -617,14 +608,19 @@ void CDlgSynch::NextItem() {
     CSyncItem* cur = m_pCurrent;
     const bool isEvent = cur->m_strType == "Event";
     switch (cur->m_nAction) {
-    case ACTION_DELETE_SERVICE:
+    case ACTION_DELETE_SERVICE: {
         // Started by the timer (not posted as well), so step 0 runs exactly once.
-        if (isEvent) {
-            DeleteEvent(cur->m_target.m_strID, 0);
-        } else {
-            DeleteTask(cur->m_target.m_strID, 0);
+        const HRESULT hr =
+            isEvent ? DeleteEvent(cur->m_target.m_strID, 0) : DeleteTask(cur->m_target.m_strID, 0);
+        if (FAILED(hr) || !Op()) {
+            // No operation to run: the row has failed, it must not pass for a deletion.
+            cur->SetAction(ACTION_FAILED);
+            RedrawRow(cur);
+            ::PostMessageA(hwnd, hv::WMU_RUN_OP, 5, 0);
+            return;
         }
         break;
+    }
     case ACTION_UPDATE_SERVICE: {
         HRESULT hr = E_FAIL;
         hv::com_ptr<IDispatch> item;

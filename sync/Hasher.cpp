@@ -2,7 +2,7 @@
 #include "common/DiagLog.h"
 #include "service/TimeLogic.h"
 #include "sync/Hash.h"
-#include "sync/LinkProps.h"
+#include "sync/ItemAccess.h"
 #include "win/ComTypes.h"
 #include "win/Strings.h"
 
@@ -12,25 +12,11 @@ const char* Safe(const char* text) { return text ? text : ""; }
 
 // A text property of an item; empty when it cannot be read.
 std::string TextProperty(IDispatch* item, const wchar_t* name) {
-    try {
-        hv::unique_variant v;
-        if (FAILED(CDispatcher::GetProperty(item, name, v.put())) || v.IsEmpty()) return std::string();
-        return v.AsString();
-    } catch (...) {
-        return std::string();
-    }
+    std::string text;
+    return hvitem::TryText(item, name, text) ? text : std::string();
 }
 
-bool DateProperty(IDispatch* item, const wchar_t* name, COleDate& date) {
-    try {
-        hv::unique_variant v;
-        if (FAILED(CDispatcher::GetProperty(item, name, v.put())) || v.IsEmpty()) return false;
-        date = COleDate(v.AsDate());
-        return true;
-    } catch (...) {
-        return false;
-    }
-}
+bool DateProperty(IDispatch* item, const wchar_t* name, COleDate& date) { return hvitem::TryDate(item, name, date); }
 
 // A task date of Outlook as the local calendar date; Outlook's "no date" gives false.
 bool TaskDate(IDispatch* item, const wchar_t* name, std::string& text) {
@@ -110,9 +96,9 @@ HRESULT CHasher::HashAppt(IDispatch* item, CSyncItem* record, int load, int comp
         if (DateProperty(item, L"End", date)) CTimeLogic::ConvertToUTC(date, record->end_time);
         record->description_plain_text = TextProperty(item, L"Body");
         if (record->assigned_to_userids.empty())
-            GetUserProperty(item, L"HV Assigned To IDs", record->assigned_to_userids);
-        if (record->organizer.empty()) GetUserProperty(item, L"HV Organizer", record->organizer);
-        if (record->internal_use_only.empty()) GetUserProperty(item, L"HV Internal Use", record->internal_use_only);
+            hvitem::GetUserProperty(item, L"HV Assigned To IDs", record->assigned_to_userids);
+        if (record->organizer.empty()) hvitem::GetUserProperty(item, L"HV Organizer", record->organizer);
+        if (record->internal_use_only.empty()) hvitem::GetUserProperty(item, L"HV Internal Use", record->internal_use_only);
     }
     if (compute) {
         HvLog().LogComment("CHasher::HashAppt: HashApptProps...");
@@ -130,20 +116,10 @@ HRESULT CHasher::HashTask(IDispatch* item, CSyncItem* record, int load, int comp
     if (load && item) {
         record->title = TextProperty(item, L"Subject");
         record->priority.clear();
-        try {
-            hv::unique_variant v;
-            if (SUCCEEDED(GetProperty(item, L"Importance", v.put())) && !v.IsEmpty())
-                record->priority = hv::Format("%ld", static_cast<long>(v.AsLong() + 1));
-        } catch (...) {
-            record->priority.clear();
-        }
-        record->completed = "false";
-        try {
-            hv::unique_variant v;
-            if (SUCCEEDED(GetProperty(item, L"Complete", v.put())) && !v.IsEmpty() && v.AsBool())
-                record->completed = "true";
-        } catch (...) {
-        }
+        long importance = 0;
+        if (hvitem::TryLong(item, L"Importance", importance)) record->priority = hv::Format("%ld", importance + 1);
+        bool complete = false;
+        record->completed = hvitem::TryBool(item, L"Complete", complete) && complete ? "true" : "false";
         haveStart = TaskDate(item, L"StartDate", record->start_date);
         if (haveStart) startText = record->start_date;
         haveDue = TaskDate(item, L"DueDate", record->due_date);
@@ -163,7 +139,7 @@ HRESULT CHasher::HashTask(IDispatch* item, CSyncItem* record, int load, int comp
     if (!haveStart && !record->start_date.empty()) fromRecord(record->start_date, startText);
     if (!haveDue && !record->due_date.empty()) fromRecord(record->due_date, dueText);
     if (record->assigned_to_userids.empty() && item)
-        GetUserProperty(item, L"HV Assigned To IDs", record->assigned_to_userids);
+        hvitem::GetUserProperty(item, L"HV Assigned To IDs", record->assigned_to_userids);
     if (compute) {
         HvLog().LogComment("CHasher::HashTask: HashTaskProps...");
         HashTaskProps(record->title.c_str(), record->priority.c_str(), startText.c_str(), dueText.c_str(),

@@ -1,6 +1,7 @@
 #pragma once
-// Small late-bound helpers for the item adapter: a failing call raises its HRESULT (caught at the
-// end of the adapter operation), or, for the Try forms, answers false.
+// The one late-bound path to Outlook's items, below the item adapter, the fingerprint, the link
+// and the planner: a failing call raises its HRESULT (caught at the end of the adapter
+// operation), or, for the Try forms, answers false or null. User properties are here too.
 #include <windows.h>
 #include <oaidl.h>
 #include <string>
@@ -9,6 +10,12 @@
 #include "win/ComTypes.h"
 #include "win/Dispatcher.h"
 #include "win/Errors.h"
+
+enum : long {
+    OL_CLASS_APPOINTMENT = 26,
+    OL_CLASS_TASK = 48,
+    OL_USER_PROP_TEXT = 1,
+};
 
 namespace hvitem {
 
@@ -87,5 +94,21 @@ inline bool TryDate(IDispatch* object, const wchar_t* name, COleDate& date) {
         return false;
     }
 }
+
+// A method whose result is an object; null when the call fails or answers no object.
+hv::com_ptr<IDispatch> TryCallObject(IDispatch* object, const wchar_t* name, UINT argCount, VARIANT* reversedArgs);
+// "Restrict" or "Find" of an Items collection with one filter text; null when it fails or
+// finds nothing.
+hv::com_ptr<IDispatch> TryFilter(IDispatch* items, const wchar_t* method, const std::string& filter);
+// A collection's "Count" (0 when it cannot be read) and its item at a 1-based index (or null).
+long Count(IDispatch* collection);
+hv::com_ptr<IDispatch> TryItemAt(IDispatch* collection, long index);
+
+// One user property of an Outlook item by name: S_OK with its value as text, S_FALSE when the
+// item has no such property, or the failing call's code.
+HRESULT GetUserProperty(IDispatch* item, const wchar_t* name, std::string& value);
+// Sets a user property, creating it as a text property when missing (added to the folder's
+// fields first, and once more without when that is refused).
+HRESULT SetUserProperty(IDispatch* item, const wchar_t* name, const VARIANT& value);
 
 }  // namespace hvitem

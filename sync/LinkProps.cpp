@@ -3,68 +3,10 @@
 #include "common/DiagLog.h"
 #include "service/TimeLogic.h"
 #include "sync/Hasher.h"
+#include "sync/ItemAccess.h"
 #include "win/ComTypes.h"
 #include "win/Dispatcher.h"
 #include "win/Strings.h"
-
-namespace {
-
-HRESULT GetUserProperties(IDispatch* item, hv::unique_variant& props) {
-    if (!item) return E_POINTER;
-    HRESULT hr = CDispatcher::GetProperty(item, L"UserProperties", props.put());
-    if (FAILED(hr)) return hr;
-    return props.AsDispatch() ? S_OK : E_NOINTERFACE;
-}
-
-HRESULT FindUserProperty(IDispatch* item, const wchar_t* name, hv::unique_variant& prop) {
-    hv::unique_variant props;
-    RETURN_IF_FAILED(GetUserProperties(item, props));
-    auto arg = hv::unique_variant::FromWide(name);
-    HRESULT hr = CDispatcher::CallMethod(props.AsDispatch(), L"Find", prop.put(), 1, &arg);
-    if (FAILED(hr)) return hr;
-    return prop.AsDispatch() ? S_OK : S_FALSE;
-}
-
-}  // namespace
-
-HRESULT GetUserProperty(IDispatch* item, const wchar_t* name, std::string& value) {
-    try {
-        hv::unique_variant prop;
-        HRESULT hr = FindUserProperty(item, name, prop);
-        if (hr != S_OK) return hr;
-        hv::unique_variant v;
-        RETURN_IF_FAILED(CDispatcher::GetProperty(prop.AsDispatch(), L"Value", v.put()));
-        value = v.IsEmpty() ? std::string() : v.AsString();
-        return S_OK;
-    }
-    CATCH_RETURN();
-}
-
-HRESULT SetUserProperty(IDispatch* item, const wchar_t* name, const VARIANT& value) {
-    try {
-        hv::unique_variant prop;
-        HRESULT hr = FindUserProperty(item, name, prop);
-        if (FAILED(hr)) return hr;
-        if (hr != S_OK) {
-            hv::unique_variant props;
-            RETURN_IF_FAILED(GetUserProperties(item, props));
-            // Add(Name, Type, AddToFolderFields): reversed for Invoke.
-            hv::unique_variant args[3];
-            args[2] = hv::unique_variant::FromWide(name);
-            args[1] = hv::unique_variant::FromLong(OL_USER_PROP_TEXT);
-            args[0] = hv::unique_variant::FromBool(true);
-            hr = CDispatcher::CallMethod(props.AsDispatch(), L"Add", prop.put(), 3, args);
-            if (FAILED(hr) || !prop.AsDispatch()) {
-                args[0] = hv::unique_variant::FromBool(false);
-                hr = CDispatcher::CallMethod(props.AsDispatch(), L"Add", prop.put(), 3, args);
-            }
-            if (FAILED(hr)) return hr;
-            if (!prop.AsDispatch()) return E_NOINTERFACE;
-        }
-        return CDispatcher::PutProperty(prop.AsDispatch(), L"Value", &value);
-    }
-    CATCH_RETURN();
-}
 
 void LoadUserProps(IDispatch* item, CSyncItem& record, bool recurring) {
     try {
@@ -92,9 +34,8 @@ void LoadUserProps(IDispatch* item, CSyncItem& record, bool recurring) {
 }
 
 HRESULT SetLinkProps(IDispatch* item, long olClass, CSyncItem* record, const CTarget& target,
-                     const std::string* lastModified, const std::string* assignedTo,
-                     const std::string* assignedIds, const std::string* organizer,
-                     const std::string* internalUse) {
+                     const std::string* lastModified, const std::string* assignedTo, const std::string* assignedIds,
+                     const std::string* organizer, const std::string* internalUse) {
     if (!item || (olClass != OL_CLASS_TASK && olClass != OL_CLASS_APPOINTMENT)) return E_INVALIDARG;
     try {
         CHasher hasher;
@@ -109,13 +50,14 @@ HRESULT SetLinkProps(IDispatch* item, long olClass, CSyncItem* record, const CTa
             CSyncItem scratch;
             given(scratch);
             hasher.Hash(item, olClass, &scratch, 1, 1);
-            SetUserProperty(item, L"HV Hash", text(scratch.m_strHash));
+            RETURN_IF_FAILED(SetUserProperty(item, L"HV Hash", text(scratch.m_strHash)));
         } else if (record->m_pOccurrence) {
             CSyncItem linked(*record);
             linked.m_target = target;
-            const std::string blob = linked.BuildLinkBlob(lastModified, assignedTo, assignedIds, organizer, internalUse);
+            const std::string blob =
+                linked.BuildLinkBlob(lastModified, assignedTo, assignedIds, organizer, internalUse);
             auto value = text(blob);
-            CDispatcher::PutProperty(item, L"BillingInformation", &value);
+            RETURN_IF_FAILED(CDispatcher::PutProperty(item, L"BillingInformation", &value));
         } else {
             given(*record);
             // The fingerprint of what the item now holds, which is what a later run compares
@@ -130,27 +72,31 @@ HRESULT SetLinkProps(IDispatch* item, long olClass, CSyncItem* record, const CTa
             written.internal_use_only = record->internal_use_only;
             hasher.Hash(nullptr, olClass, &written, 0, 1);
             record->m_strHash = written.m_strHash;
-            SetUserProperty(item, L"HV Hash", text(record->m_strHash));
+            RETURN_IF_FAILED(SetUserProperty(item, L"HV Hash", text(record->m_strHash)));
         }
 
-        SetUserProperty(item, L"HV", hv::unique_variant::FromBool(true));
-        if (!target.m_strID.empty()) SetUserProperty(item, L"HV Record ID", text(target.m_strID));
+        RETURN_IF_FAILED(SetUserProperty(item, L"HV", hv::unique_variant::FromBool(true)));
+        if (!target.m_strID.empty()) RETURN_IF_FAILED(SetUserProperty(item, L"HV Record ID", text(target.m_strID)));
         if (lastModified) {
             std::string normalized = *lastModified;
             NormalizeTime(normalized);
-            SetUserProperty(item, L"HV Last Modified", text(normalized));
+            RETURN_IF_FAILED(SetUserProperty(item, L"HV Last Modified", text(normalized)));
         }
-        if (assignedTo) SetUserProperty(item, L"HV Assigned To", text(*assignedTo));
-        if (assignedIds) SetUserProperty(item, L"HV Assigned To IDs", text(*assignedIds));
-        if (organizer && !organizer->empty()) SetUserProperty(item, L"HV Organizer", text(*organizer));
-        if (internalUse && !internalUse->empty()) SetUserProperty(item, L"HV Internal Use", text(*internalUse));
-        if (!target.m_strCatID.empty()) SetUserProperty(item, L"HV Category ID", text(target.m_strCatID));
+        if (assignedTo) RETURN_IF_FAILED(SetUserProperty(item, L"HV Assigned To", text(*assignedTo)));
+        if (assignedIds) RETURN_IF_FAILED(SetUserProperty(item, L"HV Assigned To IDs", text(*assignedIds)));
+        if (organizer && !organizer->empty())
+            RETURN_IF_FAILED(SetUserProperty(item, L"HV Organizer", text(*organizer)));
+        if (internalUse && !internalUse->empty())
+            RETURN_IF_FAILED(SetUserProperty(item, L"HV Internal Use", text(*internalUse)));
+        if (!target.m_strCatID.empty())
+            RETURN_IF_FAILED(SetUserProperty(item, L"HV Category ID", text(target.m_strCatID)));
         std::string folder = target.m_strFolder;
-        if (folder.empty())
-            folder = hv::LoadResString(olClass == OL_CLASS_TASK ? IDS_MY_TASKS : IDS_MY_EVENTS);
-        SetUserProperty(item, L"HV Folder", text(folder));
-        if (!target.m_strWorkspace.empty()) SetUserProperty(item, L"HV Workspace", text(target.m_strWorkspace));
-        if (!target.m_strSpaceID.empty()) SetUserProperty(item, L"HV Workspace ID", text(target.m_strSpaceID));
+        if (folder.empty()) folder = hv::LoadResString(olClass == OL_CLASS_TASK ? IDS_MY_TASKS : IDS_MY_EVENTS);
+        RETURN_IF_FAILED(SetUserProperty(item, L"HV Folder", text(folder)));
+        if (!target.m_strWorkspace.empty())
+            RETURN_IF_FAILED(SetUserProperty(item, L"HV Workspace", text(target.m_strWorkspace)));
+        if (!target.m_strSpaceID.empty())
+            RETURN_IF_FAILED(SetUserProperty(item, L"HV Workspace ID", text(target.m_strSpaceID)));
 
         return CDispatcher::CallMethod(item, L"Save", nullptr, 0, nullptr);
     }

@@ -6,19 +6,11 @@
 #include <oaidl.h>
 #include <string>
 #include "service/SyncItem.h"
+#include "sync/ItemAccess.h"
 
-enum : long {
-    OL_CLASS_APPOINTMENT = 26,
-    OL_CLASS_TASK = 48,
-    OL_USER_PROP_TEXT = 1,
-};
-
-// One user property of an Outlook item by name: S_OK with its value as text, S_FALSE when the
-// item has no such property, or the failing call's code.
-HRESULT GetUserProperty(IDispatch* item, const wchar_t* name, std::string& value);
-// Sets a user property, creating it as a text property when missing (added to the folder's
-// fields first, and once more without when that is refused).
-HRESULT SetUserProperty(IDispatch* item, const wchar_t* name, const VARIANT& value);
+// User properties are read and written through the one late-bound path.
+using hvitem::GetUserProperty;
+using hvitem::SetUserProperty;
 
 // Reads the link of `item` into `record`: the user properties, or only the link blob when the
 // item belongs to a recurring series.

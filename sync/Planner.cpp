@@ -6,46 +6,16 @@
 #include "common/Config.h"
 #include "common/DiagLog.h"
 #include "sync/DlgSynch.h"
+#include "sync/ItemAccess.h"
 #include "win/ComTypes.h"
 #include "win/Strings.h"
 
 namespace {
 
 
-// "Restrict" or "Find" with one filter text; null when the call fails or finds nothing.
-hv::com_ptr<IDispatch> CallWithFilter(IDispatch* collection, const wchar_t* method, const std::string& filter) {
-    if (!collection) return nullptr;
-    hv::unique_variant arg = hv::unique_variant::FromString(filter);
-    hv::unique_variant result;
-    if (FAILED(CDispatcher::CallMethod(collection, method, result.put(), 1, &arg))) return nullptr;
-    return hv::com_ptr<IDispatch>(result.AsDispatch());
-}
-
-long CountOf(IDispatch* collection) {
-    hv::unique_variant v;
-    if (!collection || FAILED(CDispatcher::GetProperty(collection, L"Count", v.put()))) return 0;
-    try {
-        return v.AsLong();
-    } catch (...) {
-        return 0;
-    }
-}
-
-hv::com_ptr<IDispatch> ItemAt(IDispatch* collection, long index) {
-    hv::unique_variant arg = hv::unique_variant::FromLong(index);
-    hv::unique_variant result;
-    if (FAILED(CDispatcher::CallMethod(collection, L"Item", result.put(), 1, &arg))) return nullptr;
-    return hv::com_ptr<IDispatch>(result.AsDispatch());
-}
-
 bool IsRecurringItem(IDispatch* item) {
-    hv::unique_variant v;
-    if (FAILED(CDispatcher::GetProperty(item, L"IsRecurring", v.put())) || v.IsEmpty()) return false;
-    try {
-        return v.AsBool();
-    } catch (...) {
-        return false;
-    }
+    bool recurring = false;
+    return hvitem::TryBool(item, L"IsRecurring", recurring) && recurring;
 }
 
 // A wire time as a time value (the instant it names).
@@ -105,9 +75,9 @@ HRESULT CDlgSynch::CorrelateAndLoad() {
                         hv::Format("[LastModificationTime] > '%02u/%02u/%04u %02d:%02u %s'", st.wMonth, st.wDay,
                                    st.wYear, hour12, st.wMinute, st.wHour < 12 ? "AM" : "PM");
                     HvLog().LogComment("CorrelateAndLoad: Calling Restrict");
-                    if (hv::com_ptr<IDispatch> restricted = CallWithFilter(folderItems.get(), L"Restrict", filter)) {
+                    if (hv::com_ptr<IDispatch> restricted = hvitem::TryFilter(folderItems.get(), L"Restrict", filter)) {
                         collection = restricted;
-                        count = CountOf(restricted.get());
+                        count = hvitem::Count(restricted.get());
                     }
                 }
             }
@@ -116,11 +86,11 @@ HRESULT CDlgSynch::CorrelateAndLoad() {
 
             // 4. Events: every recurring appointment becomes occurrence records.
             if (events) {
-                if (hv::com_ptr<IDispatch> series = CallWithFilter(folderItems.get(), L"Restrict", "[IsRecurring] = True")) {
-                    const long seriesCount = CountOf(series.get());
+                if (hv::com_ptr<IDispatch> series = hvitem::TryFilter(folderItems.get(), L"Restrict", "[IsRecurring] = True")) {
+                    const long seriesCount = hvitem::Count(series.get());
                     for (long i = 1; i <= seriesCount; ++i) {
                         HvLog().LogComment("CorrelateAndLoad: CallMethod Item");
-                        hv::com_ptr<IDispatch> appt = ItemAt(series.get(), i);
+                        hv::com_ptr<IDispatch> appt = hvitem::TryItemAt(series.get(), i);
                         if (!appt) continue;
                         CSyncItem record;
                         record.m_strType = "Event";
@@ -148,9 +118,9 @@ HRESULT CDlgSynch::CorrelateAndLoad() {
                 if (!service->m_target.m_strID.empty()) {
                     const std::string filter = hv::Format("[HV Record ID] = '%s'", service->m_target.m_strID.c_str());
                     HvLog().LogComment("CorrelateAndLoad: Calling Find");
-                    item = CallWithFilter(collection.get(), L"Find", filter);
+                    item = hvitem::TryFilter(collection.get(), L"Find", filter);
                     if (!item && collection.get() != folderItems.get())
-                        item = CallWithFilter(folderItems.get(), L"Find", filter);
+                        item = hvitem::TryFilter(folderItems.get(), L"Find", filter);
                     if (!item) item = CompletePendingLink(service, pendingByRecord, events);
                 }
                 if (item) {
@@ -185,7 +155,7 @@ HRESULT CDlgSynch::CorrelateAndLoad() {
             // 6. The Outlook items without a partner.
             for (long i = 1; i <= count; ++i) {
                 HvLog().LogComment("CorrelateAndLoad: CallMethod Item");
-                hv::com_ptr<IDispatch> item = ItemAt(collection.get(), i);
+                hv::com_ptr<IDispatch> item = hvitem::TryItemAt(collection.get(), i);
                 if (!item) continue;
                 if (events && IsRecurringItem(item.get())) continue;
                 auto record = std::make_unique<CSyncItem>();

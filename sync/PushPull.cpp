@@ -248,44 +248,18 @@ HRESULT CPushPull::PushItem(IDispatch* item, long olClass, const CTarget& target
 
 HRESULT CPushPull::PullTask(const std::string& id, int post) {
     CLogBlock block("CPushPull::PullTask");
-    try {
-        auto op = NewOp<OpGetTask>();
-        op->m_strTaskID = id;
-        if (post) Log("PullTask: PumpIt");
-        SetOperation(std::move(op), post);
-    } catch (...) {
-    }
-    return S_OK;
+    if (post) Log("PullTask: PumpIt");
+    return StartRecordOp(&OpGetTask::m_strTaskID, id, post);
 }
 
-HRESULT CPushPull::PullEvent(const std::string& id, int post) {
-    try {
-        auto op = NewOp<OpGetEvent>();
-        op->m_strEventID = id;
-        SetOperation(std::move(op), post);
-    } catch (...) {
-    }
-    return S_OK;
-}
+HRESULT CPushPull::PullEvent(const std::string& id, int post) { return StartRecordOp(&OpGetEvent::m_strEventID, id, post); }
 
 HRESULT CPushPull::DeleteTask(const std::string& id, int post) {
-    try {
-        auto op = NewOp<OpDeleteTask>();
-        op->m_strTaskID = id;
-        SetOperation(std::move(op), post);
-    } catch (...) {
-    }
-    return S_OK;
+    return StartRecordOp(&OpDeleteTask::m_strTaskID, id, post);
 }
 
 HRESULT CPushPull::DeleteEvent(const std::string& id, int post) {
-    try {
-        auto op = NewOp<OpDeleteEvent>();
-        op->m_strEventID = id;
-        SetOperation(std::move(op), post);
-    } catch (...) {
-    }
-    return S_OK;
+    return StartRecordOp(&OpDeleteEvent::m_strEventID, id, post);
 }
 
 // ---- Writing Outlook items ---------------------------------------------------------------------

@@ -24,6 +24,7 @@
 #include "sync/Recurrence.h"
 #include "ui/LocationRecords.h"
 #include "win/ComPtr.h"
+#include "win/Errors.h"
 
 class CWebSvrAPI;
 class CWebSvrOp;
@@ -175,5 +176,16 @@ protected:
         op->m_strUser = m_credentials.m_strUser;
         op->m_strPassword = m_credentials.m_strPassword;
         return op;
+    }
+    // Makes an operation on one service record (its id in `idField`) and puts it in place.
+    template <typename Op>
+    HRESULT StartRecordOp(std::string Op::*idField, const std::string& id, int post) {
+        try {
+            auto op = NewOp<Op>();
+            (*op).*idField = id;
+            SetOperation(std::move(op), post);
+            return S_OK;
+        }
+        CATCH_RETURN();
     }
 };

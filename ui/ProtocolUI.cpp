@@ -1,6 +1,7 @@
 #include "ui/ProtocolUI.h"
 #include "common/Config.h"
 #include "common/DiagLog.h"
+#include "service/WebSvrOp.h"
 #include "addin/resource.h"
 #include "ui/DlgError.h"
 #include "ui/DlgLogin.h"
@@ -30,7 +31,8 @@ HRESULT CProtocolUI::LoginUser(CCredentials* credentials, long itemClass) {
     CDlgLogin dialog(TheAPI(), itemClass, m_hParent);
     dialog.m_strUser = credentials->m_strUser;
     dialog.m_strPassword = credentials->m_strPassword;
-    if (dialog.DoModal() != IDOK) return ERROR_CANCELLED;  // 1223, not an HRESULT: the caller tells it from a failure
+    // A cancelled login is a failure: every caller that tests SUCCEEDED stops there.
+    if (dialog.DoModal() != IDOK) return HV_E_LOGIN_CANCELLED;
 
     log.LogComment("User Logged In");
     credentials->m_strUser = dialog.m_strUser;

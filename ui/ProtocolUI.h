@@ -8,7 +8,8 @@ class CProtocolUI : public CProtocol {
 public:
     explicit CProtocolUI(LONG_PTR owner = 0, HWND parent = nullptr) noexcept : CProtocol(owner), m_hParent(parent) {}
 
-    // 0 when logged in, ERROR_CANCELLED (1223) when the user gave up, else a connection failure.
+    // 0 when logged in, HV_E_LOGIN_CANCELLED (the failure whose code is ERROR_CANCELLED, 1223)
+    // when the user gave up, else a connection failure.
     HRESULT LoginUser(CCredentials* credentials, long itemClass) override;
 
     HWND m_hParent;  // owner window of the login dialog

@@ -231,3 +231,24 @@ TEST_F(DiagLog, InstallsItselfAsFailureLogger) {
 }
 
 }  // namespace
+
+// The library closes its log from its own shutdown: the root element is closed then, and
+// records that come later are dropped instead of landing after it.
+TEST_F(DiagLog, ShutdownClosesTheFileAndDropsLaterRecords) {
+    EnableLog();
+    CDiagLog log(kNoConsole);
+    const std::string name = Track(log);
+    ASSERT_FALSE(name.empty());
+    log.LogComment("before");
+    log.Shutdown();
+    EXPECT_FALSE(log.IsEnabled());
+    log.LogComment("after");
+    log.LogError("after");
+    log.Shutdown();  // a second call changes nothing
+    const std::string data = Contents(name);
+    EXPECT_NE(std::string::npos, data.find("before"));
+    EXPECT_EQ(std::string::npos, data.find("after"));
+    ASSERT_GE(data.size(), 15u);
+    EXPECT_EQ("</Diagnostics>\n", data.substr(data.size() - 15));
+    EXPECT_EQ(data.find("</Diagnostics>"), data.rfind("</Diagnostics>"));
+}

@@ -353,26 +353,26 @@ TEST(SoapFrameUnreachable, RefusedConnectionReportsTheConnectionFailureText) {
     ResetProductKey();
 }
 
-TEST(SoapConnection, SecondConnectReusesTheConnectionAndSslZeroUsesPort80) {
-    std::string url = ConnectTo(kAddress.c_str());
+// "SSL" 0 means plain HTTP on port 80: the responder listens on port 80 only, so an exchange
+// that reaches it went there. A second Connect to the same URL keeps the connection.
+TEST_F(SoapFrame, SecondConnectReusesTheConnectionAndSslZeroUsesPort80) {
     EXPECT_EQ(0u, url.find("http://"));
+    EXPECT_EQ(80u, CConfig().GetPort());
     CWebSvrAPI* api = TheAPI();
     ASSERT_NE(nullptr, api);
     HINTERNET connection = WebSvrShared().connection;
     EXPECT_EQ(S_OK, TheProtocol()->Connect(url));
     EXPECT_EQ(api, TheAPI());
     EXPECT_EQ(connection, WebSvrShared().connection);
-    char host[64] = {};
-    DWORD size = sizeof(host);
-    INTERNET_PORT port = 0;
-    DWORD portSize = sizeof(port);
-    ::InternetQueryOptionA(connection, INTERNET_OPTION_URL, host, &size);
-    (void)portSize;
-    (void)port;
+    const size_t before = responder.Requests().size();
+    responder.Enqueue(200, PingAnswer("port 80"));
+    OpTestPing op(url);
+    ASSERT_EQ(1, op.Run(0, nullptr, 0, 0));
+    EXPECT_EQ("port 80", op.m_strValue);
+    EXPECT_EQ(before + 1, responder.Requests().size());
     Disconnect();
     EXPECT_EQ(nullptr, TheAPI());
     EXPECT_EQ(nullptr, WebSvrShared().connection);
-    ResetProductKey();
 }
 
 TEST(SoapConnection, FireUpWithoutProtocolObjectIsInvalidArgument) {

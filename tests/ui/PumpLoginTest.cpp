@@ -41,7 +41,7 @@ protected:
     CProtocol& Protocol() { return *TheProtocol(); }
 };
 
-TEST_F(Login, DialogOpensWithRememberTickedAndCancelGives1223) {
+TEST_F(Login, DialogOpensWithRememberTickedAndCancelFailsWithErrorCancelled) {
     CCredentials credentials;
     HRESULT hr = E_UNEXPECTED;
     bool remember = false;
@@ -53,7 +53,9 @@ TEST_F(Login, DialogOpensWithRememberTickedAndCancelGives1223) {
                         a.WaitForClose(dialog);
                     });
     EXPECT_TRUE(remember);
-    EXPECT_EQ(1223, hr);
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_CANCELLED), hr);
+    EXPECT_TRUE(FAILED(hr));
+    EXPECT_EQ(1223, HRESULT_CODE(hr));
     EXPECT_TRUE(credentials.m_strUser.empty());
     EXPECT_FALSE(Protocol().m_pUserPathsOp);
 }
@@ -199,7 +201,7 @@ TEST_F(Login, StoredRejectedCredentialsOpenTheDialogWithThem) {
                         Automation::Command(dialog, IDCANCEL);
                         a.WaitForClose(dialog);
                     });
-    EXPECT_EQ(1223, hr);
+    EXPECT_EQ(HV_E_LOGIN_CANCELLED, hr);
     EXPECT_EQ("alice", user);
     EXPECT_EQ("stale", password);
 }
