@@ -206,6 +206,11 @@ struct AddInHost::Loaded {
 };
 
 AddInHost::AddInHost(SimOutlook& outlook) : m_outlook(outlook) {}
+AddInHost::AddInHost(SimOutlook& outlook, IDispatch* application) : m_outlook(outlook), m_application(application) {}
+
+IDispatch* AddInHost::Application() const {
+    return m_application ? m_application.get() : m_outlook.Application();
+}
 AddInHost::~AddInHost() = default;
 
 void AddInHost::Note(const std::string& message) {
@@ -325,7 +330,7 @@ bool AddInHost::LoadOne(AddInState& st, int connectMode) {
     Loaded* l = loaded.get();
     m_loaded.push_back(std::move(loaded));
     CustomArray custom;
-    hr = l->ext->OnConnection(m_outlook.Application(), connectMode, comAddIn, custom.get());
+    hr = l->ext->OnConnection(Application(), connectMode, comAddIn, custom.get());
     if (FAILED(hr)) {
         auto it = std::find_if(m_loaded.begin(), m_loaded.end(),
                                [&](const std::unique_ptr<Loaded>& p) { return p.get() == l; });
@@ -334,13 +339,15 @@ bool AddInHost::LoadOne(AddInState& st, int connectMode) {
     }
     st.connected = true;
     st.error.clear();
-    list[index].connected = true;
-    hv::com_ptr<IDispatch> disp;
-    l->object->QueryInterface(IID_IDispatch, disp.put_void());
-    list[index].object = disp.get();  // not owned: the host's reference to the object keeps it
+    if (!m_application) {  // COMAddIns is Outlook's list
+        list[index].connected = true;
+        hv::com_ptr<IDispatch> disp;
+        l->object->QueryInterface(IID_IDispatch, disp.put_void());
+        list[index].object = disp.get();  // not owned: the host's reference to the object keeps it
+    }
 
     // The ribbon is asked for only once the add-in is connected (Office 2007 and later).
-    if (m_outlook.VersionMajor() >= 12) {
+    if (m_outlook.VersionMajor() >= 12 && !m_application) {
         l->object->QueryInterface(__uuidof(IRibbonExtensibility), l->ribbon.put_void());
         if (l->ribbon && m_outlook.VersionMajor() >= 14) {
             IDispatch* explorer = nullptr;
@@ -402,11 +409,12 @@ bool AddInHost::Connect(const std::string& progId, bool connect) {
         // A user unload: no OnBeginShutdown, the add-in is told it was closed by the user.
         gone->ext->OnDisconnection(ext_dm_UserClosed, custom.get());
     }
-    for (auto& a : m_outlook.GetModel().addIns)
-        if (_stricmp(a.progId.c_str(), progId.c_str()) == 0) {
-            a.connected = false;
-            a.object = nullptr;
-        }
+    if (!m_application)
+        for (auto& a : m_outlook.GetModel().addIns)
+            if (_stricmp(a.progId.c_str(), progId.c_str()) == 0) {
+                a.connected = false;
+                a.object = nullptr;
+            }
     for (auto& s : m_states)
         if (_stricmp(s.progId.c_str(), progId.c_str()) == 0) s.connected = false;
     m_controls.erase(
@@ -432,13 +440,15 @@ void AddInHost::Shutdown() {
         CustomArray custom;
         l->ext->OnDisconnection(ext_dm_HostShutdown, custom.get());
     }
-    for (auto& a : m_outlook.GetModel().addIns) {
-        a.connected = false;
-        a.object = nullptr;
-    }
+    if (!m_application)
+        for (auto& a : m_outlook.GetModel().addIns) {
+            a.connected = false;
+            a.object = nullptr;
+        }
     for (auto& s : m_states) s.connected = false;
     loaded.clear();  // the final Release of each add-in
     m_controls.clear();
+    m_application.reset();
 }
 
 // ---------------------------------------------------------------------------------------------

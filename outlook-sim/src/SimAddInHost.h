@@ -42,6 +42,9 @@ struct AddInState {
 class AddInHost {
 public:
     explicit AddInHost(SimOutlook& outlook);
+    // A host for another application that loads Outlook's add-ins (Word as the mail editor):
+    // add-ins get `application`, and no ribbon is asked for.
+    AddInHost(SimOutlook& outlook, IDispatch* application);
     ~AddInHost();
     AddInHost(const AddInHost&) = delete;
     AddInHost& operator=(const AddInHost&) = delete;
@@ -80,7 +83,10 @@ private:
     void ParseRibbon(Loaded& addin, const std::string& ribbonId, const std::string& xml, IDispatch* context);
     Loaded* Find(const std::string& progId) const;
 
+    IDispatch* Application() const;
+
     SimOutlook& m_outlook;
+    hv::com_ptr<IDispatch> m_application;  // set for a host other than Outlook
     std::vector<AddInState> m_states;
     std::vector<std::unique_ptr<Loaded>> m_loaded;
     std::vector<RibbonControlInfo> m_controls;

@@ -200,6 +200,11 @@ public:
         return out;
     }
     size_t Count() const { return m_sinks.size(); }
+    bool IsAdvised(IDispatch* sink) const {
+        for (const auto& kv : m_sinks)
+            if (kv.second.get() == sink) return true;
+        return false;
+    }
     void Clear() { m_sinks.clear(); }
 
 private:
@@ -386,6 +391,8 @@ void CSimObject::Fire(REFIID iid, DISPID id, std::vector<VARIANT*> args) {
         DISPPARAMS params = {reversed.empty() ? nullptr : reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
         hv::com_ptr<IDispatch> self(static_cast<IDispatch*>(this));  // alive while sinks run
         for (const auto& sink : p->Sinks()) {
+            // A sink unadvised by an earlier one while the event runs hears no more of it.
+            if (!p->IsAdvised(sink.get())) continue;
             VARIANT ignored;
             ::VariantInit(&ignored);
             sink->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &ignored, nullptr, nullptr);

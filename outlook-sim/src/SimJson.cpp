@@ -190,6 +190,13 @@ std::string ModelToJson(const Model& model) {
     json addins = json::array();
     for (const auto& a : model.addIns) addins.push_back({{"progId", a.progId}, {"description", a.description}});
     j["addins"] = addins;
+    json groups = json::array();
+    for (const auto& g : model.outlookBarGroups) {
+        json shortcuts = json::array();
+        for (const auto& sc : g->shortcuts) shortcuts.push_back({{"name", sc->name}, {"target", sc->target}, {"icon", sc->icon}});
+        groups.push_back({{"name", g->name}, {"viewType", g->viewType}, {"shortcuts", shortcuts}});
+    }
+    j["outlookBar"] = {{"available", model.outlookBar}, {"groups", groups}};
     json folders = json::array();
     for (const auto& f : const_cast<Model&>(model).Folders()) {
         json fj = {{"id", f->Id()}, {"name", f->Name()}, {"userFields", f->UserFields()}};
@@ -216,6 +223,24 @@ void ModelFromJson(Model& model, const std::string& text) {
         model.addIns.clear();
         for (const auto& a : j.value("addins", json::array()))
             model.addIns.push_back(AddInEntry{a.value("progId", std::string()), a.value("description", std::string()), false, nullptr});
+        model.outlookBar = true;
+        model.outlookBarGroups = DefaultOutlookBarGroups();
+        if (j.contains("outlookBar")) {
+            const json& bar = j.at("outlookBar");
+            model.outlookBar = bar.value("available", true);
+            if (bar.contains("groups")) {
+                model.outlookBarGroups.clear();
+                for (const auto& gj : bar.at("groups")) {
+                    auto g = std::make_shared<BarGroupData>();
+                    g->name = gj.value("name", std::string());
+                    g->viewType = gj.value("viewType", 0L);
+                    for (const auto& sj : gj.value("shortcuts", json::array()))
+                        g->shortcuts.push_back(std::make_shared<ShortcutData>(ShortcutData{
+                            sj.value("name", std::string()), sj.value("target", std::string()), sj.value("icon", std::string())}));
+                    model.outlookBarGroups.push_back(g);
+                }
+            }
+        }
         for (auto& f : model.Folders()) {
             f->Items().clear();
             f->UserFields().clear();

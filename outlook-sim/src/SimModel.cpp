@@ -167,9 +167,18 @@ const std::map<std::string, Value>& ClassDefaults(long cls) {
     static const std::map<std::string, Value> contact = with({
         {"MessageClass", "IPM.Contact"}, {"FullName", ""}, {"FirstName", ""}, {"LastName", ""}, {"CompanyName", ""},
         {"Email1Address", ""}, {"BusinessTelephoneNumber", ""}, {"FileAs", ""}});
+    // A meeting request is a mail that carries a meeting; a report (delivery report) has little.
+    static const std::map<std::string, Value> meeting = [] {
+        auto m = mail;
+        m["MessageClass"] = Value("IPM.Schedule.Meeting.Request");
+        return m;
+    }();
+    static const std::map<std::string, Value> report = with({{"MessageClass", "REPORT.IPM.Note.NDR"}});
     switch (cls) {
     case olAppointment: return appt;
     case olMail: return mail;
+    case olMeetingRequest: return meeting;
+    case olReport: return report;
     case olContact: return contact;
     default: return task;
     }
@@ -531,6 +540,16 @@ bool Filter::Matches(const ItemData& item, const Folder& folder) const { return 
 
 // ---------------------------------------------------------------------------------------------
 // The model
+
+std::vector<std::shared_ptr<BarGroupData>> DefaultOutlookBarGroups() {
+    auto shortcuts = std::make_shared<BarGroupData>();
+    shortcuts->name = "Shortcuts";
+    for (const char* name : {"Outlook Today", "Inbox", "Calendar", "Contacts", "Tasks"})
+        shortcuts->shortcuts.push_back(std::make_shared<ShortcutData>(ShortcutData{name, std::string("outlook:") + name, ""}));
+    auto mine = std::make_shared<BarGroupData>();
+    mine->name = "My Shortcuts";
+    return {shortcuts, mine};
+}
 
 Model::Model() {
     m_folders.push_back(std::make_unique<Folder>(this, olFolderInbox, "Inbox", olMailItem));

@@ -18,7 +18,7 @@ namespace hvsim {
 
 // Outlook's constants, as the object model numbers them.
 enum OlItemType { olMailItem = 0, olAppointmentItem = 1, olContactItem = 2, olTaskItem = 3 };
-enum OlObjectClass { olAppointment = 26, olMail = 43, olContact = 40, olTask = 48 };
+enum OlObjectClass { olAppointment = 26, olMail = 43, olContact = 40, olTask = 48, olMeetingRequest = 53, olReport = 46 };
 enum OlDefaultFolders {
     olFolderDeletedItems = 3, olFolderOutbox = 4, olFolderSentMail = 5, olFolderInbox = 6,
     olFolderCalendar = 9, olFolderContacts = 10, olFolderTasks = 13
@@ -220,6 +220,17 @@ struct AddInEntry {
     IDispatch* object = nullptr;  // the add-in's own object, when loaded (not owned)
 };
 
+// The Outlook Bar (Shortcuts pane): groups of shortcuts, kept in the profile.
+struct ShortcutData {
+    std::string name, target, icon;
+};
+struct BarGroupData {
+    std::string name;
+    long viewType = 0;  // olLargeIcon 0, olSmallIcon 1 (Outlook accepts the values it stores)
+    std::vector<std::shared_ptr<ShortcutData>> shortcuts;
+};
+std::vector<std::shared_ptr<BarGroupData>> DefaultOutlookBarGroups();
+
 class Model {
 public:
     Model();
@@ -252,6 +263,8 @@ public:
     std::string storeId = "4F5554534D5354524531";  // part of every EntryID
     unsigned long nextEntry = 1;
     std::vector<AddInEntry> addIns;
+    bool outlookBar = true;  // false: Panes.Item("OutlookBar") fails, as in an Outlook without it
+    std::vector<std::shared_ptr<BarGroupData>> outlookBarGroups = DefaultOutlookBarGroups();
     std::vector<ModelEvents*> listeners;
     std::vector<std::string> log;  // what the model did, for the host's report
 

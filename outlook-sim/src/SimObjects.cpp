@@ -10,7 +10,11 @@
 #include <sstream>
 
 #include "outlook-sim/src/SimAddInHost.h"
+#include "outlook-sim/src/SimCommandBars.h"
 #include "outlook-sim/src/SimDispatch.h"
+#include "outlook-sim/src/SimOptions.h"
+#include "outlook-sim/src/SimOutlookBar.h"
+#include "outlook-sim/src/SimWord.h"
 
 namespace hvsim {
 
@@ -41,6 +45,8 @@ const char* KindName(long cls) {
     case olAppointment: return "Appointment";
     case olMail: return "Message";
     case olContact: return "Contact";
+    case olMeetingRequest: return "Meeting";
+    case olReport: return "Report";
     default: return "Task";
     }
 }
@@ -75,10 +81,19 @@ public:
     hv::com_ptr<IDispatch> ItemObject(const std::shared_ptr<ItemData>& item);
     hv::com_ptr<CInspector> OpenInspector(const std::shared_ptr<ItemData>& item);
     void InspectorClosed(CInspector* inspector);
+    void ActivateInspector(CInspector* inspector);
+    // The transport sends a mail of the Outbox: Sent, SentOn, then it moves to Sent Items.
+    void Transmit(const std::shared_ptr<ItemData>& mail) {
+        mail->props["Sent"] = Value(true);
+        mail->props["SentOn"] = Value::FromDate(model.Now());
+        model.Move(mail, model.GetFolder(olFolderSentMail));
+    }
 
     Model model;
     SimOutlook* owner = nullptr;
     AddInHost* host = nullptr;  // the owner's add-in host; null once the owner is gone
+    std::shared_ptr<CommandBarRegistry> barRegistry = std::make_shared<CommandBarRegistry>();
+    std::shared_ptr<CommandBarSet> explorerBars;
     CApplication* app = nullptr;            // owned by `appRef`
     hv::com_ptr<IDispatch> appRef;
     hv::com_ptr<CExplorer> explorer;
@@ -86,6 +101,8 @@ public:
     std::vector<hv::com_ptr<CInspector>> inspectors;
     std::vector<CItems*> liveItems;  // unrestricted Items collections with possible sinks
     std::vector<std::shared_ptr<ItemData>> selection;
+    std::vector<std::shared_ptr<ItemData>> outboxQueue;  // mail sent while offline
+    bool explorerOpen = true;  // false: no main window, ActiveExplorer is Nothing
     bool down = false;
 };
 
@@ -112,7 +129,7 @@ bool ShowWindows() {
     return ::GetEnvironmentVariableW(L"HVSIM_SHOW_WINDOWS", value, 8) > 0 && value[0] == L'1';
 }
 
-HWND CreateSimWindow(const std::string& caption, int offset) {
+HWND CreateSimWindow(const std::string& caption, int offset, bool show = true) {
     static bool registered = false;
     if (!registered) {
         WNDCLASSW wc = {};
@@ -126,7 +143,7 @@ HWND CreateSimWindow(const std::string& caption, int offset) {
     }
     HWND hwnd = ::CreateWindowExW(0, kWindowClass, Wide(caption).c_str(), WS_OVERLAPPEDWINDOW, 20 + offset, 20 + offset,
                                   640, 480, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
-    if (hwnd && ShowWindows()) ::ShowWindow(hwnd, SW_SHOWNOACTIVATE);
+    if (hwnd && show && ShowWindows()) ::ShowWindow(hwnd, SW_SHOWNOACTIVATE);
     return hwnd;
 }
 }  // namespace
@@ -897,8 +914,16 @@ public:
         auto* data = static_cast<CItem*>(m_item.get())->Data().get();
         std::string subject = data->Subject();
         m_caption = (subject.empty() ? std::string("Untitled") : subject) + " - " + KindName(data->cls);
-        m_hwnd = CreateSimWindow(m_caption, offset);
+        m_bars = m_s->barRegistry->NewSet("Inspector");
+        // Shown only after NewInspector, as Outlook does.
+        m_hwnd = CreateSimWindow(m_caption, offset, false);
     }
+    const std::shared_ptr<CommandBarSet>& Bars() const { return m_bars; }
+    void Show() {
+        if (m_hwnd && ShowWindows()) ::ShowWindow(m_hwnd, SW_SHOWNOACTIVATE);
+        shown = true;
+    }
+    bool shown = false;  // the window was shown (NewInspector has run)
     ~CInspector() override { DestroyWindowNow(); }
     const char* TypeName() const override { return "Inspector"; }
     CItem* Item() const { return static_cast<CItem*>(m_item.get()); }
@@ -913,6 +938,7 @@ public:
         if (cancel) return false;
         auto data = Item()->Data();
         if (save && data->dirty) m_s->model.Save(data);
+        if (wordMail && m_s->owner) m_s->owner->Word().Forget(data);
         DestroyWindowNow();
         m_s->InspectorClosed(this);
         return true;
@@ -921,7 +947,7 @@ public:
 protected:
     const std::vector<const char*>& Names() const override {
         static const auto n = MakeNames({"Caption", "CurrentItem", "IsWordMail", "Close", "Display", "Activate",
-                                         "Application", "Class", "WordEditor", "EditorType"});
+                                         "Application", "Class", "WordEditor", "EditorType", "CommandBars"});
         return n;
     }
     void Call(int member, bool put, Args& args, VARIANT* result) override {
@@ -936,11 +962,21 @@ protected:
             CloseNow(mode == 0);
             return;
         }
-        case 4: case 5: return;
+        case 4: case 5: m_s->ActivateInspector(this); return;  // Display, Activate: brought to the top
         case 6: SetDispatch(result, m_s->appRef.get()); return;
         case 7: SetLong(result, 35); return;  // olInspector
-        case 8: SetDispatch(result, nullptr); return;
-        case 9: SetLong(result, wordMail ? 4 : 2); return;
+        case 8:  // WordEditor: Word's Document for a WordMail inspector
+            SetDispatch(result, wordMail && m_s->owner ? m_s->owner->Word().Document(Item()->Data()) : nullptr);
+            return;
+        case 9: SetLong(result, wordMail ? 4 : 2); return;  // olEditorWord / olEditorHTML
+        case 10:
+            // In a WordMail inspector the bars are Word's own.
+            if (wordMail && m_s->owner) {
+                auto& word = m_s->owner->Word();
+                return SetDispatch(result, NewCommandBars(word.Bars(), word.Application()).get());
+            }
+            SetDispatch(result, NewCommandBars(m_bars, m_s->appRef.get()).get());
+            return;
         }
         NotFound();
     }
@@ -955,6 +991,7 @@ private:
     std::shared_ptr<Session> m_s;
     hv::com_ptr<IDispatch> m_item;
     std::string m_caption;
+    std::shared_ptr<CommandBarSet> m_bars;
     HWND m_hwnd = nullptr;
 };
 
@@ -1078,7 +1115,7 @@ protected:
     }
     const std::vector<const char*>& Names() const override {
         static const auto n = MakeNames({"Caption", "CurrentFolder", "Selection", "Activate", "Close", "Display",
-                                         "Application", "Class", "WindowState"});
+                                         "Application", "Class", "WindowState", "CommandBars", "Panes"});
         return n;
     }
     void Call(int member, bool put, Args& args, VARIANT* result) override {
@@ -1100,6 +1137,11 @@ protected:
         case 6: if (put) NotFound(); SetDispatch(result, s->appRef.get()); return;
         case 7: if (put) NotFound(); SetLong(result, 34); return;  // olExplorer
         case 8: if (put) return; SetLong(result, 0); return;
+        case 9: if (put) NotFound(); SetDispatch(result, NewCommandBars(s->explorerBars, s->appRef.get()).get()); return;
+        case 10:
+            if (put) NotFound();
+            SetDispatch(result, NewPanes(std::shared_ptr<Model>(s, &s->model), s->appRef.get()).get());
+            return;
         }
         NotFound();
     }
@@ -1272,8 +1314,8 @@ protected:
             SetDispatch(result, MakeSim<CNamespace>(s).get());
             return;
         case 3: SetDispatch(result, MakeSim<CNamespace>(s).get()); return;
-        case 4: SetDispatch(result, s->explorer.get()); return;
-        case 5: SetDispatch(result, s->inspectors.empty() ? nullptr : s->inspectors.back().get()); return;
+        case 4: SetDispatch(result, s->explorerOpen ? s->explorer.get() : nullptr); return;
+        case 5: SetDispatch(result, s->inspectors.empty() ? nullptr : s->inspectors.back().get()); return;  // top-most
         case 6: SetDispatch(result, s->inspectorsObj.get()); return;
         case 7: SetDispatch(result, MakeSim<CCOMAddIns>(s).get()); return;
         case 8: {
@@ -1435,13 +1477,19 @@ void CItem::Call(int member, bool put, Args& args, VARIANT* result) {
         std::string to;
         for (const auto& r : d.recipients) to += (to.empty() ? "" : "; ") + r.address;
         d.props["To"] = Value(to);
-        d.props["Sent"] = Value(true);
-        d.props["SentOn"] = Value::FromDate(m_s->model.Now());
-        if (d.saved) m_s->model.Move(m_item, m_s->model.GetFolder(olFolderSentMail));
-        else {
-            d.folder = m_s->model.GetFolder(olFolderSentMail);
+        // Submitted mail waits in the Outbox; online it is sent at once and moves to Sent Items.
+        Folder* outbox = m_s->model.GetFolder(olFolderOutbox);
+        if (!d.saved) {
+            d.folder = outbox;
             m_s->model.Save(m_item);
+        } else if (d.folder != outbox) {
+            m_s->model.Move(m_item, outbox);
         }
+        if (m_s->model.offline) {
+            m_s->outboxQueue.push_back(m_item);
+            return;
+        }
+        m_s->Transmit(m_item);
         return;
     }
     case GetRecurrencePattern: {
@@ -1547,11 +1595,28 @@ hv::com_ptr<CInspector> Session::OpenInspector(const std::shared_ptr<ItemData>& 
     for (auto& insp : inspectors)
         if (insp->Item() == static_cast<CItem*>(obj.get())) return insp;
     auto insp = MakeSim<CInspector>(shared_from_this(), obj, 30 * static_cast<int>(inspectors.size() + 1));
+    const bool word = owner && owner->WordMail() && item->cls == olMail;
+    insp->wordMail = word;
     inspectors.push_back(insp);
     inspectorsObj->FireNew(insp.get());
+    insp->Show();
+    // Word, editing the mail, activates its window once the inspector is up.
+    if (word) owner->Word().Activate(item, true);
     // The inspector's ribbon is built after NewInspector, once per inspector type (12 and later).
     if (host && owner && owner->VersionMajor() >= 12) host->LoadRibbon(SimOutlook::InspectorRibbonId(*item), insp.get());
     return insp;
+}
+
+void Session::ActivateInspector(CInspector* inspector) {
+    // The inspectors list runs from the bottom of the z-order to the top.
+    for (auto it = inspectors.begin(); it != inspectors.end(); ++it) {
+        if (it->get() != inspector) continue;
+        hv::com_ptr<CInspector> keep = *it;
+        inspectors.erase(it);
+        inspectors.push_back(keep);
+        if (keep->Window()) ::SetWindowPos(keep->Window(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        return;
+    }
 }
 
 void Session::InspectorClosed(CInspector* inspector) {
@@ -1570,11 +1635,29 @@ void SimOutlook::NewSession() {
     m_session = std::make_shared<Session>();
     m_session->owner = this;
     m_host = std::make_unique<AddInHost>(*this);
+    m_options = std::make_unique<OptionsDialog>(*this);
+    m_word.reset();
     m_session->host = m_host.get();
     auto app = MakeSim<CApplication>(m_session);
     m_session->app = app.get();
     m_session->appRef = hv::com_ptr<IDispatch>(static_cast<IDispatch*>(app.get()));
     m_session->inspectorsObj = MakeSim<CInspectors>(m_session);
+    // The explorer's bars outlast a restart, except the temporary ones.
+    if (m_explorerBars) {
+        auto& bars = m_explorerBars->bars;
+        bars.erase(std::remove_if(bars.begin(), bars.end(), [](const std::shared_ptr<BarState>& b) { return b->temporary; }),
+                   bars.end());
+        for (auto& b : bars) {
+            auto& controls = b->controls;
+            controls.erase(std::remove_if(controls.begin(), controls.end(),
+                                          [](const std::shared_ptr<ControlState>& c) { return c->temporary; }),
+                           controls.end());
+        }
+        m_session->barRegistry->Adopt(m_explorerBars);
+    } else {
+        m_explorerBars = m_session->barRegistry->NewSet("Explorer");
+    }
+    m_session->explorerBars = m_explorerBars;
     m_session->explorer = MakeSim<CExplorer>(m_session, m_session->model.GetFolder(olFolderInbox));
 }
 
@@ -1596,8 +1679,10 @@ size_t SimOutlook::StartAddIns() {
 
 void SimOutlook::Quit() {
     if (m_session->down) return;
+    m_options->Cancel();
     FireQuit();
     m_host->Shutdown();
+    if (m_word) m_word->Shutdown();
     m_kept.clear();
     m_comAddIns.clear();
     m_session->Shutdown();
@@ -1665,6 +1750,33 @@ void SimOutlook::SetVersion(int major) {
         if (b.first == major) v = b.second;
     m_session->model.version = v;
     WriteCurVer(major);
+}
+
+WordHost& SimOutlook::Word() {
+    if (!m_word) m_word = std::make_unique<WordHost>(*this, *m_session->barRegistry);
+    return *m_word;
+}
+
+CommandBarSet& SimOutlook::ExplorerCommandBars() const { return *m_session->explorerBars; }
+
+std::shared_ptr<CommandBarSet> SimOutlook::InspectorCommandBars(const std::shared_ptr<ItemData>& item) const {
+    auto& open = m_session->inspectors;
+    for (auto it = open.rbegin(); it != open.rend(); ++it)
+        if (!item || (*it)->Item()->Data() == item) return (*it)->Bars();
+    return nullptr;
+}
+
+CommandBarRegistry& SimOutlook::CommandBars() const { return *m_session->barRegistry; }
+
+bool SimOutlook::ClickButton(const std::string& bar, const std::string& caption, const std::shared_ptr<ItemData>& inspectorItem,
+                             bool* cancelDefault, std::string* error) {
+    CheckUp(*m_session);
+    std::shared_ptr<CommandBarSet> set = inspectorItem ? InspectorCommandBars(inspectorItem) : m_session->explorerBars;
+    if (!set) {
+        if (error) *error = "no inspector is open on that item";
+        return false;
+    }
+    return m_session->barRegistry->Click(*set, bar, caption, cancelDefault, nullptr, error);
 }
 
 IDispatch* SimOutlook::ComAddInObject(size_t index) {
@@ -1779,8 +1891,55 @@ bool SimOutlook::SwitchFolder(long folderId) {
     return m_session->explorer->SwitchTo(f);
 }
 
-void SimOutlook::SetOffline(bool offline) { m_session->model.offline = offline; }
+void SimOutlook::SetOffline(bool offline) {
+    m_session->model.offline = offline;
+    if (offline) return;
+    // Back online: what waited in the Outbox goes out.
+    std::vector<std::shared_ptr<ItemData>> queued;
+    queued.swap(m_session->outboxQueue);
+    for (auto& mail : queued)
+        if (mail->folder == m_session->model.GetFolder(olFolderOutbox)) m_session->Transmit(mail);
+}
+
+void SimOutlook::SetExplorerOpen(bool open) {
+    m_session->explorerOpen = open;
+    if (HWND w = ExplorerWindow()) {
+        if (!open) ::ShowWindow(w, SW_HIDE);
+    }
+}
+
+bool SimOutlook::ActivateInspector(const std::shared_ptr<ItemData>& item) {
+    for (auto& insp : m_session->inspectors)
+        if (insp->Item()->Data() == item) {
+            m_session->ActivateInspector(insp.get());
+            return true;
+        }
+    return false;
+}
+
+bool SimOutlook::InspectorShown(const std::shared_ptr<ItemData>& item) const {
+    auto& open = m_session->inspectors;
+    for (auto it = open.rbegin(); it != open.rend(); ++it)
+        if (!item || (*it)->Item()->Data() == item) return (*it)->shown;
+    return false;
+}
+
+std::shared_ptr<ItemData> SimOutlook::SeedAs(long folderId, long cls, std::initializer_list<std::pair<const char*, Value>> props) {
+    Folder* f = m_session->model.GetFolder(folderId);
+    if (!f) throw std::invalid_argument("no such folder");
+    auto item = m_session->model.NewItem(f, cls);
+    for (const auto& kv : props) {
+        std::string name = CanonicalProperty(item->cls, kv.first);
+        if (name.empty()) throw std::invalid_argument(std::string("unknown property ") + kv.first);
+        item->props[name] = kv.second.kind == Value::Text && ClassDefaults(item->cls).at(name).kind == Value::Date
+                                ? Value::FromDate(kv.second.AsDate())
+                                : kv.second;
+    }
+    m_session->model.Save(item);
+    return item;
+}
 void SimOutlook::FireStartup() { m_session->app->FireAll(DISPID_Startup, {}); }
+void SimOutlook::FireApplicationEvent(long dispid, std::vector<VARIANT*> args) { m_session->app->FireAll(dispid, args); }
 void SimOutlook::FireQuit() { m_session->app->FireAll(DISPID_Quit, {}); }
 
 std::shared_ptr<ItemData> SimOutlook::ReceiveMail(std::initializer_list<std::pair<const char*, Value>> props) {

@@ -26,6 +26,10 @@ namespace hvsim {
 
 class Session;
 class AddInHost;
+class OptionsDialog;
+class WordHost;
+struct CommandBarSet;
+class CommandBarRegistry;
 
 class SimOutlook {
 public:
@@ -45,6 +49,8 @@ public:
     // --- seeding and inspection ------------------------------------------------------------
     // A saved item in the folder (tasks in 13, appointments in 9, mail in 6 ...).
     std::shared_ptr<ItemData> Seed(long folderId, std::initializer_list<std::pair<const char*, Value>> props);
+    // A saved item of the class in the folder (53 meeting requests and 46 reports in the Inbox).
+    std::shared_ptr<ItemData> SeedAs(long folderId, long cls, std::initializer_list<std::pair<const char*, Value>> props);
     // A saved recurring appointment with this pattern; the series' Start/End follow the pattern.
     std::shared_ptr<ItemData> SeedSeries(std::initializer_list<std::pair<const char*, Value>> props, const Recurrence& r);
     // Sets (creating if needed) a user property, without saving.
@@ -69,7 +75,14 @@ public:
     // Switches the explorer's folder: BeforeFolderSwitch (which a sink may cancel), then the
     // switch and an empty selection. False when cancelled.
     bool SwitchFolder(long folderId);
+    // Offline mail that is sent stays in the Outbox; going online sends it to Sent Items.
     void SetOffline(bool offline);
+    // No main window: ActiveExplorer answers Nothing (the explorer's window is hidden).
+    void SetExplorerOpen(bool open);
+    // Brings the inspector on the item to the top: it becomes ActiveInspector.
+    bool ActivateInspector(const std::shared_ptr<ItemData>& item);
+    // Whether the inspector's window has been shown (after its NewInspector); null: the last opened.
+    bool InspectorShown(const std::shared_ptr<ItemData>& item = nullptr) const;
     // Application events.
     void FireStartup();
     void FireQuit();
@@ -124,6 +137,30 @@ public:
 
     Session& GetSession() const { return *m_session; }
 
+    // Tools / Options (SimOptions.h): Options().Open() raises OptionsPagesAdd and shows the
+    // dialog with the added pages; Apply(), Ok(), Cancel() press its buttons.
+    OptionsDialog& Options() const { return *m_options; }
+    // Raises an Application event (ApplicationEvents, _10 and _11) with args in written order.
+    void FireApplicationEvent(long dispid, std::vector<VARIANT*> args);
+
+    // Command bars (SimCommandBars.h): the explorer's (kept across Restart but for temporary
+    // bars and controls), an open inspector's (the last opened when item is null), and every
+    // window's through the registry. ClickButton clicks a button as the user does: "Click" to
+    // the sinks of every control with the same Tag; false with the reason when it cannot.
+    CommandBarSet& ExplorerCommandBars() const;
+    std::shared_ptr<CommandBarSet> InspectorCommandBars(const std::shared_ptr<ItemData>& item = nullptr) const;
+    CommandBarRegistry& CommandBars() const;
+    bool ClickButton(const std::string& bar, const std::string& caption, const std::shared_ptr<ItemData>& inspectorItem = nullptr,
+                     bool* cancelDefault = nullptr, std::string* error = nullptr);
+
+    // Word as the mail editor (SimWord.h). With WordMail on, a mail's inspector is a Word
+    // window: IsWordMail() true, EditorType olEditorWord (4), WordEditor is Word's Document,
+    // CommandBars are Word's Application.CommandBars, and Word raises WindowActivate when the
+    // inspector opens. Word().StartAddIns() loads Outlook's add-ins into Word.
+    void SetWordMail(bool on) { m_wordMail = on; }
+    bool WordMail() const { return m_wordMail; }
+    WordHost& Word();
+
     // The COMAddIn object of the add-in at `index` in AddIns() (one per add-in and session).
     IDispatch* ComAddInObject(size_t index);
 
@@ -131,6 +168,10 @@ private:
     void NewSession();
     std::shared_ptr<Session> m_session;
     std::unique_ptr<AddInHost> m_host;
+    std::unique_ptr<OptionsDialog> m_options;
+    std::shared_ptr<CommandBarSet> m_explorerBars;
+    std::unique_ptr<WordHost> m_word;
+    bool m_wordMail = false;
     std::vector<hv::com_ptr<IDispatch>> m_kept;  // item objects handed out by ItemObject
     std::vector<hv::com_ptr<IDispatch>> m_comAddIns;
     unsigned long long m_firstSerial = 0;

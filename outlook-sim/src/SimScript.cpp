@@ -6,6 +6,10 @@
 
 #include "outlook-sim/automation/UiAutomation.h"
 #include "outlook-sim/src/SimAddInHost.h"
+#include "outlook-sim/src/SimCommandBars.h"
+#include "outlook-sim/src/SimDispatch.h"
+#include "outlook-sim/src/SimOptions.h"
+#include "outlook-sim/src/SimWord.h"
 
 namespace hvsim {
 
@@ -21,6 +25,24 @@ long FolderByName(const std::string& name) {
     long id = std::strtol(name.c_str(), &end, 10);
     if (end && *end == 0 && id > 0) return id;
     throw ScriptError("unknown folder \"" + name + "\"");
+}
+
+// A descendant window by control id (pages nest their controls in dialogs of their own).
+HWND FindDescendant(HWND root, int id) {
+    struct Search {
+        int id;
+        HWND found;
+    } search = {id, nullptr};
+    ::EnumChildWindows(
+        root,
+        [](HWND hwnd, LPARAM p) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(p);
+            if (::GetDlgCtrlID(hwnd) != s->id) return TRUE;
+            s->found = hwnd;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 void Need(const std::vector<std::string>& args, size_t n, const std::string& usage) {
@@ -119,10 +141,23 @@ ScriptHost::ScriptHost(SimOutlook& o, std::ostream& log) : m_outlook(o), m_log(l
                  item->Set(name, Typed(*item, name, a[2]));
                  m_outlook.GetModel().Save(item);
              });
-    Register("new", "new <subject>", "create and save an item of the current folder's kind (ItemAdd)",
+    Register("new", "new <subject> [class]",
+             "create and save an item of the current folder's kind, or of the class (43 mail, 53 meeting request, 46 "
+             "report ...) (ItemAdd)",
              [this](const std::vector<std::string>& a) {
-                 Need(a, 1, "new SUBJECT");
-                 m_outlook.Seed(m_folder, {{"Subject", Value(a[0])}});
+                 Need(a, 1, "new SUBJECT [CLASS]");
+                 if (a.size() > 1) m_outlook.SeedAs(m_folder, std::strtol(a[1].c_str(), nullptr, 10), {{"Subject", Value(a[0])}});
+                 else m_outlook.Seed(m_folder, {{"Subject", Value(a[0])}});
+             });
+    Register("explorer", "explorer <open|close>", "with the main window closed, ActiveExplorer is Nothing",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 1, "explorer open|close");
+                 m_outlook.SetExplorerOpen(a[0] == "open");
+             });
+    Register("activate", "activate <subject>", "bring the item's open inspector to the top (ActiveInspector)",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 1, "activate SUBJECT");
+                 if (!m_outlook.ActivateInspector(ItemInCurrentFolder(a[0]))) throw ScriptError("no inspector is open on that item");
              });
     Register("delete", "delete <subject>", "delete the item (it moves to Deleted Items)",
              [this](const std::vector<std::string>& a) {
@@ -210,6 +245,99 @@ ScriptHost::ScriptHost(SimOutlook& o, std::ostream& log) : m_outlook(o), m_log(l
                  std::string error;
                  if (!m_outlook.ClickRibbon(a[0], a.size() > 1 ? ItemInCurrentFolder(a[1]) : nullptr, &error))
                      throw ScriptError(error);
+             });
+    Register("options", "options <open|select CAPTION|set CAPTION ID TEXT|click CAPTION ID|apply|ok|cancel>",
+             "Tools / Options: open (OptionsPagesAdd, pages created and sited), pick a tab, type into or click a "
+             "control of a page by id, press Apply, OK or Cancel",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 1, "options open|select|set|click|apply|ok|cancel");
+                 auto& dlg = m_outlook.Options();
+                 const std::string& verb = a[0];
+                 if (verb == "open") {
+                     if (!dlg.Open()) throw ScriptError("the options dialog did not open");
+                     for (const auto& e : dlg.Errors()) m_log << "outlook: " << e << "\n";
+                     return;
+                 }
+                 if (!dlg.IsOpen()) throw ScriptError("the options dialog is not open");
+                 if (verb == "select") {
+                     Need(a, 2, "options select CAPTION");
+                     if (!dlg.SelectTab(a[1])) throw ScriptError("no tab \"" + a[1] + "\"");
+                 } else if (verb == "set" || verb == "click") {
+                     Need(a, verb == "set" ? 4 : 3, "options set CAPTION ID TEXT | options click CAPTION ID");
+                     HWND page = dlg.PageWindow(a[1]);
+                     if (!page) throw ScriptError("no page \"" + a[1] + "\"");
+                     HWND control = FindDescendant(page, std::atoi(a[2].c_str()));
+                     if (!control) throw ScriptError("no control " + a[2] + " on the page");
+                     if (verb == "set") ::SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Wide(a[3]).c_str()));
+                     else ::SendMessageW(control, BM_CLICK, 0, 0);
+                 } else if (verb == "apply") {
+                     dlg.Apply();
+                 } else if (verb == "ok") {
+                     dlg.Ok();
+                 } else if (verb == "cancel") {
+                     dlg.Cancel();
+                 } else {
+                     throw ScriptError("usage: options open|select|set|click|apply|ok|cancel");
+                 }
+             });
+    Register("button", "button <bar> <caption> [subject]",
+             "click a command bar button of the explorer, or of the open inspector on the item (Click to every control "
+             "with its Tag)",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 2, "button BAR CAPTION [SUBJECT]");
+                 std::string error;
+                 bool cancel = false;
+                 if (!m_outlook.ClickButton(a[0], a[1], a.size() > 2 ? ItemInCurrentFolder(a[2]) : nullptr, &cancel, &error))
+                     throw ScriptError(error);
+                 if (cancel) m_log << "click: CancelDefault set\n";
+             });
+    Register("bars", "bars [subject]", "list the command bars and their buttons of the explorer or of the item's inspector",
+             [this](const std::vector<std::string>& a) {
+                 std::shared_ptr<CommandBarSet> set =
+                     a.empty() ? nullptr : m_outlook.InspectorCommandBars(ItemInCurrentFolder(a[0]));
+                 const CommandBarSet& bars = set ? *set : m_outlook.ExplorerCommandBars();
+                 for (const auto& b : bars.bars) {
+                     m_log << "bar \"" << b->name << "\" position=" << b->position << " row=" << b->rowIndex << " top=" << b->top
+                           << " left=" << b->left << (b->visible ? " visible" : " hidden") << (b->enabled ? "" : " disabled")
+                           << (b->temporary ? " temporary" : "") << "\n";
+                     for (const auto& c : b->controls)
+                         m_log << "  button \"" << c->caption << "\" tag=\"" << c->tag << "\" style=" << c->style
+                               << (c->visible ? "" : " hidden") << (c->enabled ? "" : " disabled") << "\n";
+                 }
+             });
+    Register("wordmail", "wordmail <on|off>", "Word edits mail: mail inspectors become Word windows",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 1, "wordmail on|off");
+                 m_outlook.SetWordMail(a[0] == "on");
+             });
+    Register("word", "word <start | activate SUBJECT on|off>",
+             "Word as the mail editor: load Outlook's add-ins into Word, or activate the item's Word window "
+             "(WindowActivate) with its envelope shown or hidden",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 1, "word start | word activate SUBJECT on|off");
+                 if (a[0] == "start") {
+                     m_log << "word add-ins connected: " << m_outlook.Word().StartAddIns() << "\n";
+                 } else if (a[0] == "activate") {
+                     Need(a, 3, "word activate SUBJECT on|off");
+                     m_outlook.Word().Activate(ItemInCurrentFolder(a[1]), a[2] == "on");
+                 } else {
+                     throw ScriptError("usage: word start | word activate SUBJECT on|off");
+                 }
+             });
+    Register("outlookbar", "outlookbar [on|off]",
+             "list the Outlook Bar's groups and shortcuts, or make the Outlook Bar available or not",
+             [this](const std::vector<std::string>& a) {
+                 auto& model = m_outlook.GetModel();
+                 if (!a.empty()) {
+                     model.outlookBar = a[0] == "on";
+                     return;
+                 }
+                 if (!model.outlookBar) m_log << "no Outlook Bar\n";
+                 for (const auto& g : model.outlookBarGroups) {
+                     m_log << "group \"" << g->name << "\" viewType=" << g->viewType << "\n";
+                     for (const auto& sc : g->shortcuts)
+                         m_log << "  shortcut \"" << sc->name << "\" target=\"" << sc->target << "\" icon=\"" << sc->icon << "\"\n";
+                 }
              });
     Register("version", "version <9|10|11|12|14|15|16>",
              "set the profile's Outlook version and HKCR\\Outlook.Application\\CurVer",
