@@ -93,7 +93,9 @@ protected:
     }
     void TearDown() override {
         if (m_outlook) {
+            // Whatever the add-in took from Outlook, it gave back by the end.
             m_outlook->Quit();
+            EXPECT_EQ(0, m_outlook->LeakedReferences()) << ::testing::PrintToString(m_outlook->LeakReport());
             m_outlook.reset();
         }
         CConfig().DeleteAllSettings();
