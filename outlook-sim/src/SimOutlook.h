@@ -104,7 +104,8 @@ public:
     size_t StartAddIns();
     // Outlook exits: Application "Quit", OnBeginShutdown to every connected add-in, then
     // OnDisconnection(ext_dm_HostShutdown), then their final Release; the session closes and
-    // the objects still alive are the leak report. Idempotent; the destructor calls it.
+    // the objects still alive are the leak report. Idempotent; the destructor calls it when
+    // StartAddIns ran (otherwise the destructor closes without raising Quit).
     void Quit();
     bool HasQuit() const;
     // Quit, then start again on the same store (temporary command bars are gone, the Outlook
@@ -166,12 +167,14 @@ public:
 
 private:
     void NewSession();
+    void Close();
     std::shared_ptr<Session> m_session;
     std::unique_ptr<AddInHost> m_host;
     std::unique_ptr<OptionsDialog> m_options;
     std::shared_ptr<CommandBarSet> m_explorerBars;
     std::unique_ptr<WordHost> m_word;
     bool m_wordMail = false;
+    bool m_started = false;  // StartAddIns ran
     std::vector<hv::com_ptr<IDispatch>> m_kept;  // item objects handed out by ItemObject
     std::vector<hv::com_ptr<IDispatch>> m_comAddIns;
     unsigned long long m_firstSerial = 0;

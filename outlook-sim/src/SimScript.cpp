@@ -10,6 +10,8 @@
 #include "outlook-sim/src/SimDispatch.h"
 #include "outlook-sim/src/SimOptions.h"
 #include "outlook-sim/src/SimWord.h"
+#include "win/ComTypes.h"
+#include "win/Dispatcher.h"
 
 namespace hvsim {
 
@@ -28,20 +30,21 @@ long FolderByName(const std::string& name) {
 }
 
 // A descendant window by control id (pages nest their controls in dialogs of their own).
+struct DescendantSearch {
+    int id;
+    HWND found;
+};
+
+BOOL CALLBACK MatchDescendant(HWND hwnd, LPARAM p) {
+    auto* s = reinterpret_cast<DescendantSearch*>(p);
+    if (::GetDlgCtrlID(hwnd) != s->id) return TRUE;
+    s->found = hwnd;
+    return FALSE;
+}
+
 HWND FindDescendant(HWND root, int id) {
-    struct Search {
-        int id;
-        HWND found;
-    } search = {id, nullptr};
-    ::EnumChildWindows(
-        root,
-        [](HWND hwnd, LPARAM p) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(p);
-            if (::GetDlgCtrlID(hwnd) != s->id) return TRUE;
-            s->found = hwnd;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    DescendantSearch search = {id, nullptr};
+    ::EnumChildWindows(root, &MatchDescendant, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -149,6 +152,17 @@ ScriptHost::ScriptHost(SimOutlook& o, std::ostream& log) : m_outlook(o), m_log(l
                  if (a.size() > 1) m_outlook.SeedAs(m_folder, std::strtol(a[1].c_str(), nullptr, 10), {{"Subject", Value(a[0])}});
                  else m_outlook.Seed(m_folder, {{"Subject", Value(a[0])}});
              });
+    Register("send", "send <subject> [address]...",
+             "send the mail as MailItem.Send does (ItemSend, Outbox, Sent Items), adding the addresses as recipients",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 1, "send SUBJECT [ADDRESS]...");
+                 auto item = ItemInCurrentFolder(a[0]);
+                 for (size_t i = 1; i < a.size(); ++i) item->recipients.push_back(Recipient{a[i], a[i], false});
+                 IDispatch* mail = m_outlook.ItemObject(item);
+                 hv::unique_variant ignored;
+                 HRESULT hr = CDispatcher::CallMethod(mail, L"Send", ignored.put(), 0, nullptr);
+                 if (FAILED(hr)) throw ScriptError("Send failed");
+             });
     Register("explorer", "explorer <open|close>", "with the main window closed, ActiveExplorer is Nothing",
              [this](const std::vector<std::string>& a) {
                  Need(a, 1, "explorer open|close");
@@ -232,6 +246,17 @@ ScriptHost::ScriptHost(SimOutlook& o, std::ostream& log) : m_outlook(o), m_log(l
              [this](const std::vector<std::string>& a) {
                  Need(a, 2, "connect PROGID on|off");
                  if (!m_outlook.Host().Connect(a[0], a[1] == "on")) throw ScriptError("the add-in could not be connected");
+             });
+    Register("live", "live", "list the Outlook objects alive now with their reference counts (what add-ins hold)",
+             [this](const std::vector<std::string>&) {
+                 auto objects = m_outlook.LiveObjects();
+                 m_log << "live objects: " << objects.size() << "\n";
+                 for (const auto& o : objects) m_log << "live: " << o.first << " " << o.second << "\n";
+             });
+    Register("sinks", "sinks <tag>", "count the Click sinks connected to command bar controls with the Tag",
+             [this](const std::vector<std::string>& a) {
+                 Need(a, 1, "sinks TAG");
+                 m_log << "click sinks: " << m_outlook.CommandBars().ClickSinks(a[0]) << "\n";
              });
     Register("addins", "addins", "list the registered add-ins and their state", [this](const std::vector<std::string>&) {
         for (const auto& st : m_outlook.Host().States())

@@ -866,3 +866,75 @@ TEST(SimWindows, ForwardCarriesAttachmentsAndSendGoesThroughTheOutboxToSentItems
 }
 
 }  // namespace
+
+namespace {
+
+// outlook-sim.exe itself: a script loads the add-in from its registration, clicks, and quits.
+TEST_F(SimHost, OutlookSimExeRunsAScriptAgainstTheRegisteredAddIn) {
+    wchar_t exe[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::wstring dir = exe;
+    dir = dir.substr(0, dir.find_last_of(L"\\/") + 1);
+    const std::wstring sim = dir + L"..\\..\\outlook-sim\\outlook-sim.exe";
+    if (::GetFileAttributesW(sim.c_str()) == INVALID_FILE_ATTRIBUTES) GTEST_SKIP() << "outlook-sim.exe is not built";
+    const std::wstring script = dir + L"sim-host-script.txt";
+    const std::wstring output = dir + L"sim-host-output.txt";
+    {
+        hv::unique_hfile f(::CreateFileW(script.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        const char text[] = "version 14\nstart\nribbon hvsimButton\naddins\nlive\nquit\n";
+        DWORD written = 0;
+        ASSERT_TRUE(::WriteFile(f.get(), text, sizeof text - 1, &written, nullptr));
+    }
+    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+    hv::unique_hfile out(::CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr));
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = out.get();
+    si.hStdError = out.get();
+    PROCESS_INFORMATION pi = {};
+    std::wstring cmd = L"\"" + sim + L"\" --script \"" + script + L"\"";
+    ASSERT_TRUE(::CreateProcessW(sim.c_str(), cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi));
+    hv::unique_handle process(pi.hProcess), thread(pi.hThread);
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(pi.hProcess, 60000));
+    DWORD code = 1;
+    ::GetExitCodeProcess(pi.hProcess, &code);
+    out.reset();
+    std::string text;
+    {
+        hv::unique_hfile f(
+            ::CreateFileW(output.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        char buffer[8192];
+        DWORD read = 0;
+        while (::ReadFile(f.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) text.append(buffer, read);
+    }
+    EXPECT_EQ(0u, code) << text;
+    EXPECT_NE(std::string::npos, text.find("add-ins connected: 1")) << text;
+    EXPECT_NE(std::string::npos, text.find("HvSimTest.AddIn HKCU LoadBehavior=3 connected")) << text;
+    EXPECT_NE(std::string::npos, text.find("live: Application")) << text;
+    EXPECT_NE(std::string::npos, text.find("leaks: none")) << text;
+    EXPECT_TRUE(Contains(Calls(), "onAction(hvsimButton,sim-tag,34)"));
+    EXPECT_EQ("Destroyed", Calls().back());
+    ::DeleteFileW(script.c_str());
+    ::DeleteFileW(output.c_str());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SimWindows, ScriptSendsMailThroughTheOutbox) {
+    SimOutlook outlook;
+    outlook.Seed(hvsim::olFolderInbox, {{"Subject", "Note"}});
+    std::ostringstream log;
+    hvsim::ScriptHost host(outlook, log);
+    host.RunText("offline on\nsend Note bob@example.com\n");
+    EXPECT_EQ(1u, outlook.Items(hvsim::olFolderOutbox).size());
+    host.RunText("offline off\n");
+    ASSERT_EQ(1u, outlook.Items(hvsim::olFolderSentMail).size());
+    EXPECT_EQ("bob@example.com", outlook.Items(hvsim::olFolderSentMail)[0]->Get("To").AsText());
+    host.RunLine("new Lonely");
+    EXPECT_THROW(host.RunLine("send Lonely"), hvsim::ScriptError);  // no recipients: Outlook refuses
+}
+
+}  // namespace
