@@ -487,6 +487,20 @@ TEST_F(AddToHv, Outlook10PastesTheFacesThroughTheClipboardAndLeavesItAsItWas) {
     EXPECT_EQ("private", read(privateFormat));
 }
 
+TEST_F(AddToHv, Outlook10LeavesAnEmptyClipboardEmpty) {
+    ASSERT_TRUE(::OpenClipboard(nullptr));
+    ::EmptyClipboard();
+    ::CloseClipboard();
+    Start(10);
+    auto bar = m_outlook->ExplorerCommandBars().Find("Halvane");
+    ASSERT_TRUE(bar);
+    ASSERT_EQ(2u, bar->controls.size());
+    EXPECT_EQ(1, bar->controls[0]->pasteCount);
+    ASSERT_TRUE(::OpenClipboard(nullptr));
+    EXPECT_EQ(0, ::CountClipboardFormats());
+    ::CloseClipboard();
+}
+
 TEST_F(AddToHv, Outlook11PutsPicturesOnAHiddenExplorerBarThatASelectionShows) {
     Start(11);
     auto bar = m_outlook->ExplorerCommandBars().Find("Halvane");
