@@ -8,6 +8,8 @@
 #include "addin/CtrlData.h"
 #include "addin/DispatchObject.h"
 
+class CCmdBtn;
+
 class CBtnMgr {
 public:
     enum : DISPID { DISPID_SYNC_CLICKED = 2, DISPID_ADD_CLICKED = 3 };
@@ -24,4 +26,8 @@ public:
     LONG* m_pfOperation = nullptr;
     CRITICAL_SECTION* m_pcs = nullptr;
     IDispatch* m_pApplication;
+
+private:
+    // Runs one click of a ribbon button made for it.
+    HRESULT Click(CCmdBtn* button, IDispatch* control, bool add);
 };

@@ -10,6 +10,7 @@
 #include "service/TimeLogic.h"
 #include "sync/DlgSynch.h"
 #include "ui/DlgError.h"
+#include "ui/DlgSeriesSynch.h"
 #include "ui/ProtocolUI.h"
 #include "win/ComTypes.h"
 #include "win/Strings.h"
@@ -32,8 +33,10 @@ private:
     CRITICAL_SECTION* m_cs;
 };
 
+}  // namespace
+
 // The shared protocol object of the add-in, made on first use.
-CProtocolUI* EnsureProtocol(IDispatch* application, HWND parent) {
+CProtocolUI* CEventHandler::EnsureProtocol(IDispatch* application, HWND parent) {
     if (CProtocol* existing = TheProtocol()) {
         CProtocolUI* ui = dynamic_cast<CProtocolUI*>(existing);
         if (ui) ui->m_hParent = parent;
@@ -47,8 +50,6 @@ CProtocolUI* EnsureProtocol(IDispatch* application, HWND parent) {
     SetTheProtocol(protocol);
     return protocol;
 }
-
-}  // namespace
 
 CEventHandler::~CEventHandler() {
     Disconnect();
@@ -187,7 +188,9 @@ void CEventHandler::DoSynch(HWND parent, CSyncContext* context) {
     if (!TakeOperation()) return;
     CLogBlock block("CEventHandler::DoSynch");
     try {
-        std::unique_ptr<CDlgSynch> dialog(new (std::nothrow) CDlgSynch(TheAPI(), parent));
+        // A record handed over by the Add Item dialog is a recurring appointment to send.
+        std::unique_ptr<CDlgSynch> dialog(context ? new (std::nothrow) CDlgSeriesSynch(TheAPI(), parent)
+                                                  : new (std::nothrow) CDlgSynch(TheAPI(), parent));
         if (dialog) {
             dialog->m_fIncremental = 1;
             if (context) dialog->m_context = *context;

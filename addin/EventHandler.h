@@ -11,6 +11,7 @@
 #include "win/ComPtr.h"
 #include "win/Dispatcher.h"
 
+class CProtocolUI;
 struct CSyncContext;
 
 class CEventHandler : public CWebService, public CDispatcher, public CDispatchObject {
@@ -37,6 +38,9 @@ public:
     BOOL IsOffline(BOOL showMessage);
     // 1 when the last synchronisation of tasks or of events is older than "SyncQuantum" minutes.
     BOOL IsTimeToSync();
+
+    // The add-in's one prompting protocol object, made on first use; null when out of memory.
+    static CProtocolUI* EnsureProtocol(IDispatch* application, HWND parent);
 
     // The operation-in-progress flag, always under the critical section.
     BOOL TakeOperation();

@@ -1,5 +1,6 @@
 #include "addin/ExplorerEvents.h"
 
+#include "addin/CmdBar.h"
 #include "common/Config.h"
 #include "common/DiagLog.h"
 #include "win/ComTypes.h"
@@ -24,9 +25,9 @@ void CExplorerEvents::OnInvoke(DISPID dispid, DISPPARAMS* params) {
 }
 
 void CExplorerEvents::UpdateBarVisibility() {
-    // The command bar itself comes with the explorer buttons; until then there is nothing to show.
-    CConfig config;
-    CMDBAR_STATE state;
-    const bool visible = FAILED(config.GetCmdBarState(state)) || state.visible != 0;
+    if (!m_ppBar || !*m_ppBar) return;
+    CCmdBarState state;
+    const bool visible = FAILED(state.Load()) || state.m_fVisible != 0;
     HvLog().LogCommentNum("CExplorerEvents: bar visible %ld", visible ? 1 : 0);
+    (*m_ppBar)->SetVisibility(nullptr, visible ? TRUE : FALSE);
 }

@@ -1,6 +1,10 @@
 #include "addin/InspectorsEvents.h"
 
+#include "addin/AddBtn.h"
+#include "addin/CmdBar.h"
 #include "addin/ItemEvents.h"
+#include "addin/resource.h"
+#include "win/Strings.h"
 #include "common/DiagLog.h"
 #include "sync/LinkProps.h"
 #include "win/ComTypes.h"
@@ -17,6 +21,8 @@ CInspectorContext::CInspectorContext() {
 }
 
 CInspectorContext::~CInspectorContext() {
+    delete m_pBar;
+    m_pBar = nullptr;
     if (m_pItemEvents) {
         m_pItemEvents->Disconnect();
         m_pItemEvents->m_pContext = nullptr;
@@ -85,9 +91,22 @@ void CInspectorsEvents::OnNewInspector(IDispatch* inspector) {
     }
 }
 
-void CInspectorsEvents::AddInspectorButtons(CInspectorContext&) {
-    // The inspector's "Halvane" bar and its Add button arrive with the command-bar buttons.
-    HvLog().LogComment("CInspectorsEvents: no inspector buttons in this build");
+void CInspectorsEvents::AddInspectorButtons(CInspectorContext& context) {
+    delete context.m_pBar;
+    context.m_pBar = new CCmdBar;
+    THROW_IF_FAILED(context.m_pBar->Create(context.m_pInspector.get(), hv::LoadResString(IDS_BAR_NAME)));
+    CAddBtn* button = new CAddBtn(IDS_ADD_TO_HV, IDB_BUTTON_FACE, IDB_BUTTON_MASK);
+    button->AddRef();
+    button->m_pApplication = m_pApplication;
+    button->m_strTag = hv::Format("Halvane%lu", static_cast<unsigned long>(m_nCounter++));
+    button->m_pfOperation = m_pfOperation;
+    button->m_pLastClosed = m_pLastClosed;
+    button->m_pcs = m_pcs;
+    button->ShareHooks(m_calendarHook, m_tasksHook);
+    const HRESULT hr = context.m_pBar->AddButton(button, TRUE);
+    button->Release();
+    THROW_IF_FAILED(hr);
+    THROW_IF_FAILED(context.m_pBar->SetVisibility(nullptr, TRUE));
 }
 
 void CInspectorsEvents::Disconnect() {

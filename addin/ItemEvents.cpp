@@ -1,5 +1,6 @@
 #include "addin/ItemEvents.h"
 
+#include "addin/CmdBar.h"
 #include "addin/InspectorsEvents.h"
 
 const DISPATCH_ENTRY CItemEvents::s_table[] = {
@@ -10,7 +11,8 @@ const DISPATCH_ENTRY CItemEvents::s_table[] = {
 void CItemEvents::OnInvoke(DISPID dispid, DISPPARAMS*) {
     if (dispid != DISPID_CLOSE || !m_pContext) return;
     if (m_pLastClosed && !m_pContext->m_strEntryID.empty()) m_pLastClosed->m_strData = m_pContext->m_strEntryID;
-    // The context keeps this sink (and its bar) until the inspectors sink goes; the buttons of
-    // the bar are disconnected with the bar's own code once inspector buttons exist.
+    // The context keeps this sink and its bar until the inspectors sink goes; the window is
+    // gone, so nothing of it hears events any more.
     Disconnect();
+    if (m_pContext->m_pBar) m_pContext->m_pBar->DisconnectButtons();
 }

@@ -5,7 +5,11 @@
 #include <memory>
 #include <new>
 
+#include "addin/AddBtn.h"
 #include "addin/BtnMgr.h"
+#include "addin/CmdBar.h"
+#include "addin/SyncBtn.h"
+#include "addin/resource.h"
 #include "addin/ExplorerEvents.h"
 #include "addin/InspectorsEvents.h"
 #include "addin/ItemsEvents.h"
@@ -98,7 +102,7 @@ COutAddIn::COutAddIn() noexcept : m_pLastClosed(new (std::nothrow) CCtrlData) {}
 COutAddIn::~COutAddIn() {
     // A host that let go without shutting down still gets its sinks back.
     if (m_pInspectorsEvents || m_pOutlookEvents || m_pCalendarItemsEvents || m_pTasksItemsEvents || m_pExplorerEvents ||
-        m_pWordEvents || m_pInspectors || m_fCsReady)
+        m_pWordEvents || m_pInspectors || m_fCsReady || m_pExplorerBar)
         OnBeginShutdown(nullptr);
     if (m_pApplication) m_pApplication->Release();
     delete m_pLastClosed;
@@ -352,9 +356,29 @@ void COutAddIn::RemoveShortcuts() {
 }
 
 void COutAddIn::AddExplorerButtons() {
-    // The explorer's "Halvane" bar is not part of this build: the bar member stays empty and the
-    // explorer sink has nothing to show or hide.
     CLogBlock block("COutAddIn::AddExplorerButtons");
+    hv::unique_variant explorer;
+    THROW_IF_FAILED(CDispatcher::GetProperty(m_pApplication, L"ActiveExplorer", explorer.put()));
+    THROW_HR_IF(E_POINTER, !explorer.AsDispatch());
+    delete m_pExplorerBar;
+    m_pExplorerBar = new CCmdBar;
+    THROW_IF_FAILED(m_pExplorerBar->Create(explorer.AsDispatch(), hv::LoadResString(IDS_BAR_NAME)));
+    auto add = [&](CCmdBtn* button) {
+        Share(button);
+        button->ShareHooks(CChangeHook(m_pCalendarItemsEvents, m_calendarItems.AsDispatch()),
+                           CChangeHook(m_pTasksItemsEvents, m_tasksItems.AsDispatch()));
+        // The bar keeps a reference from AddButton on; this one covers a failure before it.
+        button->AddRef();
+        const HRESULT hr = m_pExplorerBar->AddButton(button, FALSE);
+        button->Release();
+        THROW_IF_FAILED(hr);
+    };
+    add(new CAddBtn(IDS_ADD_TO_HV, IDB_BUTTON_FACE, IDB_BUTTON_MASK));
+    add(new CSyncBtn(IDS_SYNC_WITH_HV, IDB_BUTTON_FACE, IDB_BUTTON_MASK));
+    CCmdBarState state;
+    if (SUCCEEDED(state.Load())) m_pExplorerBar->Render(state);
+    // Hidden until the explorer's first selection change or folder switch.
+    m_pExplorerBar->SetVisibility(nullptr, FALSE);
 }
 
 HRESULT COutAddIn::OnBeginShutdown(SAFEARRAY**) {
@@ -382,7 +406,10 @@ HRESULT COutAddIn::OnBeginShutdown(SAFEARRAY**) {
         }
         m_calendarItems.reset();
         m_tasksItems.reset();
-        // The explorer bar (m_pExplorerBar) is never made by this build.
+        if (CCmdBar* bar = m_pExplorerBar) {
+            m_pExplorerBar = nullptr;
+            delete bar;
+        }
         if (TheProtocol()) {
             SetTheProtocol(nullptr);  // closes and deletes the shared API object with it
         } else if (CWebSvrAPI* api = TheAPI()) {

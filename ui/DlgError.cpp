@@ -5,7 +5,7 @@
 CDlgError::CDlgError(HWND parent) noexcept : CDialogBase(IDD_ERROR), m_hParent(parent) {}
 
 BOOL CDlgError::OnInitDialog() {
-    SetItemText(IDC_ERROR_TEXT, hv::LoadResString(IDS_OPERATION_NOT_DONE));
+    // The fixed sentence above the details is the template's own text.
     // Multi-line edits want CR LF between lines.
     std::string details;
     for (char c : m_strDetails) {

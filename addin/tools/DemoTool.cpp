@@ -6,13 +6,21 @@
 //   hv-demo-tool.exe wait-sync [SECONDS]           waits until the dialog says it is complete
 //                                                  and prints its rows
 //   hv-demo-tool.exe close-sync                    presses the dialog's Close button
+//   hv-demo-tool.exe choose-add CAPTION PATH [NOTIFY [COMMENT]]
+//                                                  in the Add Item dialog of that caption:
+//                                                  selects the tree item PATH ("Halvane\\A\\B"),
+//                                                  ticks the notify box when NOTIFY is 1 and
+//                                                  waits for the members, writes the comment
+//   hv-demo-tool.exe ok-add CAPTION                presses OK and waits until the dialog closes
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "common/Config.h"
+#include "addin/resource.h"
 #include "sync/SynchRes.h"
 #include "win/Strings.h"
 
@@ -67,6 +75,111 @@ int CloseSync() {
     return 0;
 }
 
+HWND WaitForWindow(const std::wstring& caption, int seconds) {
+    const DWORD end = ::GetTickCount() + static_cast<DWORD>(seconds) * 1000;
+    while (::GetTickCount() < end) {
+        if (HWND found = ::FindWindowW(nullptr, caption.c_str())) return found;
+        ::Sleep(100);
+    }
+    return nullptr;
+}
+
+// The tree view lives in the Outlook process: its item texts are read through a buffer there.
+class CRemoteTree {
+public:
+    explicit CRemoteTree(HWND tree) : m_hTree(tree) {
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(tree, &pid);
+        m_hProcess = ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+        if (m_hProcess)
+            m_pRemote = ::VirtualAllocEx(m_hProcess, nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    }
+    ~CRemoteTree() {
+        if (m_pRemote) ::VirtualFreeEx(m_hProcess, m_pRemote, 0, MEM_RELEASE);
+        if (m_hProcess) ::CloseHandle(m_hProcess);
+    }
+    CRemoteTree(const CRemoteTree&) = delete;
+    CRemoteTree& operator=(const CRemoteTree&) = delete;
+
+    std::string TextOf(HTREEITEM item) {
+        if (!m_pRemote) return std::string();
+        TVITEMW tv = {};
+        tv.mask = TVIF_TEXT | TVIF_HANDLE;
+        tv.hItem = item;
+        tv.pszText = reinterpret_cast<wchar_t*>(static_cast<char*>(m_pRemote) + 512);
+        tv.cchTextMax = 1024;
+        SIZE_T done = 0;
+        if (!::WriteProcessMemory(m_hProcess, m_pRemote, &tv, sizeof(tv), &done)) return std::string();
+        if (!::SendMessageW(m_hTree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(m_pRemote))) return std::string();
+        wchar_t text[1024] = {};
+        ::ReadProcessMemory(m_hProcess, tv.pszText, text, sizeof(text) - sizeof(wchar_t), &done);
+        return hv::ToAnsi(text);
+    }
+    // The item whose texts from the root, joined by '\\', are `path`.
+    HTREEITEM Find(const std::string& path) {
+        HTREEITEM item = TreeView_GetRoot(m_hTree);
+        std::string rest = path;
+        while (item) {
+            const size_t cut = rest.find('\\');
+            const std::string level = rest.substr(0, cut);
+            while (item && TextOf(item) != level) item = TreeView_GetNextSibling(m_hTree, item);
+            if (!item || cut == std::string::npos) return item;
+            rest = rest.substr(cut + 1);
+            TreeView_Expand(m_hTree, item, TVE_EXPAND);
+            item = TreeView_GetChild(m_hTree, item);
+        }
+        return nullptr;
+    }
+
+private:
+    HWND m_hTree;
+    HANDLE m_hProcess = nullptr;
+    void* m_pRemote = nullptr;
+};
+
+int ChooseAdd(const std::string& caption, const std::string& path, bool notify, const std::string& comment) {
+    HWND dialog = WaitForWindow(hv::ToWide(caption), 120);
+    if (!dialog) {
+        std::fprintf(stderr, "no dialog \"%s\"\n", caption.c_str());
+        return 1;
+    }
+    HWND tree = ::GetDlgItem(dialog, IDC_SAVEAS_TREE);
+    CRemoteTree remote(tree);
+    HTREEITEM item = nullptr;
+    for (int i = 0; i < 600 && !item; ++i) {
+        item = remote.Find(path);
+        if (!item) ::Sleep(100);
+    }
+    if (!item) {
+        std::fprintf(stderr, "no location \"%s\"\n", path.c_str());
+        return 1;
+    }
+    TreeView_SelectItem(tree, item);
+    for (int i = 0; i < 300 && !::IsWindowEnabled(::GetDlgItem(dialog, IDOK)); ++i) ::Sleep(100);
+    if (notify && ::IsDlgButtonChecked(dialog, IDC_SAVEAS_NOTIFY) != BST_CHECKED)
+        ::SendMessageW(::GetDlgItem(dialog, IDC_SAVEAS_NOTIFY), BM_CLICK, 0, 0);
+    if (notify) {
+        HWND members = ::GetDlgItem(dialog, IDC_SAVEAS_MEMBERS);
+        for (int i = 0; i < 300 && ListView_GetItemCount(members) == 0; ++i) ::Sleep(100);
+    }
+    if (!comment.empty()) ::SetDlgItemTextW(dialog, IDC_SAVEAS_COMMENTS, hv::ToWide(comment).c_str());
+    std::printf("dialog \"%s\": chose %s\n", caption.c_str(), path.c_str());
+    return 0;
+}
+
+int OkAdd(const std::string& caption) {
+    HWND dialog = WaitForWindow(hv::ToWide(caption), 30);
+    if (!dialog) return 1;
+    ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    for (int i = 0; i < 600 && ::IsWindow(dialog); ++i) ::Sleep(100);
+    if (::IsWindow(dialog)) {
+        std::fprintf(stderr, "dialog \"%s\" is still open\n", caption.c_str());
+        return 1;
+    }
+    std::printf("dialog \"%s\": sent\n", caption.c_str());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -74,6 +187,11 @@ int main(int argc, char** argv) {
     if (cmd == "settings" && argc == 5) return Settings(argv[2], argv[3], argv[4]);
     if (cmd == "wait-sync") return WaitSync(argc > 2 ? std::atoi(argv[2]) : 180);
     if (cmd == "close-sync") return CloseSync();
-    std::fprintf(stderr, "usage: hv-demo-tool.exe settings HOST USER PASSWORD | wait-sync [SECONDS] | close-sync\n");
+    if (cmd == "choose-add" && argc >= 4)
+        return ChooseAdd(argv[2], argv[3], argc > 4 && std::atoi(argv[4]) == 1, argc > 5 ? argv[5] : "");
+    if (cmd == "ok-add" && argc == 3) return OkAdd(argv[2]);
+    std::fprintf(stderr,
+                 "usage: hv-demo-tool.exe settings HOST USER PASSWORD | wait-sync [SECONDS] | close-sync |\n"
+                 "       choose-add CAPTION PATH [NOTIFY [COMMENT]] | ok-add CAPTION\n");
     return 2;
 }
