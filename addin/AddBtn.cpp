@@ -102,7 +102,7 @@ HRESULT CAddBtn::OnClick() {
         THROW_IF_FAILED(FireUpProtocol(reinterpret_cast<LONG_PTR>(m_pApplication)));
         log.LogComment("Calling LoginUser");
         CCredentials credentials;
-        // A cancelled login (1223) is no failure to report, but nothing more happens.
+        // A cancelled login (ERROR_CANCELLED) is no failure to report, but nothing more happens.
         if (protocol->LoginUser(&credentials, itemClass) != S_OK) throw CStop{};
         dialog->m_credentials = credentials;
         dialog->m_lClass = itemClass;

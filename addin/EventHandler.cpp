@@ -203,7 +203,7 @@ void CEventHandler::DoSynch(HWND parent, CSyncContext* context) {
                 if (CProtocolUI* protocol = EnsureProtocol(m_pApplication, parent)) {
                     CCredentials credentials;
                     if (SUCCEEDED(FireUpProtocol(reinterpret_cast<LONG_PTR>(m_pApplication))) &&
-                        // Only a real login runs the dialog: a cancelled one (1223) is no success.
+                        // Only a real login runs the dialog: a cancelled one is no success.
                         protocol->LoginUser(&credentials, hv::office::olTask) == S_OK) {
                         dialog->m_credentials = credentials;
                         dialog->m_nSyncKinds = SYNC_TASKS | SYNC_EVENTS;

@@ -21,14 +21,6 @@ constexpr double kHour = 1.0 / 24;
 
 class DataSafetyE2E : public e2e::SyncE2E {
 protected:
-    static DATE Today() { return static_cast<DATE>(hvsim::DayNumber(hvsim::Model::CurrentTime())); }
-
-    static std::string Wire(DATE local) {
-        std::string text;
-        CTimeLogic::ConvertToUTC(COleDate(local), text);
-        return text.substr(0, 19);
-    }
-
     // No run may write to the service or change Outlook's item count from here on.
     void ExpectNoOpRuns(long kinds, size_t tasks, size_t appts) {
         const long long seq = m_admin.LastSeq();

@@ -18,15 +18,6 @@ constexpr double kHour = 1.0 / 24;
 
 class RecurrenceE2E : public e2e::SyncE2E {
 protected:
-    static DATE Today() { return static_cast<DATE>(hvsim::DayNumber(hvsim::Model::CurrentTime())); }
-
-    // A local Outlook date as the service's wire time.
-    static std::string Wire(DATE local) {
-        std::string text;
-        CTimeLogic::ConvertToUTC(COleDate(local), text);
-        return text.substr(0, 19);
-    }
-
     // The service id a link blob names, empty when the item carries none.
     static std::string BlobId(const std::shared_ptr<hvsim::ItemData>& item) {
         const std::string blob = item->Get("BillingInformation").AsText();

@@ -6,6 +6,7 @@
 
 #include "outlook-sim/automation/UiAutomation.h"
 #include "service/Protocol.h"
+#include "service/TimeLogic.h"
 #include "service/ServiceTestSupport.h"
 #include "win/Strings.h"
 
@@ -168,6 +169,14 @@ std::vector<std::string> SyncE2E::Writes(long long seq) const {
     for (const auto& m : m_admin.MethodsSince(seq))
         if (m != "GetMyTasks" && m != "GetMyEvents") writes.push_back(m);
     return writes;
+}
+
+DATE SyncE2E::Today() { return static_cast<DATE>(hvsim::DayNumber(hvsim::Model::CurrentTime())); }
+
+std::string SyncE2E::Wire(DATE local) {
+    std::string text;
+    CTimeLogic::ConvertToUTC(COleDate(local), text);
+    return text.substr(0, 19);
 }
 
 void SyncE2E::AtOutlookTime(int seconds, const std::function<void()>& action) {

@@ -63,6 +63,10 @@ protected:
     std::vector<std::shared_ptr<hvsim::ItemData>> Tasks() const { return m_outlook->Items(hvsim::olFolderTasks); }
     std::vector<std::shared_ptr<hvsim::ItemData>> Appts() const { return m_outlook->Items(hvsim::olFolderCalendar); }
     static std::string RecordId(const std::shared_ptr<hvsim::ItemData>& item);
+    // Today in Outlook's local time (midnight), and a local Outlook date as the service's wire
+    // time ("YYYY-MM-DDThh:mm:ss", UTC).
+    static DATE Today();
+    static std::string Wire(DATE local);
     static std::string LastSync(const char* type);
     // The service methods that change data, received since `seq`.
     std::vector<std::string> Writes(long long seq) const;
