@@ -1,7 +1,7 @@
 #include "addin/ItemEvents.h"
 
 #include "addin/CmdBar.h"
-#include "addin/InspectorsEvents.h"
+#include "addin/ItemWindowsEvents.h"
 
 const DISPATCH_ENTRY CItemEvents::s_table[] = {
     {DISPID_CLOSE, 1, "Close"},

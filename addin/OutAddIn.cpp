@@ -11,7 +11,7 @@
 #include "addin/SyncBtn.h"
 #include "addin/resource.h"
 #include "addin/ExplorerEvents.h"
-#include "addin/InspectorsEvents.h"
+#include "addin/ItemWindowsEvents.h"
 #include "addin/ItemsEvents.h"
 #include "addin/OutlookEvents.h"
 #include "addin/WordEvents.h"

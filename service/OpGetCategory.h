@@ -2,7 +2,7 @@
 // GetCategory: the settings of one category (the forwarding address of a folder among them).
 #include "service/Credentials.h"
 #include "service/WebSvrOp.h"
-#include "ui/LocationRecords.h"
+#include "service/LocationRecords.h"
 
 class OpGetCategory : public CWebSvrOp {
 public:

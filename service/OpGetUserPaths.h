@@ -2,7 +2,7 @@
 // GetUserPaths: every workspace location the user may post to, of one category type.
 #include "service/Credentials.h"
 #include "service/WebSvrOp.h"
-#include "ui/LocationRecords.h"
+#include "service/LocationRecords.h"
 
 class OpGetUserPaths : public CWebSvrOp {
 public:

@@ -2,7 +2,7 @@
 // GetWorkspaceMemberList: the members of one workspace.
 #include "service/Credentials.h"
 #include "service/WebSvrOp.h"
-#include "ui/LocationRecords.h"
+#include "service/LocationRecords.h"
 
 class OpGetWorkspaceMemberList : public CWebSvrOp {
 public:

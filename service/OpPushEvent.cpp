@@ -1,5 +1,5 @@
 #include "service/OpPushEvent.h"
-#include "addin/resource.h"
+#include "service/ServiceRes.h"
 #include "common/Config.h"
 #include "service/OpPullEvent.h"
 #include "win/Files.h"

@@ -1,8 +1,8 @@
 #include "service/PumpOp.h"
 #include <commctrl.h>
-#include "addin/resource.h"
+#include "service/ServiceRes.h"
+#include "win/Dialog.h"
 #include "common/DiagLog.h"
-#include "ui/DlgError.h"
 #include "win/Strings.h"
 
 CPumpOp::~CPumpOp() {
@@ -102,9 +102,9 @@ void CPumpOp::OnTimer(HWND dialog, UINT_PTR timerId, UINT errorStringId) {
 }
 
 void CPumpOp::ShowError(HWND dialog, const std::string& details) {
-    CDlgError error(dialog);
-    error.m_strDetails = details;
-    error.DoModal();
+    // The dialogs above this layer show their own error dialog; a plain message box is what is
+    // left to an owner that does not.
+    ::MessageBoxW(dialog, hv::ToWide(details).c_str(), L"Halvane", MB_OK | MB_ICONERROR);
 }
 
 void CPumpOp::ReleaseOperation() noexcept {

@@ -51,7 +51,8 @@ public:
     std::unique_ptr<CWebSvrOp> m_pOperation;
 
 protected:
-    // Shows the error dialog over the owner; tests of the pump can watch it as a user does.
+    // Shows a failure to the user over the owner. The dialogs of the user interface show their
+    // error dialog (26006); this layer itself can only offer a message box.
     virtual void ShowError(HWND dialog, const std::string& details);
 
 private:

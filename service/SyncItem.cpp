@@ -1,5 +1,5 @@
 #include "service/SyncItem.h"
-#include "addin/resource.h"
+#include "service/ServiceRes.h"
 #include "common/DiagLog.h"
 #include "service/TimeLogic.h"
 #include "win/Strings.h"

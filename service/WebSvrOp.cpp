@@ -1,6 +1,6 @@
 #include "service/WebSvrOp.h"
 #include <cstring>
-#include "addin/resource.h"
+#include "service/ServiceRes.h"
 #include "common/Config.h"
 #include "common/DiagLog.h"
 #include "win/Files.h"

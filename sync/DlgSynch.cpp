@@ -1,7 +1,7 @@
 #include "sync/DlgSynch.h"
 
 #include <algorithm>
-#include "addin/resource.h"
+#include "sync/SynchRes.h"
 #include "common/Config.h"
 #include "common/DiagLog.h"
 #include "service/OpGetMyEvents.h"

@@ -1,5 +1,5 @@
 #include "sync/LinkProps.h"
-#include "addin/resource.h"
+#include "sync/SynchRes.h"
 #include "common/DiagLog.h"
 #include "service/TimeLogic.h"
 #include "sync/Hasher.h"

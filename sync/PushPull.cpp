@@ -1,6 +1,6 @@
 #include "sync/PushPull.h"
 #include <cstring>
-#include "addin/resource.h"
+#include "sync/SynchRes.h"
 #include "common/Config.h"
 #include "common/DiagLog.h"
 #include "service/OpDeleteEvent.h"

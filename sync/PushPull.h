@@ -22,7 +22,7 @@
 #include "sync/Hasher.h"
 #include "sync/LinkProps.h"
 #include "sync/Recurrence.h"
-#include "ui/LocationRecords.h"
+#include "service/LocationRecords.h"
 #include "win/ComPtr.h"
 #include "win/Errors.h"
 

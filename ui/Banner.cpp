@@ -1,5 +1,5 @@
 #include "ui/Banner.h"
-#include "addin/resource.h"
+#include "ui/UiRes.h"
 #include "win/Strings.h"
 
 void CBanner::Attach(HWND dialog, int placeholderId) {

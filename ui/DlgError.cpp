@@ -1,5 +1,5 @@
 #include "ui/DlgError.h"
-#include "addin/resource.h"
+#include "ui/UiRes.h"
 #include "win/Strings.h"
 
 CDlgError::CDlgError(HWND parent) noexcept : CDialogBase(IDD_ERROR), m_hParent(parent) {}
@@ -25,4 +25,10 @@ INT_PTR CDlgError::OnMessage(UINT msg, WPARAM, LPARAM, bool& handled) {
         handled = true;
     }
     return 0;
+}
+
+void ShowErrorDialog(HWND owner, const std::string& details) {
+    CDlgError error(owner);
+    error.m_strDetails = details;
+    error.DoModal();
 }

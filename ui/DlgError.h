@@ -19,3 +19,6 @@ private:
     HWND m_hParent;
     CBanner m_banner;
 };
+
+// Shows the error dialog, modal over `owner`, with `details`.
+void ShowErrorDialog(HWND owner, const std::string& details);

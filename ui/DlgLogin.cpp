@@ -1,5 +1,5 @@
 #include "ui/DlgLogin.h"
-#include "addin/resource.h"
+#include "ui/UiRes.h"
 #include "service/WebSvrAPI.h"
 
 CDlgLogin::CDlgLogin(CWebSvrAPI* api, long itemClass, HWND parent) noexcept

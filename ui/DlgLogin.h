@@ -6,6 +6,7 @@
 #include "service/OpGetUserPaths.h"
 #include "service/PumpOp.h"
 #include "ui/Banner.h"
+#include "ui/DlgError.h"
 #include "win/Dialog.h"
 
 // Outlook's item class of a task: the login for a task asks for task lists.
@@ -19,6 +20,7 @@ public:
     INT_PTR DoModal() { return CDialogBase::DoModal(m_hParent); }
 
     bool AllDone() override { return true; }
+    void ShowError(HWND dialog, const std::string& details) override { ShowErrorDialog(dialog, details); }
     // The operation that proved the login, with the user's paths; null before.
     std::unique_ptr<OpGetUserPaths> TakeOperation();
 

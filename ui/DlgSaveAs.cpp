@@ -2,7 +2,7 @@
 
 #include <windowsx.h>
 
-#include "addin/resource.h"
+#include "ui/UiRes.h"
 #include "common/Config.h"
 #include "common/DiagLog.h"
 #include "service/OpGetCategory.h"

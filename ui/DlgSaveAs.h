@@ -12,11 +12,12 @@
 #include "service/SyncItem.h"
 #include "sync/PushPull.h"
 #include "ui/Banner.h"
-#include "ui/LocationRecords.h"
+#include "service/LocationRecords.h"
 #include "ui/PathCombo.h"
 #include "ui/WorkspaceTree.h"
 #include "win/ComTypes.h"
 #include "win/Dialog.h"
+#include "ui/DlgError.h"
 
 class CDlgSaveAs : public hv::CDialogBase, public CPushPull {
 public:
@@ -36,6 +37,7 @@ public:
 
     // ---- the operation pump ---------------------------------------------------------------------
     bool AllDone() override;
+    void ShowError(HWND dialog, const std::string& details) override { ShowErrorDialog(dialog, details); }
     // Sends the next item; true when a service operation was started.
     bool NextOp();
     void LoadUsers();

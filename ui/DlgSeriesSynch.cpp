@@ -2,7 +2,7 @@
 
 #include <commctrl.h>
 
-#include "addin/resource.h"
+#include "ui/UiRes.h"
 #include "common/DiagLog.h"
 #include "win/Strings.h"
 

@@ -2,7 +2,7 @@
 // The type-ahead combo box: typing filters the user's paths by any part of their names (in any
 // letter case); Backspace and Delete edit the text without filtering again.
 #include <windows.h>
-#include "ui/LocationRecords.h"
+#include "service/LocationRecords.h"
 
 class CPathCombo {
 public:

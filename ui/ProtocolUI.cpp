@@ -2,7 +2,7 @@
 #include "common/Config.h"
 #include "common/DiagLog.h"
 #include "service/WebSvrOp.h"
-#include "addin/resource.h"
+#include "ui/UiRes.h"
 #include "ui/DlgError.h"
 #include "ui/DlgLogin.h"
 #include "win/Strings.h"

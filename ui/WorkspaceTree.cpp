@@ -1,5 +1,5 @@
 #include "ui/WorkspaceTree.h"
-#include "addin/resource.h"
+#include "ui/UiRes.h"
 #include "ui/DlgLogin.h"
 #include "win/Strings.h"
 

@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <string>
-#include "ui/LocationRecords.h"
+#include "service/LocationRecords.h"
 #include "ui/PathCombo.h"
 
 // Image indexes of the tree (bitmap 26034).

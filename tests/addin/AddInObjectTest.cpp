@@ -11,7 +11,7 @@
 
 #include "addin/ExplorerEvents.h"
 #include "addin/ItemEvents.h"
-#include "addin/InspectorsEvents.h"
+#include "addin/ItemWindowsEvents.h"
 #include "addin/ItemsEvents.h"
 #include "addin/OutAddIn.h"
 #include "addin/OutAddInCF.h"

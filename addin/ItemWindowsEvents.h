@@ -1,5 +1,6 @@
 #pragma once
-// A new inspector window: its item gets an item sink (to learn when it closes) and, for mail,
+// CInspectorsEvents, the sink of Outlook's item windows (inspectors), and the context it keeps
+// for each. A new item window: its item gets an item sink (to learn when it closes) and, for mail,
 // tasks and appointments, the record of what it is linked to.
 #include <list>
 #include <memory>

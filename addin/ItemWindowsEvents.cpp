@@ -1,4 +1,4 @@
-#include "addin/InspectorsEvents.h"
+#include "addin/ItemWindowsEvents.h"
 
 #include "addin/AddBtn.h"
 #include "addin/CmdBar.h"
