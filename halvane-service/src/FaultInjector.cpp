@@ -35,40 +35,41 @@ json FaultRule::ToJson() const {
     return j;
 }
 
-FaultRule CFaultInjector::Add(const json& spec) {
-    if (!spec.is_object()) throw std::invalid_argument("a fault is a JSON object");
+FaultRule CFaultInjector::Add(const json& request) {
+    if (!request.is_object()) throw std::invalid_argument("a fault is a JSON object");
     FaultRule r;
-    if (!spec.contains("operation") || !spec["operation"].is_string() || spec["operation"].get<std::string>().empty())
+    if (!request.contains("operation") || !request["operation"].is_string() ||
+        request["operation"].get<std::string>().empty())
         throw std::invalid_argument("say which operation with \"operation\" (a SOAP method name or \"*\")");
-    r.operation = spec["operation"].get<std::string>();
-    if (!spec.contains("fault") || !spec["fault"].is_string())
+    r.operation = request["operation"].get<std::string>();
+    if (!request.contains("fault") || !request["fault"].is_string())
         throw std::invalid_argument(
             "say which fault with \"fault\": http_500, soap_fault, truncated, malformed, close or delay");
-    const auto kind = ParseFaultKind(spec["fault"].get<std::string>());
-    if (!kind) throw std::invalid_argument("unknown fault \"" + spec["fault"].get<std::string>() + "\"");
+    const auto kind = ParseFaultKind(request["fault"].get<std::string>());
+    if (!kind) throw std::invalid_argument("unknown fault \"" + request["fault"].get<std::string>() + "\"");
     r.kind = *kind;
-    if (spec.contains("count")) {
-        if (!spec["count"].is_number_integer() || spec["count"].get<int64_t>() < 1 ||
-            spec["count"].get<int64_t>() > 1000000)
+    if (request.contains("count")) {
+        if (!request["count"].is_number_integer() || request["count"].get<int64_t>() < 1 ||
+            request["count"].get<int64_t>() > 1000000)
             throw std::invalid_argument("\"count\" is a whole number from 1");
-        r.count = spec["count"].get<int>();
+        r.count = request["count"].get<int>();
     }
-    if (spec.contains("user")) {
-        if (!spec["user"].is_string()) throw std::invalid_argument("\"user\" is a user name");
-        r.user = spec["user"].get<std::string>();
+    if (request.contains("user")) {
+        if (!request["user"].is_string()) throw std::invalid_argument("\"user\" is a user name");
+        r.user = request["user"].get<std::string>();
     }
-    if (spec.contains("apply")) {
-        if (!spec["apply"].is_boolean()) throw std::invalid_argument("\"apply\" is true or false");
-        r.apply = spec["apply"].get<bool>();
+    if (request.contains("apply")) {
+        if (!request["apply"].is_boolean()) throw std::invalid_argument("\"apply\" is true or false");
+        r.apply = request["apply"].get<bool>();
     }
     if (r.kind == FaultKind::Delay) {
-        if (!spec.contains("seconds") || !spec["seconds"].is_number() || !(spec["seconds"].get<double>() > 0) ||
-            spec["seconds"].get<double>() > 3600)
+        if (!request.contains("seconds") || !request["seconds"].is_number() ||
+            !(request["seconds"].get<double>() > 0) || request["seconds"].get<double>() > 3600)
             throw std::invalid_argument("a delay needs \"seconds\" (more than 0, at most 3600)");
-        r.delay = std::chrono::milliseconds(std::llround(spec["seconds"].get<double>() * 1000));
+        r.delay = std::chrono::milliseconds(std::llround(request["seconds"].get<double>() * 1000));
         // The held answer is the real one, so the operation has been carried out.
         r.apply = true;
-    } else if (spec.contains("seconds")) {
+    } else if (request.contains("seconds")) {
         throw std::invalid_argument("\"seconds\" belongs to a delay");
     }
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -37,7 +37,7 @@ class CFaultInjector {
 public:
     // Validates a rule as posted to the administrative interface; throws
     // std::invalid_argument with a message for the caller.
-    FaultRule Add(const nlohmann::json& spec);
+    FaultRule Add(const nlohmann::json& request);
     std::vector<FaultRule> List();
     size_t Reset();
     bool Remove(int64_t id);

@@ -19,8 +19,8 @@ protected:
     ServiceFixture svc;
     httplib::Client admin{"127.0.0.1", svc.Port()};
 
-    json Inject(const std::string& spec) {
-        auto r = admin.Post("/admin/faults", spec, "application/json");
+    json Inject(const std::string& body) {
+        auto r = admin.Post("/admin/faults", body, "application/json");
         EXPECT_TRUE(r);
         if (!r) return {};
         EXPECT_EQ(201, r->status) << r->body;
