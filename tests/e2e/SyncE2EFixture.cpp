@@ -2,6 +2,7 @@
 #include "e2e/SyncE2EFixture.h"
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 
 #include "outlook-sim/automation/UiAutomation.h"
@@ -162,6 +163,37 @@ std::string SyncE2E::LastSync(const char* type) {
     std::string text;
     config.GetLastSync(type, text);
     return text;
+}
+
+namespace {
+// "YYYY-MM-DDThh:mm:ss…" (UTC) as whole seconds; -1 when it is not such a text.
+long long WireSeconds(const std::string& text) {
+    SYSTEMTIME st = {};
+    unsigned y, mo, d, h, mi, s;
+    if (std::sscanf(text.c_str(), "%4u-%2u-%2uT%2u:%2u:%2u", &y, &mo, &d, &h, &mi, &s) != 6) return -1;
+    st.wYear = static_cast<WORD>(y);
+    st.wMonth = static_cast<WORD>(mo);
+    st.wDay = static_cast<WORD>(d);
+    st.wHour = static_cast<WORD>(h);
+    st.wMinute = static_cast<WORD>(mi);
+    st.wSecond = static_cast<WORD>(s);
+    FILETIME ft;
+    if (!::SystemTimeToFileTime(&st, &ft)) return -1;
+    return static_cast<long long>((static_cast<ULONGLONG>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime) / 10000000);
+}
+}  // namespace
+
+std::string SyncE2E::ServiceNow() const { return m_admin.Get("/admin/health").value("now", std::string()); }
+
+void SyncE2E::WaitForServiceClockPast(const std::string& stamp, int seconds) const {
+    const long long mark = WireSeconds(stamp);
+    ASSERT_GE(mark, 0) << "not a time: " << stamp;
+    const ULONGLONG limit = ::GetTickCount64() + 10000;
+    long long now = -1;
+    while ((now = WireSeconds(ServiceNow())) < mark + seconds) {
+        ASSERT_LT(::GetTickCount64(), limit) << "the service's clock stands still at " << now;
+        ::Sleep(20);  // the service's clock moves in whole seconds; poll it
+    }
 }
 
 std::vector<std::string> SyncE2E::Writes(long long seq) const {

@@ -68,6 +68,11 @@ protected:
     static DATE Today();
     static std::string Wire(DATE local);
     static std::string LastSync(const char* type);
+    // The service's clock ("YYYY-MM-DDThh:mm:ssZ"), and a wait until it reads at least
+    // `seconds` whole seconds past `stamp` (incremental downloads include a mark's own second,
+    // so tests that need a change to fall before a later run's mark wait on this, not a sleep).
+    std::string ServiceNow() const;
+    void WaitForServiceClockPast(const std::string& stamp, int seconds) const;
     // The service methods that change data, received since `seq`.
     std::vector<std::string> Writes(long long seq) const;
     // Runs while Outlook's clock stands `seconds` from now.

@@ -163,10 +163,11 @@ TEST_F(SyncE2E, ServiceDeletionsFollowDeleteOutlookItems) {
         config.SetDeleteOutlookItems(0);
     }
     m_admin.Send("DELETE", "/admin/tasks/" + Str(keep["task_id"]) + "?as=" + m_user, json());
+    const std::string deletedAt = ServiceNow();
     // Incremental downloads include the second of the mark itself, and a change may be stamped
     // up to a second ahead: let this run end two seconds later, so that the next one does not
     // bring the tombstone back (by then the setting says to carry it into Outlook).
-    ::Sleep(2100);
+    WaitForServiceClockPast(deletedAt, 2);
     RunResult off = Sync();
     EXPECT_TRUE(off.AllNone()) << off.Describe();
     EXPECT_TRUE(m_outlook->FindBySubject(hvsim::olFolderTasks, "Kept"));
@@ -201,7 +202,7 @@ TEST_F(SyncE2E, AServiceChangeMadeWhileARunIsBusyReachesTheNextIncrementalRun) {
     for (int i = 0; i < 60; ++i) busy.push_back(CreateTask({{"title", "Busy " + std::to_string(i)}}));
     json other = CreateTask({{"title", "Other"}});
     ASSERT_EQ(Sync().Count(ACTION_DONE), 61u);
-    ::Sleep(2100);  // past the second in which the first run ended
+    WaitForServiceClockPast(LastSync("Task"), 2);  // past the second in which the first run ended
 
     // Sixty changes keep the next run busy for a while; "Other" changes while it is.
     for (const json& t : busy) Update("tasks", Str(t["task_id"]), {{"title", Str(t["title"]) + " v2"}});

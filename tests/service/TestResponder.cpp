@@ -71,6 +71,11 @@ std::vector<std::string> CTestResponder::Requests() {
     return m_requests;
 }
 
+bool CTestResponder::WaitUntilAnswered(DWORD timeoutMs) {
+    std::unique_lock<std::mutex> guard(m_lock);
+    return m_answered.wait_for(guard, std::chrono::milliseconds(timeoutMs), [this] { return m_answering == 0; });
+}
+
 std::string CTestResponder::Head(const std::string& raw) {
     size_t end = raw.find("\r\n\r\n");
     return end == std::string::npos ? raw : raw.substr(0, end + 4);
@@ -99,6 +104,7 @@ void CTestResponder::Serve() {
         if (select(0, &set, nullptr, nullptr, &tv) <= 0) continue;
         SOCKET client = accept(m_listen, nullptr, nullptr);
         if (client == INVALID_SOCKET) continue;
+        ++m_connections;
         workers.emplace_back([this, client] { ServeConnection(client); });
     }
     for (auto& w : workers) w.join();
@@ -138,6 +144,7 @@ void CTestResponder::ServeConnection(SOCKET client) {
         {
             std::lock_guard<std::mutex> guard(m_lock);
             m_requests.push_back(pending.substr(0, total));
+            ++m_answering;
         }
         pending.erase(0, total);
         Reply reply = NextReply();
@@ -154,6 +161,11 @@ void CTestResponder::ServeConnection(SOCKET client) {
             if (n <= 0) break;
             sent += static_cast<size_t>(n);
         }
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            --m_answering;
+        }
+        m_answered.notify_all();
     }
     closesocket(client);
 }

@@ -4,6 +4,7 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <atomic>
+#include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -25,6 +26,10 @@ public:
     bool Listening() const noexcept { return m_listen != INVALID_SOCKET; }
     void Enqueue(int status, const std::string& body, DWORD delayMs = 0);
     std::vector<std::string> Requests();  // head and body of each request, as received
+    int Connections() const noexcept { return m_connections; }  // TCP connections accepted so far
+    // Waits until every request received so far has had its answer sent (a delayed answer
+    // outlives the client that gave up on it); false when that takes longer than timeoutMs.
+    bool WaitUntilAnswered(DWORD timeoutMs);
     static std::string Body(const std::string& rawRequest);
     static std::string Head(const std::string& rawRequest);
 
@@ -35,6 +40,9 @@ private:
 
     SOCKET m_listen = INVALID_SOCKET;
     std::atomic<bool> m_stop{false};
+    std::atomic<int> m_connections{0};
+    int m_answering = 0;  // requests received whose answer is not sent yet; under m_lock
+    std::condition_variable m_answered;
     std::mutex m_lock;
     std::deque<Reply> m_replies;
     std::vector<std::string> m_requests;

@@ -308,7 +308,7 @@ TEST_F(SoapFrame, TimeoutSettingLimitsTheWaitForTheAnswer) {
     OpTestPing slow(url);
     EXPECT_EQ(0, slow.Run(0, nullptr, 0, 0));
     EXPECT_EQ(HV_E_CONNECTION, slow.m_hResult);
-    ::Sleep(1700);  // let the responder finish the late answer before the next test
+    ASSERT_TRUE(responder.WaitUntilAnswered(10000));  // the late answer goes out before the next one
 
     // 0 leaves the platform's own time-out in force, which outlasts a short delay.
     config.SetKey("Timeout", static_cast<DWORD>(0));
@@ -354,7 +354,8 @@ TEST(SoapFrameUnreachable, RefusedConnectionReportsTheConnectionFailureText) {
 }
 
 // "SSL" 0 means plain HTTP on port 80: the responder listens on port 80 only, so an exchange
-// that reaches it went there. A second Connect to the same URL keeps the connection.
+// that reaches it went there. A second Connect to the same URL keeps the connection, and the
+// exchanges after it share one kept-alive TCP connection.
 TEST_F(SoapFrame, SecondConnectReusesTheConnectionAndSslZeroUsesPort80) {
     EXPECT_EQ(0u, url.find("http://"));
     EXPECT_EQ(80u, CConfig().GetPort());
@@ -370,6 +371,15 @@ TEST_F(SoapFrame, SecondConnectReusesTheConnectionAndSslZeroUsesPort80) {
     ASSERT_EQ(1, op.Run(0, nullptr, 0, 0));
     EXPECT_EQ("port 80", op.m_strValue);
     EXPECT_EQ(before + 1, responder.Requests().size());
+
+    // Kept alive: the next exchange goes over the TCP connection the last one used.
+    const int connections = responder.Connections();
+    ASSERT_GE(connections, 1);
+    responder.Enqueue(200, PingAnswer("again"));
+    OpTestPing again(url);
+    ASSERT_EQ(1, again.Run(0, nullptr, 0, 0));
+    EXPECT_EQ("again", again.m_strValue);
+    EXPECT_EQ(connections, responder.Connections());
     Disconnect();
     EXPECT_EQ(nullptr, TheAPI());
     EXPECT_EQ(nullptr, WebSvrShared().connection);
