@@ -3,15 +3,12 @@
 // event record.
 #include <string>
 #include "service/SyncItem.h"
-#include "service/WebSvrOp.h"
+#include "service/PullOp.h"
 
-class OpPullEvent : public CWebSvrOp {
+class OpPullEvent : public CPullOp {
 public:
     explicit OpPullEvent(const std::string& url);
 
     // Reads the event at the document's current node (a return element) into `record`.
     static void ReadEventRecord(CXMLDoc& doc, CSyncItem& record);
-
-    std::string m_strUser;
-    std::string m_strPassword;
 };

@@ -3,15 +3,12 @@
 // fetch), with the document reader of one task record.
 #include <string>
 #include "service/SyncItem.h"
-#include "service/WebSvrOp.h"
+#include "service/PullOp.h"
 
-class OpPullTask : public CWebSvrOp {
+class OpPullTask : public CPullOp {
 public:
     explicit OpPullTask(const std::string& url);
 
     // Reads the task at the document's current node (a return element) into `record`.
     static void ReadTaskRecord(CXMLDoc& doc, CSyncItem& record);
-
-    std::string m_strUser;
-    std::string m_strPassword;
 };

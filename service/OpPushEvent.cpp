@@ -2,30 +2,15 @@
 #include "service/ServiceRes.h"
 #include "common/Config.h"
 #include "service/OpPullEvent.h"
-#include "win/Files.h"
 #include "win/Strings.h"
 
-namespace {
-const char* TrueFalse(long flag) { return flag ? "true" : "false"; }
-}  // namespace
-
-OpPushEvent::OpPushEvent(const std::string& url) : CWebSvrOp(url) {
-    m_strKind = "OpPushEvent";
-    m_szSteps[2] = "Creating Event";
-    m_szSteps[5] = "Event Created";
-    CConfig config;
-    config.GetServiceURL(m_strSoapAction);
-}
+OpPushEvent::OpPushEvent(const std::string& url) : CPushOp(url, "OpPushEvent", "Creating Event", "Event Created") {}
 
 int OpPushEvent::PrepareData() {
-    using hv::push::WriteText;
-    hv::unique_hfile file;
-    const std::string path = hv::push::NewBodyFile(file);
-    if (path.empty()) return 0;
     const std::string head = EnvelopeHead(m_strUser, m_strPassword);
     const std::string title = Escaped(m_strTitle);
     const std::string location = m_strLocation.empty() ? m_strLocation : Escaped(m_strLocation);
-    const bool create = m_target.m_strID.empty();
+    const bool create = Creating();
     std::string text;
     if (create) {
         // A later occurrence of a series is not news for the activity log.
@@ -62,32 +47,15 @@ int OpPushEvent::PrepareData() {
         if (!ids.empty()) ids += ",";
         ids += member.user_id;
     }
-    const bool ok =
-        WriteText(file.get(), text) &&
-        WriteText(file.get(), "<m:description>" + (m_strDescription.empty() ? std::string() : Escaped(m_strDescription)) +
-                                  "</m:description>\n") &&
-        WriteText(file.get(), hv::Format("<m:start_time>%s</m:start_time><m:end_time>%s</m:end_time>\n",
-                                         Escaped(start).c_str(), Escaped(end).c_str())) &&
-        WriteText(file.get(), hv::Format("<m:assigned_to_userids>%s</m:assigned_to_userids>\n", ids.c_str())) &&
-        WriteText(file.get(), hv::Format(create ? "</m:CreateEvent>\n</SOAP-ENV:Body>\n%s"
-                                                : "</m:UpdateEvent>\n</SOAP-ENV:Body>\n%s",
-                                         EnvelopeFoot()));
-    file.reset();
-    if (!ok) {
-        ::DeleteFileA(path.c_str());
-        return 0;
-    }
-    m_fFileMode = 1;
-    m_strRequest = path;
-    return 1;
+    return WriteRequestFile(
+        text, [](HANDLE) { return true; },
+        [&](HANDLE file) {
+            return WriteText(file, hv::Format("<m:start_time>%s</m:start_time><m:end_time>%s</m:end_time>\n",
+                                              Escaped(start).c_str(), Escaped(end).c_str()));
+        },
+        ids, Method("Event"));
 }
 
 int OpPushEvent::ParseResponse() {
-    CXMLDoc& doc = *m_pResponseDoc;
-    const char* path = m_target.m_strID.empty() ? "ns1:CreateEventResponse/ns1:CreateEventReturn"
-                                                : "ns1:UpdateEventResponse/ns1:UpdateEventReturn";
-    if (doc.GotoNode(path) != S_OK) return 0;
-    OpPullEvent::ReadEventRecord(doc, m_answer);
-    hv::push::TakeAnswer(*this, m_answer);
-    return 1;
+    return ReadAnswer(Method("Event"), &OpPullEvent::ReadEventRecord);
 }
