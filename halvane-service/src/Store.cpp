@@ -228,6 +228,19 @@ Event ReadEvent(Stmt &st) {
   return e;
 }
 
+// What differs between the two kinds of record, for the code they share.
+template <class R> struct RecordKind;
+template <> struct RecordKind<Task> {
+  static constexpr const char *kTable = "tasks", *kKey = "task_id", *kNoun = "task";
+  static const char *Columns() { return kTaskColumns; }
+  static Task Read(Stmt &st) { return ReadTask(st); }
+};
+template <> struct RecordKind<Event> {
+  static constexpr const char *kTable = "events", *kKey = "event_id", *kNoun = "event";
+  static const char *Columns() { return kEventColumns; }
+  static Event Read(Stmt &st) { return ReadEvent(st); }
+};
+
 // Password hashes are computed over the MD5 of the password's Windows-1252
 // bytes, so the same stored hash checks both the SOAP header (clear text) and
 // the login link (which carries that MD5).
@@ -585,50 +598,62 @@ int64_t CStore::NextModified(int64_t previous) {
   return std::max(Now(), previous + 1);
 }
 
-bool CStore::TaskIsMine(int64_t user, const Task &t) {
-  if (t.assignee_ids == "-1")
-    return t.space_id == 0 ? t.created_by == user : IsMember(t.space_id, user);
-  if (t.assignee_ids.empty()) return t.created_by == user;
-  auto ids = SplitIds(t.assignee_ids);
+template <class R> bool CStore::IsMine(int64_t user, const R &r) {
+  if (r.assignee_ids == "-1")
+    return r.space_id == 0 ? r.created_by == user : IsMember(r.space_id, user);
+  if (r.assignee_ids.empty()) return r.created_by == user;
+  auto ids = SplitIds(r.assignee_ids);
   return std::find(ids.begin(), ids.end(), user) != ids.end();
-}
-
-bool CStore::EventIsMine(int64_t user, const Event &e) {
-  Task probe;
-  probe.assignee_ids = e.assignee_ids;
-  probe.space_id = e.space_id;
-  probe.created_by = e.created_by;
-  return TaskIsMine(user, probe);
 }
 
 // --- tasks
 
-void CStore::FillNames(Task &t) {
-  if (auto u = GetUser(t.created_by)) t.created_by_name = u->full_name.empty() ? u->username : u->full_name;
-  t.assigned_to = NamesOf(t.assignee_ids);
+template <class R> void CStore::FillNames(R &r) {
+  if (auto u = GetUser(r.created_by)) r.created_by_name = u->full_name.empty() ? u->username : u->full_name;
+  r.assigned_to = NamesOf(r.assignee_ids);
 }
 
-void CStore::FillNames(Event &e) {
-  if (auto u = GetUser(e.created_by)) e.created_by_name = u->full_name.empty() ? u->username : u->full_name;
-  e.assigned_to = NamesOf(e.assignee_ids);
-}
-
-std::optional<Task> CStore::LoadTask(int64_t id) {
-  Stmt st(m_db, (std::string("SELECT ") + kTaskColumns + "WHERE tasks.id=?").c_str());
+template <class R> std::optional<R> CStore::Load(int64_t id) {
+  using K = RecordKind<R>;
+  Stmt st(m_db, (std::string("SELECT ") + K::Columns() + "WHERE " + K::kTable + ".id=?").c_str());
   st.Bind(1, id);
   if (!st.Step()) return std::nullopt;
-  Task t = ReadTask(st);
-  FillNames(t);
-  return t;
+  R r = K::Read(st);
+  FillNames(r);
+  return r;
+}
+
+template <class R> R CStore::GetVisible(int64_t user, int64_t id) {
+  using K = RecordKind<R>;
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  auto r = Load<R>(id);
+  if (!r) throw ClientFault(std::string("Unknown ") + K::kKey + " " + std::to_string(id));
+  if (!IsMine(user, *r) && r->created_by != user &&
+      !(r->space_id != 0 && IsMember(r->space_id, user)))
+    throw ClientFault(std::string("Access denied to ") + K::kNoun + " " + std::to_string(id));
+  return *r;
+}
+
+template <class R> bool CStore::MarkDeleted(int64_t user, int64_t id) {
+  using K = RecordKind<R>;
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  R old = GetVisible<R>(user, id);
+  if (old.deleted) return false;
+  Stmt st(m_db, (std::string("UPDATE ") + K::kTable + " SET deleted=1, last_modified=? WHERE id=?").c_str());
+  st.Bind(1, NextModified(old.last_modified)).Bind(2, id);
+  st.Run();
+  return true;
+}
+
+void CStore::CheckWorkspace(int64_t user, int64_t space) {
+  if (space == 0) return;
+  if (!GetWorkspace(space)) throw ClientFault("Unknown workspace " + std::to_string(space));
+  if (!IsMember(space, user))
+    throw ClientFault("You are not a member of workspace " + std::to_string(space));
 }
 
 void CStore::CheckTaskTarget(int64_t user, Task &t) {
-  if (t.space_id != 0) {
-    if (!GetWorkspace(t.space_id))
-      throw ClientFault("Unknown workspace " + std::to_string(t.space_id));
-    if (!IsMember(t.space_id, user))
-      throw ClientFault("You are not a member of workspace " + std::to_string(t.space_id));
-  }
+  CheckWorkspace(user, t.space_id);
   if (t.tasklist_id != 0) {
     auto c = GetCategory(t.tasklist_id);
     if (!c || c->type != "tasklist")
@@ -683,18 +708,10 @@ Task CStore::CreateTask(int64_t user, Task t) {
   st.Run();
   const int64_t id = sqlite3_last_insert_rowid(m_db);
   WriteTaskAssignees(id, t.assignee_ids, true);
-  return *LoadTask(id);
+  return *Load<Task>(id);
 }
 
-Task CStore::GetTask(int64_t user, int64_t id) {
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
-  auto t = LoadTask(id);
-  if (!t) throw ClientFault("Unknown task_id " + std::to_string(id));
-  if (!TaskIsMine(user, *t) && t->created_by != user &&
-      !(t->space_id != 0 && IsMember(t->space_id, user)))
-    throw ClientFault("Access denied to task " + std::to_string(id));
-  return *t;
-}
+Task CStore::GetTask(int64_t user, int64_t id) { return GetVisible<Task>(user, id); }
 
 Task CStore::UpdateTask(int64_t user, Task t) {
   std::lock_guard<std::recursive_mutex> lock(m_mutex);
@@ -719,18 +736,10 @@ Task CStore::UpdateTask(int64_t user, Task t) {
       .Bind(12, t.id);
   st.Run();
   WriteTaskAssignees(t.id, t.assignee_ids, true);
-  return *LoadTask(t.id);
+  return *Load<Task>(t.id);
 }
 
-bool CStore::DeleteTask(int64_t user, int64_t id) {
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
-  Task old = GetTask(user, id);
-  if (old.deleted) return false;
-  Stmt st(m_db, "UPDATE tasks SET deleted=1, last_modified=? WHERE id=?");
-  st.Bind(1, NextModified(old.last_modified)).Bind(2, id);
-  st.Run();
-  return true;
-}
+bool CStore::DeleteTask(int64_t user, int64_t id) { return MarkDeleted<Task>(user, id); }
 
 namespace {
 
@@ -762,58 +771,38 @@ class CNameCache {
 
 }  // namespace
 
-void CStore::MyTasks(int64_t user, const Selection &sel,
-                     const std::function<void(const Task &)> &fn) {
+template <class R>
+void CStore::ForEach(const std::string &sql, const std::vector<std::optional<int64_t>> &params,
+                     const std::function<void(const R &)> &fn) {
   std::lock_guard<std::recursive_mutex> lock(m_mutex);
   CNameCache names(*this);
-  std::string sql = std::string("SELECT ") + kTaskColumns + "WHERE " + MineClause("tasks", "task_assignees", "task_id");
-  if (sel.changed_since)
-    sql += " AND tasks.last_modified >= ?2";
-  else
-    sql += " AND tasks.deleted=0";
-  sql += " ORDER BY tasks.id";
-  Stmt st(m_db, sql.c_str());
-  st.Bind(1, user);
-  if (sel.changed_since) st.Bind(2, *sel.changed_since);
+  Stmt st(m_db, (std::string("SELECT ") + RecordKind<R>::Columns() + sql).c_str());
+  for (size_t i = 0; i < params.size(); ++i)
+    if (params[i]) st.Bind(static_cast<int>(i + 1), *params[i]);
   while (st.Step()) {
-    Task t = ReadTask(st);
-    t.created_by_name = names.Name(t.created_by);
-    t.assigned_to = names.Names(t.assignee_ids);
-    fn(t);
+    R r = RecordKind<R>::Read(st);
+    r.created_by_name = names.Name(r.created_by);
+    r.assigned_to = names.Names(r.assignee_ids);
+    fn(r);
   }
 }
 
+void CStore::MyTasks(int64_t user, const Selection &sel,
+                     const std::function<void(const Task &)> &fn) {
+  std::string sql = "WHERE " + MineClause("tasks", "task_assignees", "task_id");
+  sql += sel.changed_since ? " AND tasks.last_modified >= ?2" : " AND tasks.deleted=0";
+  ForEach<Task>(sql + " ORDER BY tasks.id", {user, sel.changed_since}, fn);
+}
+
 void CStore::AllTasks(const std::function<void(const Task &)> &fn) {
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
-  CNameCache names(*this);
-  Stmt st(m_db, (std::string("SELECT ") + kTaskColumns + "ORDER BY tasks.id").c_str());
-  while (st.Step()) {
-    Task t = ReadTask(st);
-    t.created_by_name = names.Name(t.created_by);
-    t.assigned_to = names.Names(t.assignee_ids);
-    fn(t);
-  }
+  ForEach<Task>("ORDER BY tasks.id", {}, fn);
 }
 
 // --- events
 
-std::optional<Event> CStore::LoadEvent(int64_t id) {
-  Stmt st(m_db, (std::string("SELECT ") + kEventColumns + "WHERE events.id=?").c_str());
-  st.Bind(1, id);
-  if (!st.Step()) return std::nullopt;
-  Event e = ReadEvent(st);
-  FillNames(e);
-  return e;
-}
-
 Event CStore::CreateEvent(int64_t user, Event e) {
   std::lock_guard<std::recursive_mutex> lock(m_mutex);
-  if (e.space_id != 0) {
-    if (!GetWorkspace(e.space_id))
-      throw ClientFault("Unknown workspace " + std::to_string(e.space_id));
-    if (!IsMember(e.space_id, user))
-      throw ClientFault("You are not a member of workspace " + std::to_string(e.space_id));
-  }
+  CheckWorkspace(user, e.space_id);
   e.assignee_ids = NormalizeAssignees(e.assignee_ids);
   if (e.start_time && e.end_time && *e.end_time < *e.start_time)
     throw ClientFault("end_time lies before start_time");
@@ -843,18 +832,10 @@ Event CStore::CreateEvent(int64_t user, Event e) {
   st.Run();
   const int64_t id = sqlite3_last_insert_rowid(m_db);
   WriteTaskAssignees(id, e.assignee_ids, false);
-  return *LoadEvent(id);
+  return *Load<Event>(id);
 }
 
-Event CStore::GetEvent(int64_t user, int64_t id) {
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
-  auto e = LoadEvent(id);
-  if (!e) throw ClientFault("Unknown event_id " + std::to_string(id));
-  if (!EventIsMine(user, *e) && e->created_by != user &&
-      !(e->space_id != 0 && IsMember(e->space_id, user)))
-    throw ClientFault("Access denied to event " + std::to_string(id));
-  return *e;
-}
+Event CStore::GetEvent(int64_t user, int64_t id) { return GetVisible<Event>(user, id); }
 
 Event CStore::UpdateEvent(int64_t user, Event e) {
   std::lock_guard<std::recursive_mutex> lock(m_mutex);
@@ -883,56 +864,23 @@ Event CStore::UpdateEvent(int64_t user, Event e) {
       .Bind(12, e.id);
   st.Run();
   WriteTaskAssignees(e.id, e.assignee_ids, false);
-  return *LoadEvent(e.id);
+  return *Load<Event>(e.id);
 }
 
-bool CStore::DeleteEvent(int64_t user, int64_t id) {
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
-  Event old = GetEvent(user, id);
-  if (old.deleted) return false;
-  Stmt st(m_db, "UPDATE events SET deleted=1, last_modified=? WHERE id=?");
-  st.Bind(1, NextModified(old.last_modified)).Bind(2, id);
-  st.Run();
-  return true;
-}
+bool CStore::DeleteEvent(int64_t user, int64_t id) { return MarkDeleted<Event>(user, id); }
 
 void CStore::MyEvents(int64_t user, const Selection &sel,
                       const std::function<void(const Event &)> &fn) {
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
-  CNameCache names(*this);
-  std::string sql = std::string("SELECT ") + kEventColumns + "WHERE " +
-                    MineClause("events", "event_assignees", "event_id");
-  if (sel.changed_since)
-    sql += " AND events.last_modified >= ?2";
-  else
-    sql += " AND events.deleted=0";
-  if (sel.window_start)
-    sql += " AND COALESCE(events.end_time, events.start_time) >= ?3";
+  std::string sql = "WHERE " + MineClause("events", "event_assignees", "event_id");
+  sql += sel.changed_since ? " AND events.last_modified >= ?2" : " AND events.deleted=0";
+  if (sel.window_start) sql += " AND COALESCE(events.end_time, events.start_time) >= ?3";
   if (sel.window_end) sql += " AND events.start_time <= ?4";
-  sql += " ORDER BY events.id";
-  Stmt st(m_db, sql.c_str());
-  st.Bind(1, user);
-  if (sel.changed_since) st.Bind(2, *sel.changed_since);
-  if (sel.window_start) st.Bind(3, *sel.window_start);
-  if (sel.window_end) st.Bind(4, *sel.window_end);
-  while (st.Step()) {
-    Event e = ReadEvent(st);
-    e.created_by_name = names.Name(e.created_by);
-    e.assigned_to = names.Names(e.assignee_ids);
-    fn(e);
-  }
+  ForEach<Event>(sql + " ORDER BY events.id",
+                 {user, sel.changed_since, sel.window_start, sel.window_end}, fn);
 }
 
 void CStore::AllEvents(const std::function<void(const Event &)> &fn) {
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
-  CNameCache names(*this);
-  Stmt st(m_db, (std::string("SELECT ") + kEventColumns + "ORDER BY events.id").c_str());
-  while (st.Step()) {
-    Event e = ReadEvent(st);
-    e.created_by_name = names.Name(e.created_by);
-    e.assigned_to = names.Names(e.assignee_ids);
-    fn(e);
-  }
+  ForEach<Event>("ORDER BY events.id", {}, fn);
 }
 
 // --- activity

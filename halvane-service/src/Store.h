@@ -183,15 +183,20 @@ class CStore {
   std::vector<Category> CategoryTree(const char *where, int64_t param,
                                      const std::vector<std::string> &types);
   bool CanSeeSpace(int64_t user, int64_t space);
-  bool TaskIsMine(int64_t user, const Task &t);
-  bool EventIsMine(int64_t user, const Event &e);
+  void CheckWorkspace(int64_t user, int64_t space);
   void CheckTaskTarget(int64_t user, Task &t);
   void WriteTaskAssignees(int64_t id, const std::string &ids, bool everyone_table);
-  void FillNames(Task &t);
-  void FillNames(Event &e);
   std::string NamesOf(const std::string &ids);
-  std::optional<Task> LoadTask(int64_t id);
-  std::optional<Event> LoadEvent(int64_t id);
+  // Tasks and events alike (R is Task or Event; defined in Store.cpp).
+  template <class R> bool IsMine(int64_t user, const R &r);
+  template <class R> void FillNames(R &r);
+  template <class R> std::optional<R> Load(int64_t id);
+  template <class R> R GetVisible(int64_t user, int64_t id);
+  template <class R> bool MarkDeleted(int64_t user, int64_t id);
+  // Runs a SELECT of R's columns; parameter i+1 is params[i] where that has a value.
+  template <class R>
+  void ForEach(const std::string &sql, const std::vector<std::optional<int64_t>> &params,
+               const std::function<void(const R &)> &fn);
   int64_t NextModified(int64_t previous);
 
   sqlite3 *m_db = nullptr;
