@@ -15,22 +15,6 @@ void Append(std::string& text, const std::string& more) {
     text += more.substr(0, kMax - text.size());
 }
 
-// The version and the add-in descriptions are plain text inside the report's own markup.
-std::string EscapeText(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&apos;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
 const char* EditionName(DWORD product) {
     switch (product) {
     case 1: return "Ultimate Edition";
@@ -205,7 +189,7 @@ std::string CEnvReport::OutlookText(IDispatch* application) {
     try {
         std::string version;
         if (application && GetText(application, L"Version", version)) {
-            text += "<version>" + EscapeText(version) + "</version>";
+            text += "<version>" + hv::EscapeFiveSpecials(version) + "</version>";
             hv::unique_variant addIns;
             hv::unique_variant count;
             HvLog().LogComment("Fetching COMAddIns Count");
@@ -221,7 +205,7 @@ std::string CEnvReport::OutlookText(IDispatch* application) {
                     if (FAILED(CDispatcher::CallMethod(collection, L"Item", item.put(), 1, index.addressof()))) continue;
                     std::string description;
                     if (!item.AsDispatch() || !GetText(item.AsDispatch(), L"Description", description)) continue;
-                    text += "<add-in>" + EscapeText(description) + "</add-in>";
+                    text += "<add-in>" + hv::EscapeFiveSpecials(description) + "</add-in>";
                 }
                 text += "</COM AddIns>";
             }
@@ -253,11 +237,11 @@ CEnvReport::CEnvReport(IDispatch* application) : m_pApplication(application) {
     CWinVersionData data;
     if (ReadWindowsData(data)) m_strWindows = WindowsText(data);
     m_strOutlook = OutlookText(application);
-    m_strVersion = EscapeText(ModuleVersion());
+    m_strVersion = hv::EscapeFiveSpecials(ModuleVersion());
 }
 
 CEnvReport::CEnvReport(IDispatch* application, const CWinVersionData& windows) : m_pApplication(application) {
     m_strWindows = WindowsText(windows);
     m_strOutlook = OutlookText(application);
-    m_strVersion = EscapeText(ModuleVersion());
+    m_strVersion = hv::EscapeFiveSpecials(ModuleVersion());
 }

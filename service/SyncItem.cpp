@@ -89,22 +89,6 @@ void CSyncItem::AbsorbAnswer(const CSyncItem& answer) {
     deleted = answer.deleted;
 }
 
-std::string EscapeFiveSpecials(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&apos;"; break;
-        default: out += c; break;
-        }
-    }
-    return out;
-}
-
 std::string CSyncItem::BuildLinkBlob(const std::string* lastModified, const std::string* assignedTo,
                                      const std::string* assignedIds, const std::string* organizerText,
                                      const std::string* internalUse) const {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <list>
 #include <string>
+#include "win/Strings.h"
 #include "service/XMLDoc.h"
 
 class CRecurrenceVector;
@@ -99,5 +100,5 @@ public:
 using CSyncItemList = std::list<CSyncItem*>;
 void DeleteRecords(CSyncItemList& list) noexcept;
 
-// The five XML special characters as entities, for the values of the link blob.
-std::string EscapeFiveSpecials(const std::string& text);
+// The values of the link blob escape the five XML special characters.
+using hv::EscapeFiveSpecials;

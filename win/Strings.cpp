@@ -48,6 +48,22 @@ std::string FormatV(const char* format, va_list args) {
     return out;
 }
 
+std::string EscapeFiveSpecials(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&apos;"; break;
+        default: out += c; break;
+        }
+    }
+    return out;
+}
+
 std::string Format(const char* format, ...) {
     va_list args;
     va_start(args, format);

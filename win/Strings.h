@@ -20,6 +20,10 @@ std::string FormatV(const char* format, va_list args);
 // Replaces every occurrence of `from` by `to`; returns the number of replacements.
 size_t ReplaceAll(std::string& text, const std::string& from, const std::string& to);
 
+// The five XML special characters (& < > " ') as entities, every other byte kept: for text
+// placed inside markup the product builds itself (the link blob, the environment report).
+std::string EscapeFiveSpecials(const std::string& text);
+
 // A string resource of the module this code is linked into.
 std::string LoadResString(UINT id);
 
