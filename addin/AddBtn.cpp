@@ -50,13 +50,7 @@ HRESULT CAddBtn::OnClick() {
         } else {
             log.LogComment("No Context: Called from Explorer");
             log.LogComment("Fetching Active Explorer");
-            hv::unique_variant explorer;
-            if (m_pWindow) {
-                explorer = hv::unique_variant::FromDispatch(m_pWindow.get());
-            } else {
-                THROW_IF_FAILED(GetProperty(m_pApplication, L"ActiveExplorer", explorer.put()));
-            }
-            THROW_HR_IF(E_POINTER, !explorer.AsDispatch());
+            const hv::unique_variant explorer = ActiveExplorer();
             log.LogComment("Creating Add to HV dialog object");
             dialog.reset(new (std::nothrow) CDlgSaveAs(TheAPI(), parent));
             THROW_HR_IF(E_OUTOFMEMORY, !dialog);
@@ -96,14 +90,9 @@ HRESULT CAddBtn::OnClick() {
         if (itemClass != OL_CLASS_MAIL && itemClass != OL_CLASS_TASK && itemClass != OL_CLASS_APPOINTMENT)
             throw CStop{};
 
-        CProtocolUI* protocol = EnsureProtocol(m_pApplication, parent);
-        THROW_HR_IF(E_OUTOFMEMORY, !protocol);
-        log.LogComment("Firing Up Protocol Engine");
-        THROW_IF_FAILED(FireUpProtocol(reinterpret_cast<LONG_PTR>(m_pApplication)));
-        log.LogComment("Calling LoginUser");
         CCredentials credentials;
-        // A cancelled login (ERROR_CANCELLED) is no failure to report, but nothing more happens.
-        if (protocol->LoginUser(&credentials, itemClass) != S_OK) throw CStop{};
+        CProtocolUI* protocol = LogIn(parent, itemClass, credentials, true);
+        if (!protocol) throw CStop{};
         dialog->m_credentials = credentials;
         dialog->m_lClass = itemClass;
         dialog->m_pAPI = TheAPI();
@@ -133,9 +122,6 @@ HRESULT CAddBtn::OnClick() {
         LOG_IF_FAILED(hr);
     }
     dialog.reset();
-    m_vtInspector.reset();
-    m_vtItem.reset();
-    EnableHooks();
-    ClearOperation();
+    EndAction();
     return hr;
 }

@@ -2,6 +2,7 @@
 
 #include "addin/resource.h"
 #include "common/DiagLog.h"
+#include "ui/ProtocolUI.h"
 #include "win/Errors.h"
 
 const DISPATCH_ENTRY CCmdBtn::s_table[] = {
@@ -122,6 +123,34 @@ HRESULT CCmdBtn::OnInspectorInvoke(IDispatch* control, BOOL checkTag) {
         LOG_IF_FAILED(hr);
         return hr;
     }
+}
+
+hv::unique_variant CCmdBtn::ActiveExplorer() {
+    hv::unique_variant explorer;
+    if (m_pWindow) {
+        explorer = hv::unique_variant::FromDispatch(m_pWindow.get());
+    } else {
+        THROW_IF_FAILED(GetProperty(m_pApplication, L"ActiveExplorer", explorer.put()));
+    }
+    THROW_HR_IF(E_POINTER, !explorer.AsDispatch());
+    return explorer;
+}
+
+CProtocolUI* CCmdBtn::LogIn(HWND parent, long itemClass, CCredentials& credentials, bool logSteps) {
+    CProtocolUI* protocol = EnsureProtocol(m_pApplication, parent);
+    THROW_HR_IF(E_OUTOFMEMORY, !protocol);
+    if (logSteps) HvLog().LogComment("Firing Up Protocol Engine");
+    THROW_IF_FAILED(FireUpProtocol(reinterpret_cast<LONG_PTR>(m_pApplication)));
+    if (logSteps) HvLog().LogComment("Calling LoginUser");
+    // A cancelled login (ERROR_CANCELLED) is no failure to report, but nothing more happens.
+    return protocol->LoginUser(&credentials, itemClass) == S_OK ? protocol : nullptr;
+}
+
+void CCmdBtn::EndAction() {
+    m_vtInspector.reset();
+    m_vtItem.reset();
+    EnableHooks();
+    ClearOperation();
 }
 
 HRESULT CCmdBtn::TagIt(IDispatch* control, const std::string& tag) {

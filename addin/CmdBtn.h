@@ -8,7 +8,10 @@
 #include "addin/ChangeHook.h"
 #include "addin/EventHandler.h"
 #include "addin/OfficeInterfaces.h"
+#include "service/Credentials.h"
 #include "win/ComTypes.h"
+
+class CProtocolUI;
 
 class CCmdBtn : public CEventHandler {
 public:
@@ -35,6 +38,17 @@ public:
 
     void DisableHooks();
     void EnableHooks();
+
+    // The explorer the button acts in: its own window, else the application's active explorer.
+    // Throws E_POINTER when there is none.
+    hv::unique_variant ActiveExplorer();
+    // Starts the protocol engine and logs the user in for `itemClass`: the protocol when the
+    // login succeeded, null when the user cancelled it; throws on other failures. `logSteps`
+    // writes the step comments of the Add to HV action.
+    CProtocolUI* LogIn(HWND parent, long itemClass, CCredentials& credentials, bool logSteps);
+    // Ends a click's action: drops the held item and inspector, turns the change hooks back on
+    // and frees the operation flag.
+    void EndAction();
     // What the shared state a creator hands every button.
     void ShareHooks(const CChangeHook& calendar, const CChangeHook& tasks) {
         m_calendarHook = calendar;

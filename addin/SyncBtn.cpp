@@ -15,13 +15,7 @@ HRESULT CSyncBtn::OnClick() {
     DisableHooks();
     std::unique_ptr<CDlgSynch> dialog;
     try {
-        hv::unique_variant explorer;
-        if (m_pWindow) {
-            explorer = hv::unique_variant::FromDispatch(m_pWindow.get());
-        } else {
-            THROW_IF_FAILED(GetProperty(m_pApplication, L"ActiveExplorer", explorer.put()));
-        }
-        THROW_HR_IF(E_POINTER, !explorer.AsDispatch());
+        const hv::unique_variant explorer = ActiveExplorer();
         dialog.reset(new (std::nothrow) CDlgSynch(TheAPI(), nullptr));
         THROW_HR_IF(E_OUTOFMEMORY, !dialog);
         hv::unique_variant mapi = hv::unique_variant::FromString("MAPI");
@@ -66,11 +60,8 @@ HRESULT CSyncBtn::OnClick() {
         m_nLastKinds = dialog->m_nSyncKinds;
         m_nLastCount = dialog->m_nSelCount;
 
-        CProtocolUI* protocol = EnsureProtocol(m_pApplication, GetParentWindow(PREFER_EXPLORER));
-        THROW_HR_IF(E_OUTOFMEMORY, !protocol);
-        THROW_IF_FAILED(FireUpProtocol(reinterpret_cast<LONG_PTR>(m_pApplication)));
         CCredentials credentials;
-        if (protocol->LoginUser(&credentials, itemClass) == S_OK) {
+        if (LogIn(GetParentWindow(PREFER_EXPLORER), itemClass, credentials, false)) {
             dialog->m_credentials = credentials;
             dialog->m_pAPI = TheAPI();
             dialog->Run();
@@ -80,9 +71,6 @@ HRESULT CSyncBtn::OnClick() {
         LOG_IF_FAILED(hr);
     }
     dialog.reset();
-    m_vtInspector.reset();
-    m_vtItem.reset();
-    EnableHooks();
-    ClearOperation();
+    EndAction();
     return hr;
 }
