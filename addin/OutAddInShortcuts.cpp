@@ -8,13 +8,14 @@
 #include "common/Config.h"
 #include "common/DiagLog.h"
 #include "sync/Hash.h"
+#include "win/Dispatcher.h"
 #include "win/Errors.h"
 #include "win/Strings.h"
 
 namespace {
 
-constexpr const char* GROUP_NAME = "Halvane";
-constexpr LONG GROUP_VIEW_TYPE = 2;
+constexpr const char* SHORTCUT_GROUP = "Halvane";
+constexpr LONG SHORTCUT_GROUP_VIEW = 2;
 
 struct SHORTCUT_DEF {
     const char* name;
@@ -80,18 +81,18 @@ void COutAddIn::AddSortcuts() {
     RemoveShortcuts();
 
     hv::unique_variant group;
-    if (FAILED(GetItem(m_pShortcutGroups, hv::unique_variant::FromString(GROUP_NAME), group))) {
+    if (FAILED(GetItem(m_pShortcutGroups, hv::unique_variant::FromString(SHORTCUT_GROUP), group))) {
         group.reset();
         hv::unique_variant count;
         if (FAILED(CDispatcher::GetProperty(m_pShortcutGroups, L"Count", count.put()))) return;
         if (FAILED(::VariantChangeType(&count, &count, 0, VT_I4))) return;
         hv::unique_variant args[2] = {hv::unique_variant::FromLong(count.lVal + 1),
-                                      hv::unique_variant::FromString(GROUP_NAME)};
+                                      hv::unique_variant::FromString(SHORTCUT_GROUP)};
         if (FAILED(CDispatcher::CallMethod(m_pShortcutGroups, L"Add", group.put(), 2, args)) || !group.AsDispatch())
             return;
         hv::unique_variant viewType;
         viewType.vt = VT_INT;
-        viewType.intVal = GROUP_VIEW_TYPE;
+        viewType.intVal = SHORTCUT_GROUP_VIEW;
         LOG_IF_FAILED(CDispatcher::PutProperty(group.AsDispatch(), L"ViewType", &viewType));
     }
 
@@ -131,7 +132,7 @@ void COutAddIn::RemoveShortcuts() {
         if (FAILED(GetItem(m_pShortcutGroups, hv::unique_variant::FromLong(i), group)) ||
             FAILED(CDispatcher::GetProperty(group.AsDispatch(), L"Name", name.put())))
             return;
-        if (name.vt == VT_BSTR && name.bstrVal && wcscmp(name.bstrVal, hv::ToWide(GROUP_NAME).c_str()) == 0) {
+        if (name.vt == VT_BSTR && name.bstrVal && wcscmp(name.bstrVal, hv::ToWide(SHORTCUT_GROUP).c_str()) == 0) {
             hv::unique_variant index = hv::unique_variant::FromLong(i);
             LOG_IF_FAILED(CDispatcher::CallMethod(m_pShortcutGroups, L"Remove", nullptr, 1, &index));
             return;
