@@ -26,7 +26,7 @@ class Web : public ::testing::Test {
 };
 
 TEST_F(Web, LoginLinkWithTheRightDigestSignsInAndRedirectsToRurl) {
-  // Built as the add-in builds it: values inserted without URL encoding.
+  // The values inserted as they are, without URL encoding: a second "?" in the query.
   const std::string m = hvsvc::Md5Hex("a-secret");
   auto r = c->Get(("/loginauth?username=alice&m=" + m + "&rurl=/home/index?mytasks").c_str());
   ASSERT_TRUE(r);
