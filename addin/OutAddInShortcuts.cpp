@@ -1,7 +1,6 @@
 // COutAddIn's Outlook Bar group: a "Halvane" group with shortcuts to the product web site's
 // dashboard, task list and calendar, rebuilt at every start so that it carries the current
 // credentials, and removed again at shutdown.
-
 #include "addin/OutAddIn.h"
 #include "addin/ShortcutLink.h"
 #include "common/Config.h"
