@@ -4,6 +4,7 @@
 
 #include <cctype>
 
+#include "RawConnection.h"
 #include "ServiceTestSupport.h"
 #include "Util.h"
 
@@ -122,6 +123,16 @@ TEST_F(Web, EncodedRurlStaysInsideTheSite) {
   auto r = c->Get((base + Encode("/home/index?mytasks")).c_str());
   ASSERT_TRUE(r);
   EXPECT_EQ("/home/index?mytasks", r->get_header_value("Location"));
+  // Decoded, a path may hold a space or UTF-8: the Location header carries them
+  // escaped (read raw: the client library would decode the header).
+  RawConnection raw(svc.Port());
+  ASSERT_TRUE(raw.Connected());
+  ASSERT_TRUE(raw.Send("GET " + base + Encode("/home/index?mytasks&q=a b\xC3\xA9") +
+                       " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"));
+  raw.ReadAnswer(std::chrono::seconds(5));
+  EXPECT_EQ(302, raw.Status());
+  EXPECT_NE(std::string::npos, raw.Received().find("\r\nLocation: /home/index?mytasks&q=a%20b%C3%A9\r\n"))
+      << raw.Received();
 }
 
 TEST_F(Web, PagesNeedASignedInUser) {
