@@ -102,7 +102,7 @@ COutAddIn::COutAddIn() noexcept : m_pLastClosed(new (std::nothrow) CCtrlData) {}
 COutAddIn::~COutAddIn() {
     // A host that let go without shutting down still gets its sinks back.
     if (m_pInspectorsEvents || m_pOutlookEvents || m_pCalendarItemsEvents || m_pTasksItemsEvents || m_pExplorerEvents ||
-        m_pWordEvents || m_pInspectors || m_fCsReady || m_pExplorerBar)
+        m_pWordEvents || m_pInspectors || m_fCsReady || m_pExplorerBar || m_pShortcutGroups)
         OnBeginShutdown(nullptr);
     if (m_pApplication) m_pApplication->Release();
     delete m_pLastClosed;
@@ -343,16 +343,6 @@ void COutAddIn::SinkExplorerEvents() {
     sink->AddRef();
     m_pExplorerEvents = sink;
     THROW_IF_FAILED(sink->Connect(explorer.AsDispatch()));
-}
-
-void COutAddIn::AddSortcuts() {
-    // The Outlook Bar group with the service's shortcuts is not part of this build; without the
-    // groups collection there is nothing to remove at shutdown either.
-    CLogBlock block("COutAddIn::AddSortcuts");
-}
-
-void COutAddIn::RemoveShortcuts() {
-    CLogBlock block("COutAddIn::RemoveShortcuts");
 }
 
 void COutAddIn::AddExplorerButtons() {

@@ -81,7 +81,10 @@ private:
     void SinkOutlookEvents();
     void SinkWordEvents();
     void SinkExplorerEvents();
+    // The Outlook Bar group "Halvane" (OutAddInShortcuts.cpp).
     void AddSortcuts();
+    void AddOneShortcut(IDispatch* shortcuts, const std::string& userName, const std::string& m,
+                        const std::string& rurl, const std::string& name, const std::string& iconPath);
     void RemoveShortcuts();
     void AddExplorerButtons();
     // Hands the shared state to a sink the add-in made.

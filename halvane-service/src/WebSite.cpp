@@ -64,6 +64,23 @@ std::string CookieToken(const http::Request &req) {
   return "";
 }
 
+// A site path as a Location header value: the decoded rurl may hold spaces or
+// UTF-8 bytes, which a URI carries escaped.
+std::string LocationOf(const std::string &path) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : path) {
+    if (c <= 0x20 || c >= 0x7F || c == '"' || c == '<' || c == '>') {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 std::optional<User> CServiceServer::WebUser(const http::Request &req) {
@@ -91,7 +108,7 @@ void CServiceServer::LoginAuth(const http::Request &req, http::Response &res) {
   }
   const std::string token = m_sessions.Create(user->id);
   res.set_header("Set-Cookie", "hvsession=" + token + "; Path=/; HttpOnly; SameSite=Lax");
-  res.set_redirect(IsLocalRedirect(rurl) ? rurl : "/home/index");
+  res.set_redirect(IsLocalRedirect(rurl) ? LocationOf(rurl) : "/home/index");
 }
 
 void CServiceServer::LoginForm(const http::Request &req, http::Response &res) {

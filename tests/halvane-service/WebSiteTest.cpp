@@ -2,6 +2,9 @@
 // pages it leads to.
 #include <gtest/gtest.h>
 
+#include <cctype>
+
+#include "RawConnection.h"
 #include "ServiceTestSupport.h"
 #include "Util.h"
 
@@ -24,7 +27,7 @@ class Web : public ::testing::Test {
 };
 
 TEST_F(Web, LoginLinkWithTheRightDigestSignsInAndRedirectsToRurl) {
-  // Built as the add-in builds it: values inserted without URL encoding.
+  // The values inserted as they are, without URL encoding: a second "?" in the query.
   const std::string m = hvsvc::Md5Hex("a-secret");
   auto r = c->Get(("/loginauth?username=alice&m=" + m + "&rurl=/home/index?mytasks").c_str());
   ASSERT_TRUE(r);
@@ -66,6 +69,70 @@ TEST_F(Web, RedirectStaysInsideTheSite) {
   EXPECT_TRUE(hvsvc::IsLocalRedirect("/home/index?mycalendar"));
   EXPECT_FALSE(hvsvc::IsLocalRedirect("home/index"));
   EXPECT_FALSE(hvsvc::IsLocalRedirect("/home\r\nSet-Cookie: x"));
+}
+
+// Every byte but letters, digits and "-._~" as %XX: how the add-in's login link carries
+// each query value.
+std::string Encode(const std::string &s) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char ch : s) {
+    if (std::isalnum(ch) || ch == '-' || ch == '.' || ch == '_' || ch == '~') {
+      out += static_cast<char>(ch);
+    } else {
+      out += '%';
+      out += kHex[ch >> 4];
+      out += kHex[ch & 15];
+    }
+  }
+  return out;
+}
+
+TEST_F(Web, EncodedLoginLinkSignsInAUserNameWithAmpersandPlusHashAndSpace) {
+  // Look-alikes of the first parts of the name must not be the ones signed in.
+  svc.Store().AddUser("ann", "other", "Plain Ann", "", "", 0);
+  svc.Store().AddUser("Ann & Bob+Co #1 é", "p&w d", "Ann Encoded", "", "", 0);
+  const std::string link = "/loginauth?username=" + Encode("Ann & Bob+Co #1 é") +
+                           "&m=" + hvsvc::Md5Hex("p&w d") + "&rurl=" + Encode("/home/index?mycalendar");
+  auto r = c->Get(link.c_str());
+  ASSERT_TRUE(r);
+  ASSERT_EQ(302, r->status) << r->body;
+  EXPECT_EQ("/home/index?mycalendar", r->get_header_value("Location"));
+  auto page = c->Get("/home/index?mycalendar", {{"Cookie", Cookie(r)}});
+  ASSERT_TRUE(page);
+  EXPECT_EQ(200, page->status);
+  EXPECT_NE(page->body.find("<h1>My Calendar</h1>"), std::string::npos);
+  EXPECT_NE(page->body.find("<span>Ann Encoded</span>"), std::string::npos);
+
+  // The same link unencoded names someone else ("Ann ") and signs nobody in.
+  auto raw = c->Get(("/loginauth?username=Ann%20&%20Bob%2BCo%20&m=" + hvsvc::Md5Hex("p&w d") + "&rurl=/home/index")
+                        .c_str());
+  ASSERT_TRUE(raw);
+  EXPECT_EQ(403, raw->status);
+  EXPECT_EQ("", raw->get_header_value("Set-Cookie"));
+}
+
+TEST_F(Web, EncodedRurlStaysInsideTheSite) {
+  const std::string base = "/loginauth?username=bob&m=" + hvsvc::Md5Hex("b-secret") + "&rurl=";
+  for (const char *evil : {"http://evil.example/", "//evil.example/x", "/\\evil.example", "/\tevil", "https:evil"}) {
+    auto r = c->Get((base + Encode(evil)).c_str());
+    ASSERT_TRUE(r);
+    EXPECT_EQ(302, r->status) << evil;
+    EXPECT_EQ("/home/index", r->get_header_value("Location")) << evil;
+  }
+  auto r = c->Get((base + Encode("/home/index?mytasks")).c_str());
+  ASSERT_TRUE(r);
+  EXPECT_EQ("/home/index?mytasks", r->get_header_value("Location"));
+  // Decoded, a path may hold a space or UTF-8: the Location header carries them
+  // escaped (read raw: the client library would decode the header).
+  RawConnection raw(svc.Port());
+  ASSERT_TRUE(raw.Connected());
+  ASSERT_TRUE(raw.Send("GET " + base + Encode("/home/index?mytasks&q=a b\xC3\xA9") +
+                       " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"));
+  raw.ReadAnswer(std::chrono::seconds(5));
+  EXPECT_EQ(302, raw.Status());
+  EXPECT_NE(std::string::npos, raw.Received().find("\r\nLocation: /home/index?mytasks&q=a%20b%C3%A9\r\n"))
+      << raw.Received();
 }
 
 TEST_F(Web, PagesNeedASignedInUser) {
