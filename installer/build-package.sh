@@ -8,8 +8,8 @@
 # Usage: build-package.sh --arch x64|x86 --addin HvOut.dll --options HvToolsOpts.dll --out DIR
 #        [--icons DIR]... [--objcopy TOOL] [--version V --product-code GUID --name FILE.msi]
 # Signing: HV_SIGN_PKCS12 (a .pfx) or HV_SIGN_CERT and HV_SIGN_KEY (PEM), with HV_SIGN_PASSWORD
-# when the key has one; without them a throwaway test certificate is made under
-# <out>/test-signing (its CA, ca.pem, is what verifies the signatures).
+# when the key has one; without them a throwaway test certificate is made once per checkout in
+# build/test-signing (its CA, ca.pem, is what verifies the signatures; it is trusted nowhere).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
@@ -53,10 +53,12 @@ elif [ -n "${HV_SIGN_CERT:-}" ] && [ -n "${HV_SIGN_KEY:-}" ]; then
   sign_args=(-certs "$HV_SIGN_CERT" -key "$HV_SIGN_KEY")
   [ -n "${HV_SIGN_PASSWORD:-}" ] && sign_args+=(-pass "$HV_SIGN_PASSWORD")
 else
-  # A throwaway CA and a code-signing certificate issued by it, made once per build tree.
-  ts="$out/test-signing"
+  # A throwaway CA and a code-signing certificate issued by it, shared by the build trees.
+  ts="$root/build/test-signing"
+  mkdir -p "$ts"
+  exec 8>"$ts/.lock"
+  flock 8
   if [ ! -f "$ts/signer.pem" ]; then
-    mkdir -p "$ts"
     openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -keyout "$ts/ca.key" -out "$ts/ca.pem" \
       -subj "/O=Halvane/CN=Halvane test signing CA (not trusted)" \
       -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
@@ -67,6 +69,7 @@ else
     openssl x509 -req -in "$ts/signer.csr" -CA "$ts/ca.pem" -CAkey "$ts/ca.key" -CAcreateserial \
       -days 3650 -extfile "$ts/signer.ext" -out "$ts/signer.pem" 2>/dev/null
   fi
+  flock -u 8
   sign_args=(-certs "$ts/signer.pem" -key "$ts/signer.key")
 fi
 sign() {  # file description

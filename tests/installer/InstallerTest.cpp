@@ -1,6 +1,7 @@
 // The 64-bit Windows Installer package in the test prefix: it writes exactly the keys and values
-// the libraries' own DllRegisterServer writes, replaces an older release, is what the simulated
-// Outlook loads the add-in from, repairs a deleted DLL, and uninstalls without a trace.
+// the libraries' own DllRegisterServer writes, replaces an older release keeping the user's
+// settings, is what the simulated Outlook loads the add-in from, repairs a deleted DLL, and
+// uninstalls without a trace.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <msi.h>
@@ -77,7 +78,7 @@ std::string RunForOutput(const std::wstring& commandLine) {
     SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
     std::string output;
     {
-        hv::unique_handle out(::CreateFileW(file, GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr));
+        hv::unique_hfile out(::CreateFileW(file, GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr));
         STARTUPINFOW si = {};
         si.cb = sizeof(si);
         si.dwFlags = STARTF_USESTDHANDLES;
@@ -85,12 +86,13 @@ std::string RunForOutput(const std::wstring& commandLine) {
         si.hStdError = out.get();
         PROCESS_INFORMATION pi = {};
         std::wstring cmd = commandLine;
-        if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) return output;
+        if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
+            return output;
         hv::unique_handle process(pi.hProcess), thread(pi.hThread);
         ::WaitForSingleObject(pi.hProcess, 180000);
     }
-    hv::unique_handle in(::CreateFileW(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                       nullptr));
+    hv::unique_hfile in(
+        ::CreateFileW(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
     char buf[4096];
     DWORD read = 0;
     while (in && ::ReadFile(in.get(), buf, sizeof(buf), &read, nullptr) && read) output.append(buf, read);
@@ -161,7 +163,8 @@ std::vector<std::string> Snapshot() {
     for (const View& view : kViews) {
         for (const std::wstring& key : kClassKeys)
             Walk(view, L"Software\\Classes\\" + key, std::string(view.name) + "\\classes\\" + hv::ToAnsi(key), out);
-        for (const std::wstring& key : kPlainKeys) Walk(view, key, std::string(view.name) + "\\" + hv::ToAnsi(key), out);
+        for (const std::wstring& key : kPlainKeys)
+            Walk(view, key, std::string(view.name) + "\\" + hv::ToAnsi(key), out);
     }
     std::sort(out.begin(), out.end());
     return out;
@@ -184,6 +187,21 @@ void SetOutlookVersion(int major) {
     const std::wstring value = L"Outlook.Application." + std::to_wstring(major);
     ::RegSetValueExW(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                      static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+void WriteSetting(const wchar_t* name, DWORD value) {
+    hv::unique_hkey key;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                               key.put(), nullptr));
+    ::RegSetValueExW(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+}
+
+DWORD ReadSetting(const wchar_t* name) {
+    DWORD value = 0, size = sizeof(value);
+    if (::RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, name, RRF_RT_REG_DWORD, nullptr, &value, &size) !=
+        ERROR_SUCCESS)
+        return ~0u;
+    return value;
 }
 
 std::wstring Quoted(const std::wstring& path) {
@@ -214,7 +232,8 @@ TEST_F(Package, WritesWhatSelfRegistrationWritesAndReplacesAnOlderRelease) {
     ::CreateDirectoryW(kInstallDir, nullptr);
     const std::wstring stage = WinPath(HV_STAGE_DIR);
     for (const wchar_t* name : {L"HvOut.dll", L"HvToolsOpts.dll"})
-        ASSERT_TRUE(::CopyFileW((stage + L"\\" + name).c_str(), (std::wstring(kInstallDir) + L"\\" + name).c_str(), FALSE));
+        ASSERT_TRUE(
+            ::CopyFileW((stage + L"\\" + name).c_str(), (std::wstring(kInstallDir) + L"\\" + name).c_str(), FALSE));
     const std::wstring dlls = Quoted(std::wstring(kInstallDir) + L"\\HvOut.dll") + L" " +
                               Quoted(std::wstring(kInstallDir) + L"\\HvToolsOpts.dll");
     ASSERT_EQ(0u, Run(L"regsvr32.exe /s " + dlls));
@@ -227,16 +246,21 @@ TEST_F(Package, WritesWhatSelfRegistrationWritesAndReplacesAnOlderRelease) {
     ::RemoveDirectoryW(kCompanyDir);
     // The class, ProgID, AppID and type library keys of both, and the add-in key of Outlook 14.
     EXPECT_GE(selfRegistered.size(), 50u);
-    EXPECT_NE(selfRegistered.end(),
-              std::find(selfRegistered.begin(), selfRegistered.end(),
-                        "hklm\\software\\microsoft\\office\\outlook\\addins\\halvane.outlookaddin\\LoadBehavior=dword:3"));
+    EXPECT_NE(
+        selfRegistered.end(),
+        std::find(selfRegistered.begin(), selfRegistered.end(),
+                  "hklm\\software\\microsoft\\office\\outlook\\addins\\halvane.outlookaddin\\LoadBehavior=dword:3"));
 
-    // An older release first; the current package replaces it (a major upgrade).
+    // An older release first, and the user's settings; the current package replaces that
+    // release (a major upgrade) and keeps the settings.
     ASSERT_EQ(0u, Msiexec(L"/i " + Quoted(WinPath(HV_OLD_MSI))));
     ASSERT_TRUE(Installed(kOldProductCode));
+    WriteSetting(L"SyncQuantum", 25);
     ASSERT_EQ(0u, Msiexec(L"/i " + Quoted(Msi())));
     EXPECT_TRUE(Installed(kProductCode));
     EXPECT_FALSE(Installed(kOldProductCode));
+    EXPECT_EQ(25u, ReadSetting(L"SyncQuantum"));
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
 
     EXPECT_EQ(selfRegistered, Snapshot());
     EXPECT_TRUE(FileExists(std::wstring(kInstallDir) + L"\\HvOut.dll"));
@@ -252,7 +276,7 @@ TEST_F(Package, IsLoadedByOutlookRepairsADeletedDllAndUninstallsWithoutATrace) {
     ::GetTempPathW(MAX_PATH, dir);
     ::GetTempFileNameW(dir, L"hvs", 0, script);
     {
-        hv::unique_handle file(::CreateFileW(script, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        hv::unique_hfile file(::CreateFileW(script, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         const char text[] = "version 14\nstart\naddins\nquit\n";
         DWORD written = 0;
         ::WriteFile(file.get(), text, sizeof(text) - 1, &written, nullptr);
@@ -275,14 +299,7 @@ TEST_F(Package, IsLoadedByOutlookRepairsADeletedDllAndUninstallsWithoutATrace) {
         ::RegCreateKeyExW(root, L"Software\\Microsoft\\Office\\Word\\Addins\\Halvane.OutlookAddin", 0, nullptr, 0,
                           KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
     }
-    {
-        hv::unique_hkey key;
-        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                                                   nullptr, key.put(), nullptr));
-        const DWORD quantum = 15;
-        ::RegSetValueExW(key.get(), L"SyncQuantum", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&quantum),
-                         sizeof(quantum));
-    }
+    WriteSetting(L"SyncQuantum", 15);
 
     ASSERT_EQ(0u, Msiexec(L"/x " + Quoted(Msi())));
     EXPECT_FALSE(Installed(kProductCode));
