@@ -125,7 +125,9 @@ msibuild "$msi.unsigned" \
   -q "UPDATE \`Component\` SET \`Condition\` = '$below12' WHERE \`Component\` = 'OfficeKeyUser'" \
   -q "UPDATE \`Component\` SET \`Condition\` = 'NOT $below12' WHERE \`Component\` = 'OfficeKeyMachine'"
 # wixl leaves the files' versions out; Windows Installer compares them on upgrade and repair.
-msibuild "$msi.unsigned" -q "UPDATE \`File\` SET \`Version\` = '$version', \`Language\` = '1033'"
+for dll in HvOut.dll HvToolsOpts.dll; do
+  msibuild "$msi.unsigned" -q "UPDATE \`File\` SET \`Version\` = '$version', \`Language\` = '1033' WHERE \`File\` = '$dll'"
+done
 # Another product code, for a package that stands for another release in the upgrade tests.
 if [ -n "$product_code" ]; then
   msibuild "$msi.unsigned" -q "UPDATE \`Property\` SET \`Value\` = '$product_code' WHERE \`Property\` = 'ProductCode'"
