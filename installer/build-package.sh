@@ -32,6 +32,8 @@ while [ $# -gt 0 ]; do
 done
 case "$arch" in x64|x86) ;; *) echo "build-package: --arch x64 or x86" >&2; exit 2 ;; esac
 [ -f "$addin" ] && [ -f "$options" ] && [ -n "$out" ] || { echo "build-package: --addin, --options and --out" >&2; exit 2; }
+addin=$(realpath "$addin")
+options=$(realpath "$options")
 if [ -z "$version" ]; then
   version=$(sed -n 's/^#define HV_VERSION_TEXT "\(.*\)"/\1/p' "$root/common/Version.h")
 fi

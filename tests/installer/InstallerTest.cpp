@@ -1,7 +1,7 @@
 // The 64-bit Windows Installer package in the test prefix: it writes exactly the keys and values
-// the libraries' own DllRegisterServer writes, replaces an older release keeping the user's
-// settings, is what the simulated Outlook loads the add-in from, repairs a deleted DLL, and
-// uninstalls without a trace.
+// the libraries' own DllRegisterServer writes, replaces an older release, is what the simulated
+// Outlook loads the add-in from, repairs a deleted DLL, keeps the user's settings when an
+// upgrade removes it, and otherwise uninstalls without a trace.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <msi.h>
@@ -57,7 +57,7 @@ std::string Lower(std::string text) {
 }
 
 // Runs a command line in this prefix and returns its exit code (~0u when it did not run).
-DWORD Run(const std::wstring& commandLine) {
+DWORD RunProgram(const std::wstring& commandLine) {
     std::wstring cmd = commandLine;
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
@@ -102,7 +102,7 @@ std::string RunForOutput(const std::wstring& commandLine) {
 }
 
 DWORD Msiexec(const std::wstring& arguments) {
-    return Run(L"msiexec.exe " + arguments + L" /qn");
+    return RunProgram(L"msiexec.exe " + arguments + L" /qn");
 }
 
 bool Installed(const wchar_t* productCode) {
@@ -236,9 +236,9 @@ TEST_F(Package, WritesWhatSelfRegistrationWritesAndReplacesAnOlderRelease) {
             ::CopyFileW((stage + L"\\" + name).c_str(), (std::wstring(kInstallDir) + L"\\" + name).c_str(), FALSE));
     const std::wstring dlls = Quoted(std::wstring(kInstallDir) + L"\\HvOut.dll") + L" " +
                               Quoted(std::wstring(kInstallDir) + L"\\HvToolsOpts.dll");
-    ASSERT_EQ(0u, Run(L"regsvr32.exe /s " + dlls));
+    ASSERT_EQ(0u, RunProgram(L"regsvr32.exe /s " + dlls));
     const std::vector<std::string> selfRegistered = Snapshot();
-    ASSERT_EQ(0u, Run(L"regsvr32.exe /s /u " + dlls));
+    ASSERT_EQ(0u, RunProgram(L"regsvr32.exe /s /u " + dlls));
     EXPECT_EQ(std::vector<std::string>{}, Snapshot());
     for (const wchar_t* name : {L"HvOut.dll", L"HvToolsOpts.dll"})
         ASSERT_TRUE(::DeleteFileW((std::wstring(kInstallDir) + L"\\" + name).c_str()));
@@ -251,25 +251,23 @@ TEST_F(Package, WritesWhatSelfRegistrationWritesAndReplacesAnOlderRelease) {
         std::find(selfRegistered.begin(), selfRegistered.end(),
                   "hklm\\software\\microsoft\\office\\outlook\\addins\\halvane.outlookaddin\\LoadBehavior=dword:3"));
 
-    // An older release first, and the user's settings; the current package replaces that
-    // release (a major upgrade) and keeps the settings.
+    // An older release first; the current package replaces it (a major upgrade).
     ASSERT_EQ(0u, Msiexec(L"/i " + Quoted(WinPath(HV_OLD_MSI))));
     ASSERT_TRUE(Installed(kOldProductCode));
-    WriteSetting(L"SyncQuantum", 25);
     ASSERT_EQ(0u, Msiexec(L"/i " + Quoted(Msi())));
     EXPECT_TRUE(Installed(kProductCode));
     EXPECT_FALSE(Installed(kOldProductCode));
-    EXPECT_EQ(25u, ReadSetting(L"SyncQuantum"));
-    ::RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
 
     EXPECT_EQ(selfRegistered, Snapshot());
     EXPECT_TRUE(FileExists(std::wstring(kInstallDir) + L"\\HvOut.dll"));
     EXPECT_TRUE(FileExists(std::wstring(kInstallDir) + L"\\HvToolsOpts.dll"));
 }
 
-TEST_F(Package, IsLoadedByOutlookRepairsADeletedDllAndUninstallsWithoutATrace) {
+TEST_F(Package, IsLoadedByOutlookRepairsADeletedDllKeepsSettingsOnUpgradeAndUninstallsWithoutATrace) {
     SetOutlookVersion(14);
-    if (!Installed(kProductCode)) ASSERT_EQ(0u, Msiexec(L"/i " + Quoted(Msi())));
+    if (!Installed(kProductCode)) {
+        ASSERT_EQ(0u, Msiexec(L"/i " + Quoted(Msi())));
+    }
 
     // Outlook finds the add-in through the keys the package wrote.
     wchar_t dir[MAX_PATH] = {}, script[MAX_PATH] = {};
@@ -301,6 +299,14 @@ TEST_F(Package, IsLoadedByOutlookRepairsADeletedDllAndUninstallsWithoutATrace) {
     }
     WriteSetting(L"SyncQuantum", 15);
 
+    // Removed by a newer version's upgrade (Windows Installer then sets UPGRADINGPRODUCTCODE;
+    // Wine's upgrade does not, so it is given here): the user's settings stay.
+    ASSERT_EQ(0u, Msiexec(L"/x " + Quoted(Msi()) + L" UPGRADINGPRODUCTCODE=" + kOldProductCode));
+    EXPECT_FALSE(Installed(kProductCode));
+    EXPECT_EQ(15u, ReadSetting(L"SyncQuantum"));
+
+    // Uninstalled: nothing of the product is left, settings included.
+    ASSERT_EQ(0u, Msiexec(L"/i " + Quoted(Msi())));
     ASSERT_EQ(0u, Msiexec(L"/x " + Quoted(Msi())));
     EXPECT_FALSE(Installed(kProductCode));
     EXPECT_EQ(std::vector<std::string>{}, Snapshot());
