@@ -128,6 +128,9 @@ def main():
           "the add-in key under the user has no Outlook version condition")
     check(components.get("OfficeKeyMachine", {}).get("Condition", "").startswith("NOT "),
           "the add-in key under the machine has no Outlook version condition")
+    sequence = {r["Action"]: r for r in table(msi, "InstallExecuteSequence")}
+    check("NOT UPGRADINGPRODUCTCODE" in sequence.get("RemoveSettings", {}).get("Condition", ""),
+          "the settings are not kept when an upgrade removes the package")
     search = table(msi, "RegLocator")
     check(any(r["Key"] == "Outlook.Application\\CurVer" for r in search), "Outlook's version is not looked up")
 
