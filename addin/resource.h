@@ -2,11 +2,7 @@
 // use their own identifier spaces, so the same number may name a string and a dialog.
 #pragma once
 
-#define HV_VERSION_MAJOR 1
-#define HV_VERSION_MINOR 1
-#define HV_VERSION_BUILD 0
-#define HV_VERSION_REVISION 9
-#define HV_VERSION_TEXT "1.1.0.9"
+#include "common/Version.h"
 
 // The identifiers of the layers below (dialogs, images and strings), which every library
 // linking them defines in its resources.

@@ -2,11 +2,7 @@
 // controls use their own identifier spaces, so the same number may name a string and a dialog.
 #pragma once
 
-#define HV_VERSION_MAJOR 1
-#define HV_VERSION_MINOR 1
-#define HV_VERSION_BUILD 0
-#define HV_VERSION_REVISION 9
-#define HV_VERSION_TEXT "1.1.0.9"
+#include "common/Version.h"
 
 // Strings
 #define IDS_CREDENTIALS_CHECKING 28002
