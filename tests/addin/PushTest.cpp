@@ -21,6 +21,7 @@
 #include "outlook-sim/src/SimOutlook.h"
 #include "service/Protocol.h"
 #include "service/SyncItem.h"
+#include "sync/DlgSynch.h"
 #include "ui/DlgUpdate.h"
 #include "win/ComTypes.h"
 #include "win/Dispatcher.h"
@@ -40,6 +41,11 @@ std::string Address() {
 std::string UserProp(const hvsim::ItemData& item, const char* name) {
     const hvsim::UserProperty* p = item.FindUserProp(name);
     return p ? p->value.AsText() : std::string();
+}
+
+// A boolean written into a text user property, as Outlook shows it.
+bool IsTrue(const std::string& text) {
+    return text == "-1" || text == "1" || text == "True" || text == "true" || text == "Yes";
 }
 
 bool HasUserProp(const hvsim::ItemData& item, const char* name) {
@@ -108,16 +114,8 @@ protected:
             if (m != "CheckPluginVersion" && m != "GetUserPaths") out.push_back(m);
         return out;
     }
-    json Task(const std::string& id) const {
-        for (const auto& t : m_admin.Tasks("alice"))
-            if (std::to_string(t.value("id", 0LL)) == id) return t;
-        return json();
-    }
-    json Event(const std::string& id) const {
-        for (const auto& e : m_admin.Events("alice"))
-            if (std::to_string(e.value("id", 0LL)) == id) return e;
-        return json();
-    }
+    json Task(const std::string& id) const { return m_admin.Get("/admin/tasks/" + id); }
+    json Event(const std::string& id) const { return m_admin.Get("/admin/events/" + id); }
     // A task typed into the Tasks folder: the add-in sends it and links it.
     std::shared_ptr<hvsim::ItemData> NewLinkedTask(const std::string& subject) {
         const LONG runs = Tasks().m_nUpdateRuns;
@@ -157,7 +155,7 @@ TEST_F(Push, ANewTaskInTheTasksFolderOpensTheUpdateDialogAndArrivesLinked) {
     ASSERT_FALSE(id.empty());
     EXPECT_EQ("Push: book the hall", Task(id).value("title", ""));
     EXPECT_FALSE(UserProp(*task, "HV Hash").empty());
-    EXPECT_TRUE(task->FindUserProp("HV")->value.AsBool());
+    EXPECT_TRUE(IsTrue(UserProp(*task, "HV")));
     EXPECT_EQ("My Tasks", UserProp(*task, "HV Folder"));
     // The link written by the dialog did not come back as a change to send.
     EXPECT_EQ(1, Tasks().m_nUpdateRuns);
@@ -232,15 +230,21 @@ TEST_F(Push, ARecurringSeriesSendsOnlyItsChangedOccurrences) {
     EXPECT_EQ(0, Calendar().m_nUpdateRuns);
     EXPECT_TRUE(Sent().empty());
 
-    // A synchronisation sends and links every occurrence.
-    hv::uiauto::RunWhileDriving([&] { Calendar().DoSynch(nullptr, nullptr); },
+    // Added to Halvane: the run the Add dialog hands a series to sends and links every
+    // occurrence.
+    CSyncItem added;
+    added.m_strType = "Event";
+    added.m_strEntryID = series->entryId;
+    CSyncContext context;
+    context.pSyncItem = &added;
+    hv::uiauto::RunWhileDriving([&] { Calendar().DoSynch(nullptr, &context); },
                                 [](Automation& ui) {
                                     HWND dialog = ui.WaitForDialog("Synchronizing with Halvane", 30000);
                                     EXPECT_TRUE(ui.WaitForClose(dialog, 90000));
                                 },
                                 120000);
     const auto created = Sent();
-    ASSERT_EQ(5, std::count(created.begin(), created.end(), "CreateEvent"));
+    ASSERT_EQ(5, std::count(created.begin(), created.end(), "CreateEvent")) << ::testing::PrintToString(created);
 
     // Saved without a change: nothing to send.
     Mark();
@@ -370,7 +374,8 @@ TEST_F(Push, AutoPushOffOneUserSaveMakesOneCheckAndOneSaveThatUnlinksTheItemOnce
     EXPECT_EQ(1, Tasks().m_nLinkChecks);
     EXPECT_EQ(1, Tasks().m_nOwnSaves);
     EXPECT_EQ(2, task->saveCount);
-    EXPECT_FALSE(task->FindUserProp("HV")->value.AsBool());
+    EXPECT_TRUE(HasUserProp(*task, "HV"));
+    EXPECT_FALSE(IsTrue(UserProp(*task, "HV")));
     for (const char* name : {"HV Record ID", "HV Last Modified", "HV Assigned To", "HV Assigned To IDs", "HV Organizer",
                              "HV Internal Use", "HV Category ID", "HV Folder", "HV Workspace", "HV Workspace ID"}) {
         EXPECT_TRUE(HasUserProp(*task, name)) << name;
