@@ -1,8 +1,16 @@
 #pragma once
-// "ItemAdd" and "ItemChange" of the Items of a default folder (Calendar or Tasks). The sink
-// keeps the collection it was connected to, so a change hook can connect it again.
+// "ItemAdd" and "ItemChange" of the Items of a default folder (Calendar or Tasks). With
+// "AutoPush" on, a task or appointment the user added, or a linked one the user changed in its
+// window, is sent to the service at once through the update dialog; with "AutoPush" off, the
+// item's link is kept consistent with its fingerprint. Either way a timed synchronisation
+// starts when one is due. The sink keeps the collection it was connected to, so a change hook
+// can connect it again.
+#include <string>
+
 #include "addin/EventHandler.h"
 #include "addin/OfficeInterfaces.h"
+
+class CDlgUpdate;
 
 class CItemsEvents : public CEventHandler {
 public:
@@ -15,8 +23,38 @@ public:
     void OnInvoke(DISPID dispid, DISPPARAMS* params) override;
     const IID& GetSourceIID() const override { return hv::office::IID_ItemsEvents; }
 
+    // Decides whether the item needs sending and, when it does, sends it through the update
+    // dialog. `kind` becomes "Task" or "Event", or stays empty for any other item.
+    void OnItemAddChange(HWND parent, IDispatch* item, BOOL isChange, std::string& kind);
+    // 1 when the item is the one whose window the user closed last.
+    BOOL ItemWasActive(IDispatch* item);
+    // "AutoPush" off: an item whose fingerprint no longer matches its "HV Hash" is saved, one
+    // without "HV Hash" is unlinked.
+    void CheckLink(IDispatch* item, const std::string& kind);
+
     hv::com_ptr<IDispatch> m_pItems;
-    // Events received, by kind (diagnostics and tests).
+    // Events received, by kind, and what came of them (diagnostics and tests).
     LONG m_nAdds = 0;
     LONG m_nChanges = 0;
+    LONG m_nLinkChecks = 0;              // link checks made ("AutoPush" off)
+    LONG m_nOwnSaves = 0;                // saves the sink made itself
+    LONG m_nRepeatsSkipped = 0;          // checks that found the item as the sink's last save left it
+    LONG m_nUpdateRuns = 0;              // update dialogs run
+    INT_PTR m_nLastUpdateResult = 0;     // what the last update dialog ended with
+    std::string m_strLastUpdateMessage;  // its message text
+    LONG m_nLastUpdatePushed = 0;        // items it sent and linked
+
+protected:
+    // Runs the update dialog with the folder's sink off, so that the links it writes do not
+    // come back here.
+    virtual void RunUpdate(CDlgUpdate& dialog, long olClass);
+
+private:
+    // Saves the item with this folder's sink off.
+    HRESULT SaveOwn(IDispatch* item);
+
+    // The item the link check saved last, with its stored and its fresh fingerprint then.
+    std::string m_strOwnEntryID;
+    std::string m_strOwnStored;
+    std::string m_strOwnFresh;
 };

@@ -54,8 +54,18 @@ HRESULT SetLinkProps(IDispatch* item, long olClass, CSyncItem* record, const CTa
         } else if (record->m_pOccurrence) {
             CSyncItem linked(*record);
             linked.m_target = target;
-            const std::string blob =
-                linked.BuildLinkBlob(lastModified, assignedTo, assignedIds, organizer, internalUse);
+            std::string blob = linked.BuildLinkBlob(lastModified, assignedTo, assignedIds, organizer, internalUse);
+            // The occurrence keeps its own fingerprint with its link, taken the way a later
+            // change check takes it (from what the blob says), so that a saved series can tell
+            // which of its occurrences changed since.
+            CSyncItem stored;
+            stored.m_strType = "Event";
+            if (stored.ReadLinkBlob(blob) == S_OK) {
+                hasher.Hash(item, olClass, &stored, 1, 1);
+                const size_t end = blob.rfind("</HV>");
+                if (!stored.m_strHash.empty() && end != std::string::npos)
+                    blob.insert(end, "<Hash>" + stored.m_strHash + "</Hash>");
+            }
             auto value = text(blob);
             RETURN_IF_FAILED(CDispatcher::PutProperty(item, L"BillingInformation", &value));
         } else {

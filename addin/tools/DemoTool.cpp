@@ -2,7 +2,8 @@
 // simulated Outlook: the add-in's settings written as the options page writes them (credentials
 // enciphered), and the synchronisation dialog watched from outside the Outlook process.
 //   hv-demo-tool.exe settings HOST USER PASSWORD   Host, SSL 0, Credentials, SyncAtStartup 1,
-//                                                  SyncSize 0 (the dialog stays open at the end)
+//                                                  SyncSize 0 (the dialog stays open at the end),
+//                                                  AutoPush 0
 //   hv-demo-tool.exe wait-sync [SECONDS]           waits until the dialog says it is complete
 //                                                  and prints its rows
 //   hv-demo-tool.exe close-sync                    presses the dialog's Close button
@@ -40,6 +41,8 @@ int Settings(const char* host, const char* user, const char* password) {
     config.SetKey("SSL", static_cast<DWORD>(0));
     config.SetSyncAtStartup(1);
     config.SetSyncSize(0);
+    // The demo adds its new task through the Add dialog, not at once when it is typed in.
+    config.SetAutoPush(0);
     if (FAILED(config.SetCredentials(user, password))) {
         std::fprintf(stderr, "the credentials could not be stored\n");
         return 1;

@@ -101,7 +101,11 @@ std::string CustomUI(IDTRibbonExtensibility* ribbon, const char* id, HRESULT* hr
 
 class AddInTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ(0, CHvOutModule::LiveObjects()); }
+    void SetUp() override {
+        ASSERT_EQ(0, CHvOutModule::LiveObjects());
+        // Items seeded here are data, not the user's additions to send (and there is no service).
+        CConfig().SetAutoPush(0);
+    }
     void TearDown() override { EXPECT_EQ(S_OK, CHvOutModule::CanUnloadNow()); }
 };
 

@@ -1,0 +1,413 @@
+// The change-driven push as a user meets it: the add-in object over the simulated Outlook with
+// "AutoPush" on, items added and changed in the folders and in their windows, the update dialog
+// sending them to the reference service; and, with "AutoPush" off, the link check that must not
+// feed on its own saves.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "TestAddress.h"
+#include "addin/ItemsEvents.h"
+#include "addin/OutAddIn.h"
+#include "addin/OutAddInCF.h"
+#include "common/Config.h"
+#include "e2e/AdminClient.h"
+#include "outlook-sim/automation/UiAutomation.h"
+#include "outlook-sim/src/SimOutlook.h"
+#include "service/Protocol.h"
+#include "service/SyncItem.h"
+#include "sync/DlgSynch.h"
+#include "ui/DlgUpdate.h"
+#include "win/ComTypes.h"
+#include "win/Dispatcher.h"
+#include "win/Strings.h"
+
+using hv::office::CLSID_OutAddIn;
+using hv::uiauto::Automation;
+using nlohmann::json;
+
+namespace {
+
+std::string Address() {
+    const char* a = std::getenv("HV_SERVICE_ADDRESS");
+    return a && *a ? std::string(a) : hvtest::Loopback(49);
+}
+
+std::string UserProp(const hvsim::ItemData& item, const char* name) {
+    const hvsim::UserProperty* p = item.FindUserProp(name);
+    return p ? p->value.AsText() : std::string();
+}
+
+// A boolean written into a text user property, as Outlook shows it.
+bool IsTrue(const std::string& text) {
+    return text == "-1" || text == "1" || text == "True" || text == "true" || text == "Yes";
+}
+
+bool HasUserProp(const hvsim::ItemData& item, const char* name) {
+    return item.FindUserProp(name) != nullptr;
+}
+
+hv::com_ptr<IDispatch> Obj(IDispatch* object, const wchar_t* name,
+                           std::vector<hv::unique_variant> args = std::vector<hv::unique_variant>()) {
+    hv::unique_variant v;
+    std::reverse(args.begin(), args.end());
+    HRESULT hr = args.empty() ? CDispatcher::GetProperty(object, name, v.put())
+                              : CDispatcher::CallMethod(object, name, v.put(), static_cast<UINT>(args.size()),
+                                                        reinterpret_cast<VARIANT*>(args.data()));
+    EXPECT_HRESULT_SUCCEEDED(hr) << hv::ToAnsi(name);
+    return hv::com_ptr<IDispatch>(v.AsDispatch());
+}
+
+void PutText(IDispatch* object, const wchar_t* name, const std::string& text) {
+    hv::unique_variant v = hv::unique_variant::FromString(text);
+    ASSERT_HRESULT_SUCCEEDED(CDispatcher::PutProperty(object, name, &v));
+}
+
+void Save(IDispatch* object) {
+    ASSERT_HRESULT_SUCCEEDED(CDispatcher::CallMethod(object, L"Save", nullptr, 0, nullptr));
+}
+
+class Push : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CConfig config;
+        config.DeleteAllSettings();
+        config.SetKey("Host", Address());
+        config.SetKey("SSL", static_cast<DWORD>(0));
+        ASSERT_EQ(S_OK, config.SetCredentials("alice", "alice-pass"));
+    }
+    void TearDown() override {
+        if (m_addin) {
+            EXPECT_EQ(S_OK, m_addin->OnBeginShutdown(nullptr));
+            EXPECT_EQ(S_OK, m_addin->OnDisconnection(ext_dm_HostShutdown, nullptr));
+            m_addin.reset();
+        }
+        m_outlook.reset();
+        m_admin.Send("DELETE", "/admin/faults", json::object());
+        CConfig().DeleteAllSettings();
+    }
+    // Outlook with the add-in connected and started, as at start-up.
+    void Start() {
+        m_outlook = std::make_unique<hvsim::SimOutlook>();
+        m_outlook->SetVersion(14);
+        hv::com_ptr<IClassFactory> factory;
+        ASSERT_EQ(S_OK, COutAddInCF::GetClassObject(CLSID_OutAddIn, IID_IClassFactory, factory.put_void()));
+        ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, __uuidof(IDTExtensibility2), m_addin.put_void()));
+        ASSERT_EQ(S_OK, m_addin->OnConnection(m_outlook->Application(), ext_cm_Startup, nullptr, nullptr));
+        ASSERT_EQ(S_OK, m_addin->OnStartupComplete(nullptr));
+        ASSERT_NE(nullptr, Impl()->m_pTasksItemsEvents);
+        Mark();
+    }
+    COutAddIn* Impl() const { return static_cast<COutAddIn*>(m_addin.get()); }
+    CItemsEvents& Tasks() const { return *Impl()->m_pTasksItemsEvents; }
+    CItemsEvents& Calendar() const { return *Impl()->m_pCalendarItemsEvents; }
+    void Mark() { m_seq = m_admin.LastSeq(); }
+    // The SOAP methods since the last Mark, the login checks left out.
+    std::vector<std::string> Sent() const {
+        std::vector<std::string> out;
+        for (const auto& m : m_admin.MethodsSince(m_seq))
+            if (m != "CheckPluginVersion" && m != "GetUserPaths") out.push_back(m);
+        return out;
+    }
+    json Task(const std::string& id) const { return m_admin.Get("/admin/tasks/" + id); }
+    json Event(const std::string& id) const { return m_admin.Get("/admin/events/" + id); }
+    // A task typed into the Tasks folder: the add-in sends it and links it.
+    std::shared_ptr<hvsim::ItemData> NewLinkedTask(const std::string& subject) {
+        const LONG runs = Tasks().m_nUpdateRuns;
+        auto task = m_outlook->Seed(hvsim::olFolderTasks, {{"Subject", subject}});
+        EXPECT_EQ(runs + 1, Tasks().m_nUpdateRuns);
+        EXPECT_FALSE(UserProp(*task, "HV Record ID").empty());
+        return task;
+    }
+    // The user opens the item, changes a property and closes the window, saving it.
+    void EditInWindow(const std::shared_ptr<hvsim::ItemData>& item, const wchar_t* name, const std::string& text) {
+        IDispatch* inspector = m_outlook->OpenInspector(item);
+        ASSERT_NE(nullptr, inspector);
+        auto current = Obj(inspector, L"CurrentItem");
+        PutText(current.get(), name, text);
+        ASSERT_TRUE(m_outlook->CloseInspector(item));
+    }
+
+    std::unique_ptr<hvsim::SimOutlook> m_outlook;
+    hv::com_ptr<IDTExtensibility2> m_addin;
+    e2e::Admin m_admin{Address()};
+    long long m_seq = 0;
+};
+
+}  // namespace
+
+// ---- "AutoPush" on --------------------------------------------------------------------------
+
+TEST_F(Push, ANewTaskInTheTasksFolderOpensTheUpdateDialogAndArrivesLinked) {
+    Start();
+    auto task = m_outlook->Seed(hvsim::olFolderTasks, {{"Subject", "Push: book the hall"}});
+    EXPECT_EQ(1, Tasks().m_nUpdateRuns);
+    EXPECT_EQ(IDOK, Tasks().m_nLastUpdateResult);
+    EXPECT_EQ("The Halvane Task is being updated...", Tasks().m_strLastUpdateMessage);
+    EXPECT_EQ(1, Tasks().m_nLastUpdatePushed);
+    EXPECT_EQ((std::vector<std::string>{"CreateTask"}), Sent());
+    const std::string id = UserProp(*task, "HV Record ID");
+    ASSERT_FALSE(id.empty());
+    EXPECT_EQ("Push: book the hall", Task(id).value("title", ""));
+    EXPECT_FALSE(UserProp(*task, "HV Hash").empty());
+    EXPECT_TRUE(IsTrue(UserProp(*task, "HV")));
+    EXPECT_EQ("My Tasks", UserProp(*task, "HV Folder"));
+    // The link written by the dialog did not come back as a change to send.
+    EXPECT_EQ(1, Tasks().m_nUpdateRuns);
+}
+
+TEST_F(Push, ALinkedTaskIsSentOnlyWhenChangedInItsWindowAndOnlyWhenItsFingerprintChanged) {
+    Start();
+    auto task = NewLinkedTask("Push: paint the fence");
+    const std::string id = UserProp(*task, "HV Record ID");
+    const LONG runs = Tasks().m_nUpdateRuns;
+
+    // Changed in the list view, no window: left to the next synchronisation.
+    Mark();
+    m_outlook->EditAndSave(task, {{"Subject", "Push: paint the fence (list)"}});
+    EXPECT_EQ(runs, Tasks().m_nUpdateRuns);
+    EXPECT_TRUE(Sent().empty());
+
+    // Changed in its window: sent once, on the save that follows the window's closing.
+    Mark();
+    EditInWindow(task, L"Subject", "Push: paint the fence twice");
+    EXPECT_EQ(runs + 1, Tasks().m_nUpdateRuns);
+    EXPECT_EQ((std::vector<std::string>{"UpdateTask"}), Sent());
+    EXPECT_EQ("Push: paint the fence twice", Task(id).value("title", ""));
+    EXPECT_EQ(id, UserProp(*task, "HV Record ID"));
+
+    // A field the fingerprint does not cover: nothing to send.
+    Mark();
+    EditInWindow(task, L"Categories", "Garden");
+    EXPECT_EQ(runs + 1, Tasks().m_nUpdateRuns);
+    EXPECT_TRUE(Sent().empty());
+}
+
+TEST_F(Push, FreeAndTentativeAppointmentsAreNeverSentABusyOneIs) {
+    Start();
+    hvsim::SimOutlook& o = *m_outlook;
+    o.Seed(hvsim::olFolderCalendar, {{"Subject", "Push: free lunch"},
+                                     {"Start", hvsim::DateValue(2031, 5, 2, 12, 0)},
+                                     {"End", hvsim::DateValue(2031, 5, 2, 13, 0)},
+                                     {"BusyStatus", 0L}});
+    o.Seed(hvsim::olFolderCalendar, {{"Subject", "Push: maybe"},
+                                     {"Start", hvsim::DateValue(2031, 5, 3, 12, 0)},
+                                     {"End", hvsim::DateValue(2031, 5, 3, 13, 0)},
+                                     {"BusyStatus", 1L}});
+    EXPECT_EQ(0, Calendar().m_nUpdateRuns);
+    EXPECT_TRUE(Sent().empty());
+    auto busy = o.Seed(hvsim::olFolderCalendar, {{"Subject", "Push: review"},
+                                                 {"Start", hvsim::DateValue(2031, 5, 4, 9, 0)},
+                                                 {"End", hvsim::DateValue(2031, 5, 4, 10, 0)}});
+    EXPECT_EQ(1, Calendar().m_nUpdateRuns);
+    EXPECT_EQ("The Halvane Event is being updated...", Calendar().m_strLastUpdateMessage);
+    EXPECT_EQ((std::vector<std::string>{"CreateEvent"}), Sent());
+    const std::string id = UserProp(*busy, "HV Record ID");
+    ASSERT_FALSE(id.empty());
+    EXPECT_EQ("Push: review", Event(id).value("title", ""));
+}
+
+TEST_F(Push, ARecurringSeriesSendsOnlyItsChangedOccurrences) {
+    Start();
+    SYSTEMTIME now = {};
+    ::GetLocalTime(&now);
+    const DATE tomorrow = hvsim::MakeDate(now.wYear, now.wMonth, now.wDay) + 1;
+    hvsim::Recurrence daily;
+    daily.type = 0;  // daily
+    daily.interval = 1;
+    daily.patternStart = tomorrow;
+    daily.patternEnd = tomorrow + 4;
+    daily.noEndDate = false;
+    daily.startTime = 9 / 24.0;
+    daily.duration = 1 / 24.0;
+    // A new series: none of its occurrences is linked, so nothing is sent now.
+    auto series = m_outlook->SeedSeries({{"Subject", "Push: stand-up"}}, daily);
+    EXPECT_EQ(0, Calendar().m_nUpdateRuns);
+    EXPECT_TRUE(Sent().empty());
+
+    // Added to Halvane: the run the Add dialog hands a series to sends and links every
+    // occurrence.
+    CSyncItem added;
+    added.m_strType = "Event";
+    added.m_strEntryID = series->entryId;
+    CSyncContext context;
+    context.pSyncItem = &added;
+    hv::uiauto::RunWhileDriving([&] { Calendar().DoSynch(nullptr, &context); },
+                                [](Automation& ui) {
+                                    HWND dialog = ui.WaitForDialog("Synchronizing with Halvane", 30000);
+                                    EXPECT_TRUE(ui.WaitForClose(dialog, 90000));
+                                },
+                                120000);
+    const auto created = Sent();
+    ASSERT_EQ(5, std::count(created.begin(), created.end(), "CreateEvent")) << ::testing::PrintToString(created);
+
+    // Saved without a change: nothing to send.
+    Mark();
+    IDispatch* item = m_outlook->ItemObject(series);
+    Save(item);
+    EXPECT_EQ(0, Calendar().m_nUpdateRuns);
+    EXPECT_TRUE(Sent().empty());
+
+    // One occurrence changed: only that one is sent.
+    auto pattern = Obj(item, L"GetRecurrencePattern");
+    hv::unique_variant when;
+    when.vt = VT_DATE;
+    when.date = tomorrow + 2 + 9 / 24.0;
+    std::vector<hv::unique_variant> args;
+    args.push_back(std::move(when));
+    auto occurrence = Obj(pattern.get(), L"GetOccurrence", std::move(args));
+    ASSERT_NE(nullptr, occurrence.get());
+    PutText(occurrence.get(), L"Subject", "Push: stand-up, moved to the terrace");
+    Save(occurrence.get());
+    EXPECT_EQ(1, Calendar().m_nUpdateRuns);
+    EXPECT_EQ(1, Calendar().m_nLastUpdatePushed);
+    EXPECT_EQ((std::vector<std::string>{"UpdateEvent"}), Sent());
+    int renamed = 0;
+    for (const auto& e : m_admin.Events("alice"))
+        if (e.value("title", "") == "Push: stand-up, moved to the terrace") ++renamed;
+    EXPECT_EQ(1, renamed);
+
+    // Saved again unchanged: the occurrence's new link matches, nothing more is sent.
+    Mark();
+    Save(item);
+    EXPECT_EQ(1, Calendar().m_nUpdateRuns);
+    EXPECT_TRUE(Sent().empty());
+}
+
+TEST_F(Push, TwoLinkedTasksInOneRunNameTaskAndAreBothMarked) {
+    Start();
+    auto a = NewLinkedTask("Push: pair A");
+    auto b = NewLinkedTask("Push: pair B");
+    // Changed where the folder sink does not see it (the add-in's sinks are off while it works).
+    a->Set("Subject", hvsim::Value("Push: pair A2"));
+    b->Set("Subject", hvsim::Value("Push: pair B2"));
+    const std::string hashA = UserProp(*a, "HV Hash"), hashB = UserProp(*b, "HV Hash");
+
+    CDlgUpdate dialog(TheAPI(), nullptr);
+    ASSERT_NE(nullptr, TheAPI());
+    std::vector<hv::unique_variant> mapi;
+    mapi.push_back(hv::unique_variant::FromString("MAPI"));
+    dialog.m_pNameSpace = Obj(m_outlook->Application(), L"GetNamespace", std::move(mapi));
+    dialog.m_credentials.m_strUser = "alice";
+    dialog.m_credentials.m_strPassword = "alice-pass";
+    for (const auto& item : {a, b}) {
+        auto* record = new CSyncItem;
+        record->m_strType = "Task";
+        record->m_strEntryID = item->entryId;
+        record->m_target.m_strID = UserProp(*item, "HV Record ID");
+        record->m_target.m_strCatID.clear();
+        record->m_target.m_strSpaceID.clear();
+        dialog.AddRecord(record);
+    }
+    Mark();
+    EXPECT_EQ(IDOK, dialog.DoModal());
+    EXPECT_EQ("The Halvane Task is being updated...", dialog.m_strMessage);
+    EXPECT_EQ((std::vector<std::string>{"UpdateTask", "UpdateTask"}), Sent());
+    ASSERT_EQ(2u, dialog.m_entries.size());
+    EXPECT_EQ(1u, dialog.m_entries[0].m_fPushed);
+    EXPECT_EQ(1u, dialog.m_entries[1].m_fPushed);
+    EXPECT_NE(hashA, UserProp(*a, "HV Hash"));
+    EXPECT_NE(hashB, UserProp(*b, "HV Hash"));
+    EXPECT_EQ("Push: pair A2", Task(UserProp(*a, "HV Record ID")).value("title", ""));
+    EXPECT_EQ("Push: pair B2", Task(UserProp(*b, "HV Record ID")).value("title", ""));
+}
+
+TEST_F(Push, OfflineNothingIsSentAndNoSynchronisationStarts) {
+    CConfig config;
+    config.SetKey("SyncQuantum", static_cast<DWORD>(5));
+    config.SetKey("LastTaskSync", std::string("2001-01-01T00:00:00Z"));
+    Start();
+    m_outlook->SetOffline(true);
+    m_outlook->Seed(hvsim::olFolderTasks, {{"Subject", "Push: offline"}});
+    EXPECT_EQ(0, Tasks().m_nUpdateRuns);
+    EXPECT_TRUE(m_admin.MethodsSince(m_seq).empty());
+}
+
+TEST_F(Push, AFailedPushLeavesTheLinkAsItWasAndTheNextSynchronisationSendsIt) {
+    Start();
+    auto task = NewLinkedTask("Push: fragile");
+    const std::string id = UserProp(*task, "HV Record ID");
+    const std::string hash = UserProp(*task, "HV Hash"), modified = UserProp(*task, "HV Last Modified");
+    m_admin.Send("POST", "/admin/faults", json{{"operation", "UpdateTask"}, {"fault", "soap_fault"}, {"count", 1}});
+
+    Mark();
+    std::string details;
+    hv::uiauto::RunWhileDriving([&] { EditInWindow(task, L"Subject", "Push: fragile, changed"); },
+                                [&](Automation& ui) {
+                                    HWND error = ui.WaitForDialog("Halvane Error");
+                                    details = Automation::GetText(error, 26003);
+                                    Automation::Click(error, IDOK);
+                                    EXPECT_TRUE(ui.WaitForClose(error));
+                                });
+    EXPECT_EQ("Service temporarily unavailable", details);
+    EXPECT_EQ(IDCANCEL, Tasks().m_nLastUpdateResult);
+    EXPECT_EQ(0, Tasks().m_nLastUpdatePushed);
+    EXPECT_EQ(hash, UserProp(*task, "HV Hash"));
+    EXPECT_EQ(modified, UserProp(*task, "HV Last Modified"));
+    EXPECT_EQ("Push: fragile", Task(id).value("title", ""));
+
+    Mark();
+    hv::uiauto::RunWhileDriving([&] { Tasks().DoSynch(nullptr, nullptr); },
+                                [](Automation& ui) {
+                                    HWND dialog = ui.WaitForDialog("Synchronizing with Halvane", 30000);
+                                    EXPECT_TRUE(ui.WaitForClose(dialog, 90000));
+                                },
+                                120000);
+    const auto sent = Sent();
+    EXPECT_EQ(1, std::count(sent.begin(), sent.end(), "UpdateTask"));
+    EXPECT_EQ("Push: fragile, changed", Task(id).value("title", ""));
+}
+
+// ---- "AutoPush" off: the link check -----------------------------------------------------------
+
+TEST_F(Push, AutoPushOffOneUserSaveMakesOneCheckAndOneSaveThatUnlinksTheItemOnce) {
+    CConfig().SetAutoPush(0);
+    Start();
+    hvsim::SimOutlook& o = *m_outlook;
+    auto task = o.Seed(hvsim::olFolderTasks, {{"Subject", "Push: half linked"}});
+    // Seeding is the first user save: one check, one save of the add-in.
+    EXPECT_EQ(1, Tasks().m_nLinkChecks);
+    EXPECT_EQ(1, Tasks().m_nOwnSaves);
+    EXPECT_EQ(2, task->saveCount);
+    EXPECT_TRUE(HasUserProp(*task, "HV"));
+    EXPECT_FALSE(IsTrue(UserProp(*task, "HV")));
+    for (const char* name : {"HV Record ID", "HV Last Modified", "HV Assigned To", "HV Assigned To IDs", "HV Organizer",
+                             "HV Internal Use", "HV Category ID", "HV Folder", "HV Workspace", "HV Workspace ID"}) {
+        EXPECT_TRUE(HasUserProp(*task, name)) << name;
+        EXPECT_EQ("", UserProp(*task, name)) << name;
+    }
+    EXPECT_FALSE(HasUserProp(*task, "HV Hash"));
+
+    // A later user save of the unlinked item: checked, nothing more to write.
+    o.EditAndSave(task, {{"Subject", "Push: half linked again"}});
+    EXPECT_EQ(2, Tasks().m_nLinkChecks);
+    EXPECT_EQ(1, Tasks().m_nOwnSaves);
+    EXPECT_EQ(3, task->saveCount);
+
+    // A linked item whose fingerprint went stale is saved once per user save, not in a loop.
+    hvsim::SimOutlook::SetUserProperty(*task, "HV Hash", hvsim::Value("stale"));
+    o.EditAndSave(task, {{"Subject", "Push: stale"}});
+    EXPECT_EQ(3, Tasks().m_nLinkChecks);
+    EXPECT_EQ(2, Tasks().m_nOwnSaves);
+    EXPECT_EQ(5, task->saveCount);
+
+    // A store that reports the add-in's own save later (after the sink is on again): that
+    // "ItemChange" is checked, but the item is as the add-in saved it, so no second save.
+    IDispatch* item = o.ItemObject(task);
+    VARIANT arg;
+    arg.vt = VT_DISPATCH;
+    arg.pdispVal = item;
+    DISPPARAMS params = {&arg, nullptr, 1, 0};
+    ASSERT_EQ(S_OK, static_cast<IDispatch*>(&Tasks())->Invoke(CItemsEvents::DISPID_ITEMCHANGE, IID_NULL, 0,
+                                                              DISPATCH_METHOD, &params, nullptr, nullptr, nullptr));
+    EXPECT_EQ(4, Tasks().m_nLinkChecks);
+    EXPECT_EQ(1, Tasks().m_nRepeatsSkipped);
+    EXPECT_EQ(2, Tasks().m_nOwnSaves);
+    EXPECT_EQ(5, task->saveCount);
+    EXPECT_TRUE(Sent().empty());
+}
