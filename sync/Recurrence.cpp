@@ -53,6 +53,14 @@ hv::com_ptr<IDispatch> GetOccurrence(IDispatch* recurrencePattern, const COleDat
 
 }  // namespace
 
+long UserFirstDayOfWeek() {
+    wchar_t value[4] = {};
+    if (!::GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_IFIRSTDAYOFWEEK, value, 4)) return 1;
+    const int monday0 = value[0] - L'0';  // 0 Monday .. 6 Sunday
+    if (monday0 < 0 || monday0 > 6) return 1;
+    return (monday0 + 1) % 7 + 1;
+}
+
 int OutlookWeekday(const COleDate& date) {
     SYSTEMTIME st;
     if (!date.GetAsSystemTime(st)) return 0;
@@ -87,17 +95,22 @@ bool StepPattern(CPattern& p) {
     case OL_RECURS_WEEKLY: {
         const long mask = p.m_nDayOfWeekMask & 0x7F;
         if (p.m_nDayOfWeekMask < 0 || mask == 0) return false;
-        for (int d = weekday + 1; d <= 7; ++d) {
-            if (MaskHas(mask, d)) {
-                p.m_cursor = AddDays(p.m_cursor, d - weekday);
+        // Days are counted from the series' first day of the week: with an interval above one,
+        // a week that starts on Monday holds a different Sunday than one that starts on Sunday.
+        const int first = p.m_nFirstDayOfWeek >= 1 && p.m_nFirstDayOfWeek <= 7 ? static_cast<int>(p.m_nFirstDayOfWeek) : 1;
+        auto place = [first](int day) { return (day - first + 7) % 7; };  // 0 = the week's first day
+        const int here = place(weekday);
+        for (int i = here + 1; i < 7; ++i) {
+            if (MaskHas(mask, (first - 1 + i) % 7 + 1)) {
+                p.m_cursor = AddDays(p.m_cursor, i - here);
                 return true;
             }
         }
         const long interval = p.m_nInterval < 1 ? 1 : p.m_nInterval;
-        const long weekStart = (8 - weekday) + 7 * (interval - 1);  // days to that week's Sunday
-        for (int d = 1; d <= 7; ++d) {
-            if (MaskHas(mask, d)) {
-                p.m_cursor = AddDays(p.m_cursor, weekStart + d - 1);
+        const long weekStart = (7 - here) + 7 * (interval - 1);  // days to that week's first day
+        for (int i = 0; i < 7; ++i) {
+            if (MaskHas(mask, (first - 1 + i) % 7 + 1)) {
+                p.m_cursor = AddDays(p.m_cursor, weekStart + i);
                 return true;
             }
         }
@@ -231,6 +244,7 @@ HRESULT CPushPull::ReadPattern(IDispatch* series, CPattern& p) {
         hvitem::TryLong(pattern, L"Occurrences", p.m_nOccurrences);
         hvitem::TryDate(pattern, L"PatternEndDate", p.m_end);
         hvitem::TryLong(pattern, L"Instance", p.m_nInstance);
+        p.m_nFirstDayOfWeek = UserFirstDayOfWeek();
         return S_OK;
     }
     CATCH_RETURN();

@@ -79,6 +79,10 @@ public:
     void OnItemRemove(Folder& f) override;
 
     hv::com_ptr<IDispatch> ItemObject(const std::shared_ptr<ItemData>& item);
+    // A new object over a recurring item or occurrence, as GetItemFromID, GetOccurrence and
+    // Exception.AppointmentItem give: it holds the series as it was at `snapshot` (the
+    // series' current version when negative).
+    hv::com_ptr<IDispatch> SnapshotObject(const std::shared_ptr<ItemData>& item, long snapshot = -1);
     hv::com_ptr<CInspector> OpenInspector(const std::shared_ptr<ItemData>& item);
     void InspectorClosed(CInspector* inspector);
     void ActivateInspector(CInspector* inspector);
@@ -457,8 +461,8 @@ private:
 
 class CException : public CSimObject {
 public:
-    CException(std::shared_ptr<Session> s, std::shared_ptr<ItemData> series, size_t index)
-        : m_s(std::move(s)), m_series(std::move(series)), m_index(index) {}
+    CException(std::shared_ptr<Session> s, std::shared_ptr<ItemData> series, size_t index, long snapshot)
+        : m_s(std::move(s)), m_series(std::move(series)), m_index(index), m_snapshot(snapshot) {}
     const char* TypeName() const override { return "Exception"; }
 
 protected:
@@ -471,12 +475,13 @@ protected:
         if (put || !m_series->recurrence || m_index >= m_series->recurrence->exceptions.size()) NotFound();
         const ExceptionData& e = m_series->recurrence->exceptions[m_index];
         switch (member) {
-        case 0: SetDate(result, e.originalDate); return;
+        // A deleted occurrence's original date has no time part.
+        case 0: SetDate(result, e.deleted ? static_cast<DATE>(DayNumber(e.originalDate)) : e.originalDate); return;
         case 1: SetBool(result, e.deleted); return;
         case 2:
             // A deleted occurrence has no item: Outlook raises an error.
             if (e.deleted || !e.item) Fail(E_FAIL, "You changed one of the recurrences of this item, and this instance no longer exists.");
-            SetDispatch(result, m_s->ItemObject(e.item).get());
+            SetDispatch(result, m_s->SnapshotObject(e.item, m_snapshot).get());
             return;
         case 3: SetLong(result, 30); return;  // olException
         }
@@ -487,11 +492,13 @@ private:
     std::shared_ptr<Session> m_s;
     std::shared_ptr<ItemData> m_series;
     size_t m_index;
+    long m_snapshot;
 };
 
 class CExceptions : public CSimObject {
 public:
-    CExceptions(std::shared_ptr<Session> s, std::shared_ptr<ItemData> series) : m_s(std::move(s)), m_series(std::move(series)) {}
+    CExceptions(std::shared_ptr<Session> s, std::shared_ptr<ItemData> series, long snapshot)
+        : m_s(std::move(s)), m_series(std::move(series)), m_snapshot(snapshot) {}
     const char* TypeName() const override { return "Exceptions"; }
 
 protected:
@@ -507,7 +514,7 @@ protected:
         if (member == 1) {
             long i = args.Long(0);
             if (i < 1 || i > static_cast<long>(count)) Fail(DISP_E_BADINDEX, "Array index out of bounds.");
-            SetDispatch(result, MakeSim<CException>(m_s, m_series, static_cast<size_t>(i - 1)).get());
+            SetDispatch(result, MakeSim<CException>(m_s, m_series, static_cast<size_t>(i - 1), m_snapshot).get());
             return;
         }
         NotFound();
@@ -516,11 +523,14 @@ protected:
 private:
     std::shared_ptr<Session> m_s;
     std::shared_ptr<ItemData> m_series;
+    long m_snapshot;
 };
 
 class CRecurrencePattern : public CSimObject {
 public:
-    CRecurrencePattern(std::shared_ptr<Session> s, std::shared_ptr<ItemData> series) : m_s(std::move(s)), m_series(std::move(series)) {}
+    // `snapshot`: the series version of the item object it came from.
+    CRecurrencePattern(std::shared_ptr<Session> s, std::shared_ptr<ItemData> series, long snapshot)
+        : m_s(std::move(s)), m_series(std::move(series)), m_snapshot(snapshot) {}
     const char* TypeName() const override { return "RecurrencePattern"; }
 
 protected:
@@ -613,10 +623,10 @@ protected:
             DATE when = args.Date(0);
             auto occ = m_s->model.GetOccurrence(m_series, when);
             if (!occ) Fail(static_cast<HRESULT>(0x8004010F), "You changed one of the recurrences of this item, and this instance no longer exists. Close any open items and try again.");
-            SetDispatch(result, m_s->ItemObject(occ).get());
+            SetDispatch(result, m_s->SnapshotObject(occ, m_snapshot).get());
             return;
         }
-        case Exceptions: if (put) NotFound(); SetDispatch(result, MakeSim<CExceptions>(m_s, m_series).get()); return;
+        case Exceptions: if (put) NotFound(); SetDispatch(result, MakeSim<CExceptions>(m_s, m_series, m_snapshot).get()); return;
         case Parent: if (put) NotFound(); SetDispatch(result, m_s->ItemObject(m_series).get()); return;
         case Class: SetLong(result, 28); return;  // olRecurrencePattern
         }
@@ -626,6 +636,7 @@ protected:
 private:
     std::shared_ptr<Session> m_s;
     std::shared_ptr<ItemData> m_series;
+    long m_snapshot;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -633,10 +644,14 @@ private:
 
 class CItem : public CSimObject {
 public:
-    CItem(std::shared_ptr<Session> s, std::shared_ptr<ItemData> item) : m_s(std::move(s)), m_item(std::move(item)) {
+    // `snapshot` >= 0: a copy of its own over a recurring item (see Session::SnapshotObject),
+    // which is not the item's shared object.
+    CItem(std::shared_ptr<Session> s, std::shared_ptr<ItemData> item, long snapshot = -1)
+        : m_s(std::move(s)), m_item(std::move(item)) {
         AddConnectionPoint(IID_ItemEvents);
         AddConnectionPoint(IID_ItemEvents_10);
-        m_item->liveObject = this;
+        if (snapshot < 0) m_item->liveObject = this;
+        m_snapshot = snapshot >= 0 ? snapshot : Owner()->version;
     }
     ~CItem() override {
         if (m_item->liveObject == this) m_item->liveObject = nullptr;
@@ -684,10 +699,18 @@ protected:
 
     hv::com_ptr<IDispatch> NewMailFrom(const std::string& subjectPrefix);
     void Call(int member, bool put, Args& args, VARIANT* result) override;
+    // The item whose saves count for this one: the series of an occurrence, else the item.
+    std::shared_ptr<ItemData> Owner() const {
+        auto series = m_item->series.lock();
+        return series ? series : m_item;
+    }
+    // A recurring item saved through another object since this one was opened.
+    bool Stale() const { return m_item->IsRecurring() && Owner()->version != m_snapshot; }
 
 private:
     std::shared_ptr<Session> m_s;
     std::shared_ptr<ItemData> m_item;
+    long m_snapshot = 0;
 };
 
 class CItems : public CSimObject {
@@ -778,6 +801,13 @@ private:
     std::shared_ptr<Session> m_s;
     Folder* m_folder;
 };
+
+hv::com_ptr<IDispatch> Session::SnapshotObject(const std::shared_ptr<ItemData>& item, long snapshot) {
+    if (!item) return nullptr;
+    if (snapshot < 0) snapshot = (item->series.lock() ? item->series.lock() : item)->version;
+    auto obj = MakeSim<CItem>(shared_from_this(), item, snapshot);
+    return hv::com_ptr<IDispatch>(static_cast<IDispatch*>(obj.get()));
+}
 
 hv::com_ptr<IDispatch> Session::ItemObject(const std::shared_ptr<ItemData>& item) {
     if (!item) return nullptr;
@@ -1179,7 +1209,7 @@ protected:
         case 1: {
             auto item = m_s->model.FindByEntryId(args.Text(0));
             if (!item) Fail(MAPI_E_NOT_FOUND_, "The operation failed.  An object could not be found.");
-            SetDispatch(result, m_s->ItemObject(item).get());
+            SetDispatch(result, (item->IsRecurring() ? m_s->SnapshotObject(item) : m_s->ItemObject(item)).get());
             return;
         }
         case 2: SetBool(result, m_s->model.offline); return;
@@ -1376,6 +1406,9 @@ void CItem::Call(int member, bool put, Args& args, VARIANT* result) {
         const auto& defaults = ClassDefaults(d.cls);
         auto def = defaults.find(name);
         if (def == defaults.end()) NotFound();  // not a property of this class
+        if (!put && d.isOccurrence() && Stale())
+            Fail(MAPI_E_NOT_FOUND_, "You changed one of the recurrences of this item, and this instance no longer exists. "
+                                    "Close any open items and try again.");
         if (!put) {
             Value v = d.Get(name);
             switch (def->second.kind) {
@@ -1402,6 +1435,19 @@ void CItem::Call(int member, bool put, Args& args, VARIANT* result) {
             d.props["PercentComplete"] = Value(done ? 100L : 0L);
             d.props["DateCompleted"] = Value::FromDate(done ? static_cast<DATE>(DayNumber(m_s->model.Now())) : kNoDate);
         }
+        if (d.cls == olTask && (name == "StartDate" || name == "DueDate")) {
+            // A task's dates are whole days (midnight), and a due date is never before the start
+            // date: a later start moves the due date, a start without a due date gives one, an
+            // earlier due date moves the start, and no due date means no start date either.
+            DATE start = d.Get("StartDate").AsDate(), due = d.Get("DueDate").AsDate();
+            if (start < kNoDate) start = DayNumber(start);
+            if (due < kNoDate) due = DayNumber(due);
+            if (name == "StartDate" && start < kNoDate && (due >= kNoDate || due < start)) due = start;
+            if (name == "DueDate" && due < kNoDate && start < kNoDate && start > due) start = due;
+            if (name == "DueDate" && due >= kNoDate) start = kNoDate;
+            d.props["StartDate"] = Value::FromDate(start);
+            d.props["DueDate"] = Value::FromDate(due);
+        }
         if (d.cls == olAppointment && name == "Start" && !d.isOccurrence() && !d.recurrence) {
             // Moving the start keeps the duration.
             (void)0;
@@ -1411,12 +1457,17 @@ void CItem::Call(int member, bool put, Args& args, VARIANT* result) {
     if (put) NotFound();
     switch (member) {
     case Save: {
-        std::shared_ptr<ItemData> owner = m_item->isOccurrence() ? m_item->series.lock() : m_item;
-        if (owner && owner->failSaves > 0) {
-            --owner->failSaves;
+        std::shared_ptr<ItemData> owner = Owner();
+        if (Stale() || owner->failSaves > 0) {
+            if (!Stale()) --owner->failSaves;
             Fail(MAPI_E_OBJECT_CHANGED_SIM, "The operation cannot be performed because the message has been changed.");
         }
+        if (d.isOccurrence()) {
+            const std::string refused = m_s->model.CheckOccurrencePlace(d);
+            if (!refused.empty()) Fail(E_FAIL, refused);
+        }
         m_s->model.Save(m_item);
+        m_snapshot = owner->version;
         return;
     }
     case Delete:
@@ -1443,6 +1494,7 @@ void CItem::Call(int member, bool put, Args& args, VARIANT* result) {
         return;
     }
     case Forward:
+        if (d.cls == olTask) NotFound();  // a task is assigned or sent a status report, not forwarded
         SetDispatch(result, NewMailFrom("FW: ").get());
         return;
     case ForwardAsVcal:
@@ -1499,7 +1551,7 @@ void CItem::Call(int member, bool put, Args& args, VARIANT* result) {
             series = m_item;
             m_s->model.EnsureRecurrence(d);
         }
-        SetDispatch(result, MakeSim<CRecurrencePattern>(m_s, series).get());
+        SetDispatch(result, MakeSim<CRecurrencePattern>(m_s, series, m_snapshot).get());
         return;
     }
     case ClearRecurrencePattern:
@@ -1514,7 +1566,10 @@ void CItem::Call(int member, bool put, Args& args, VARIANT* result) {
         SetDispatch(result, this);
         return;
     }
-    case UserProperties: SetDispatch(result, MakeSim<CUserProperties>(m_s, m_item).get()); return;
+    case UserProperties:
+        // An occurrence has no user properties of its own: they are the series'.
+        SetDispatch(result, MakeSim<CUserProperties>(m_s, Owner()).get());
+        return;
     case Recipients: SetDispatch(result, MakeSim<CRecipients>(m_item).get()); return;
     case Attachments: SetDispatch(result, MakeSim<CAttachments>(m_item).get()); return;
     case Application: case Session_:
@@ -1860,8 +1915,9 @@ std::shared_ptr<ItemData> SimOutlook::FindByEntryId(const std::string& entryId) 
 }
 
 IDispatch* SimOutlook::ItemObject(const std::shared_ptr<ItemData>& item) {
-    // Kept alive by the session's record of the last objects handed to a test.
-    auto obj = m_session->ItemObject(item);
+    // Kept alive by the session's record of the last objects handed to a test. A recurring item
+    // is opened afresh each time, as GetItemFromID opens it, so that a test's copy is current.
+    auto obj = item && item->IsRecurring() ? m_session->SnapshotObject(item) : m_session->ItemObject(item);
     m_kept.push_back(obj);
     return obj.get();
 }
