@@ -296,6 +296,7 @@ void CDlgSynch::ComputeActions() {
     try {
         for (size_t i = 0; i < m_rows.size(); ++i) {
             CSyncItem* record = m_rows[i];
+            if (record->m_nAction == ACTION_FAILED) continue;  // could not be read: nothing to do
             const bool isEvent = record->m_strType == "Event";
             const char* type = isEvent ? CConfig::TYPE_EVENT : CConfig::TYPE_TASK;
             long& purgeKind = purge[isEvent ? 1 : 0];

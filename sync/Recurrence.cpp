@@ -366,7 +366,12 @@ HRESULT CPushPull::ExpandSeries(CSyncItem* series, IDispatch* seriesItem, CSyncI
 
         log.LogComment(hv::Format("%s: ReconstituteAppt", name));
         hv::com_ptr<IDispatch> item;
-        ReconstituteAppt(r, item, 1, 1);
+        if (!ReconstituteAppt(r, item, 1, 1)) {
+            // Unreadable is not deleted: the row fails and nothing is done to either side.
+            log.LogError(hv::Format("%s: the occurrence cannot be read", name));
+            r->SetAction(ACTION_FAILED);
+            continue;
+        }
         log.LogComment(hv::Format("%s: Appt Reconstituted", name));
         // A plain occurrence has no modification time of its own, so it takes the series'. An
         // exception keeps its own: with the series' time, an edit to any one occurrence would
@@ -436,8 +441,20 @@ hv::com_ptr<IDispatch> ExceptionItem(IDispatch* patternObject, const CRecurrence
 
 bool CPushPull::ReconstituteAppt(CSyncItem* record, hv::com_ptr<IDispatch>& item, int load, int useException) {
     if (!record || !record->m_pOccurrence || record->m_strEntryID.empty()) return false;
+    // An occurrence of a series saved meanwhile cannot be read through the copies taken before
+    // ("this instance no longer exists"): one more try from fresh copies tells that apart from
+    // an occurrence really gone. Either way a failure is only a failure, never a deletion.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        item.reset();
+        if (ReconstituteOnce(record, item, load, useException)) return true;
+    }
+    return false;
+}
+
+bool CPushPull::ReconstituteOnce(CSyncItem* record, hv::com_ptr<IDispatch>& item, int load, int useException) {
     CDiagLog& log = HvLog();
     const CTarget saved = record->m_target;
+    const std::string entryId = record->m_strEntryID;
     try {
         log.LogComment("ReconstituteAppt: GetItemFromID");
         hv::com_ptr<IDispatch> series;
@@ -452,6 +469,12 @@ bool CPushPull::ReconstituteAppt(CSyncItem* record, hv::com_ptr<IDispatch>& item
             hv::unique_variant arg = hv::unique_variant::FromDate(vector.m_date.m_dt);
             item = hvitem::CallObject(pattern.get(), L"GetOccurrence", 1, &arg);
         }
+        // The occurrence alone is kept: the series and its pattern are let go before it is used.
+        pattern.reset();
+        series.reset();
+        // Readable now, or this attempt fails before the record is touched.
+        hv::unique_variant probe;
+        THROW_IF_FAILED(CDispatcher::GetProperty(item.get(), L"Start", probe.put()));
         if (load) {
             record->end_time.clear();
             record->m_strEntryID.clear();
@@ -468,6 +491,9 @@ bool CPushPull::ReconstituteAppt(CSyncItem* record, hv::com_ptr<IDispatch>& item
         }
         return true;
     } catch (...) {
+        // A record half reloaded keeps what it had.
+        record->m_strEntryID = entryId;
+        if (record->m_target.m_strID.empty()) record->m_target = saved;
         return false;
     }
 }
