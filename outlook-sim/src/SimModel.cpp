@@ -769,10 +769,24 @@ void Model::Save(const std::shared_ptr<ItemData>& item) {
     if (added) {
         item->saved = true;
         folder->Items().push_back(item);
+        if (m_batchDepth > 0) {
+            m_batchAdds.emplace_back(folder, item);
+            return;
+        }
         for (auto* l : listeners) l->OnItemAdd(*folder, item);
     } else {
         for (auto* l : listeners) l->OnItemChange(*folder, item);
     }
+}
+
+void Model::EndBatch() {
+    if (m_batchDepth == 0 || --m_batchDepth > 0) return;
+    auto adds = std::move(m_batchAdds);
+    m_batchAdds.clear();
+    // "This event does not run when a large number of items are added to the folder at once."
+    if (adds.size() > kItemAddBatchLimit) return;
+    for (const auto& a : adds)
+        for (auto* l : listeners) l->OnItemAdd(*a.first, a.second);
 }
 
 void Model::Move(const std::shared_ptr<ItemData>& item, Folder* to) {

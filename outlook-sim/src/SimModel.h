@@ -227,6 +227,18 @@ struct ModelEvents {
     virtual void OnItemRemove(Folder&) {}
 };
 
+// How the Items events reach their sinks. Outlook's delivery varies with the store (cached
+// Exchange mode, a PST) and with what the handlers do; the default is the friendliest: once,
+// at once, in the order of the saves.
+struct EventDelivery {
+    bool asynchronous = false;     // from the message loop, after the call that caused them returns
+    bool itemChangeTwice = false;  // one save raises "ItemChange" twice
+    int lateItemChangeMs = 0;      // > 0: one more "ItemChange" this long after each save
+    bool closeAfterWrite = false;  // an inspector's "Close" after its save and "ItemChange"
+};
+// More items than this added in one go (Model::BeginBatch .. EndBatch) raise no "ItemAdd".
+constexpr size_t kItemAddBatchLimit = 16;
+
 // A COM add-in as Outlook lists it in Application.COMAddIns.
 struct AddInEntry {
     std::string progId;
@@ -271,6 +283,10 @@ public:
     Recurrence& EnsureRecurrence(ItemData& appt);
     void SyncSeriesTimes(ItemData& series);
 
+    // Items saved for the first time between these two calls are added "in one go".
+    void BeginBatch() { ++m_batchDepth; }
+    void EndBatch();
+
     DATE Now() const { return m_clock ? m_clock() : CurrentTime(); }
     void SetClock(std::function<DATE()> clock) { m_clock = std::move(clock); }
     const std::function<DATE()>& Clock() const { return m_clock; }
@@ -286,12 +302,15 @@ public:
     std::vector<AddInEntry> addIns;
     bool outlookBar = true;  // false: Panes.Item("OutlookBar") fails, as in an Outlook without it
     std::vector<std::shared_ptr<BarGroupData>> outlookBarGroups = DefaultOutlookBarGroups();
+    EventDelivery delivery;
     std::vector<ModelEvents*> listeners;
     std::vector<std::string> log;  // what the model did, for the host's report
 
 private:
     std::vector<std::unique_ptr<Folder>> m_folders;
     std::function<DATE()> m_clock;
+    int m_batchDepth = 0;
+    std::vector<std::pair<Folder*, std::shared_ptr<ItemData>>> m_batchAdds;
 };
 
 // The store as JSON, and back (throws std::runtime_error on malformed input).

@@ -77,6 +77,16 @@ public:
     void OnItemAdd(Folder& f, const std::shared_ptr<ItemData>& item) override;
     void OnItemChange(Folder& f, const std::shared_ptr<ItemData>& item) override;
     void OnItemRemove(Folder& f) override;
+    void FireItems(Folder& f, DISPID id, const std::shared_ptr<ItemData>& item);
+    // Raises an event now, or (asynchronous delivery) from the message loop once the call that
+    // caused it has returned.
+    void Deliver(std::function<void()> fire);
+    HWND QueueWindow();
+    static LRESULT CALLBACK QueueProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    std::vector<std::function<void()>> pending;
+    std::map<UINT_PTR, std::pair<Folder*, std::weak_ptr<ItemData>>> lateChanges;
+    UINT_PTR nextTimer = 0;
+    HWND queueWindow = nullptr;
 
     hv::com_ptr<IDispatch> ItemObject(const std::shared_ptr<ItemData>& item);
     // A new object over a recurring item or occurrence, as GetItemFromID, GetOccurrence and
@@ -963,11 +973,14 @@ public:
     // Close as the user does: ItemEvents "Close" (which may cancel), save, window gone.
     bool CloseNow(bool save) {
         hv::com_ptr<CInspector> self(this);
+        auto data = Item()->Data();
+        // Outlook raises "Close" before the save, or (EventDelivery::closeAfterWrite) after it.
+        const bool writeFirst = m_s->model.delivery.closeAfterWrite;
+        if (writeFirst && save && data->dirty) m_s->model.Save(data);
         bool cancel = false;
         Item()->FireClose(&cancel);
         if (cancel) return false;
-        auto data = Item()->Data();
-        if (save && data->dirty) m_s->model.Save(data);
+        if (!writeFirst && save && data->dirty) m_s->model.Save(data);
         if (wordMail && m_s->owner) m_s->owner->Word().Forget(data);
         DestroyWindowNow();
         m_s->InspectorClosed(this);
@@ -1607,11 +1620,16 @@ void CItem::Call(int member, bool put, Args& args, VARIANT* result) {
 // ---------------------------------------------------------------------------------------------
 // Session
 
-Session::~Session() = default;
+Session::~Session() {
+    if (queueWindow) ::DestroyWindow(queueWindow);
+}
 
 void Session::Shutdown() {
     if (down) return;
     down = true;
+    pending.clear();
+    if (queueWindow) ::DestroyWindow(queueWindow);
+    queueWindow = nullptr;
     std::vector<hv::com_ptr<CInspector>> open;
     open.swap(inspectors);
     open.clear();
@@ -1621,27 +1639,71 @@ void Session::Shutdown() {
     model.listeners.clear();
 }
 
-void Session::OnItemAdd(Folder& f, const std::shared_ptr<ItemData>& item) {
-    auto obj = ItemObject(item);
+void Session::FireItems(Folder& f, DISPID id, const std::shared_ptr<ItemData>& item) {
+    if (down) return;
+    hv::com_ptr<IDispatch> obj;
+    if (item) obj = ItemObject(item);
     std::vector<hv::com_ptr<IDispatch>> targets;
     for (CItems* items : liveItems)
         if (items->GetFolder() == &f) targets.emplace_back(static_cast<IDispatch*>(items));
-    for (auto& t : targets) static_cast<CItems*>(t.get())->FireItem(DISPID_ItemAdd, obj.get());
+    for (auto& t : targets) static_cast<CItems*>(t.get())->FireItem(id, obj.get());
+}
+
+LRESULT CALLBACK Session::QueueProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<Session*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (self && msg == WM_APP + 1) {
+        auto due = std::move(self->pending);
+        self->pending.clear();
+        for (auto& fire : due) fire();
+        return 0;
+    }
+    if (self && msg == WM_TIMER) {
+        ::KillTimer(hwnd, wParam);
+        auto it = self->lateChanges.find(wParam);
+        if (it == self->lateChanges.end()) return 0;
+        auto late = it->second;
+        self->lateChanges.erase(it);
+        if (auto item = late.second.lock()) self->FireItems(*late.first, DISPID_ItemChange, item);
+        return 0;
+    }
+    return ::DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+HWND Session::QueueWindow() {
+    if (queueWindow) return queueWindow;
+    static const wchar_t kClass[] = L"HvSimEventQueue";
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = QueueProc;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = kClass;
+    ::RegisterClassW(&wc);  // fails harmlessly once registered
+    queueWindow = ::CreateWindowExW(0, kClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    if (queueWindow) ::SetWindowLongPtrW(queueWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    return queueWindow;
+}
+
+void Session::Deliver(std::function<void()> fire) {
+    if (!model.delivery.asynchronous || !QueueWindow()) return fire();
+    pending.push_back(std::move(fire));
+    ::PostMessageW(queueWindow, WM_APP + 1, 0, 0);
+}
+
+void Session::OnItemAdd(Folder& f, const std::shared_ptr<ItemData>& item) {
+    Deliver([this, folder = &f, item] { FireItems(*folder, DISPID_ItemAdd, item); });
 }
 
 void Session::OnItemChange(Folder& f, const std::shared_ptr<ItemData>& item) {
-    auto obj = ItemObject(item);
-    std::vector<hv::com_ptr<IDispatch>> targets;
-    for (CItems* items : liveItems)
-        if (items->GetFolder() == &f) targets.emplace_back(static_cast<IDispatch*>(items));
-    for (auto& t : targets) static_cast<CItems*>(t.get())->FireItem(DISPID_ItemChange, obj.get());
+    const int times = model.delivery.itemChangeTwice ? 2 : 1;
+    for (int i = 0; i < times; ++i) Deliver([this, folder = &f, item] { FireItems(*folder, DISPID_ItemChange, item); });
+    // Cached mode: the server's copy comes back a little later and changes the item once more.
+    if (model.delivery.lateItemChangeMs > 0 && QueueWindow()) {
+        lateChanges[++nextTimer] = {&f, item};
+        ::SetTimer(queueWindow, nextTimer, static_cast<UINT>(model.delivery.lateItemChangeMs), nullptr);
+    }
 }
 
 void Session::OnItemRemove(Folder& f) {
-    std::vector<hv::com_ptr<IDispatch>> targets;
-    for (CItems* items : liveItems)
-        if (items->GetFolder() == &f) targets.emplace_back(static_cast<IDispatch*>(items));
-    for (auto& t : targets) static_cast<CItems*>(t.get())->FireItem(DISPID_ItemRemove, nullptr);
+    Deliver([this, folder = &f] { FireItems(*folder, DISPID_ItemRemove, nullptr); });
 }
 
 hv::com_ptr<CInspector> Session::OpenInspector(const std::shared_ptr<ItemData>& item) {
@@ -1858,6 +1920,35 @@ IDispatch* SimOutlook::ComAddInObject(size_t index) {
 IDispatch* SimOutlook::Application() const { return m_session->appRef.get(); }
 Model& SimOutlook::GetModel() const { return m_session->model; }
 void SimOutlook::SetClock(std::function<DATE()> clock) { m_session->model.SetClock(std::move(clock)); }
+
+EventDelivery& SimOutlook::Delivery() { return m_session->model.delivery; }
+
+bool SimOutlook::PumpEventsUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+        if (done && done()) return true;
+        if (::GetTickCount() - start >= timeoutMs) return done ? done() : true;
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+}
+
+std::vector<std::shared_ptr<ItemData>> SimOutlook::SeedMany(long folderId, const std::vector<std::string>& subjects) {
+    std::vector<std::shared_ptr<ItemData>> made;
+    m_session->model.BeginBatch();
+    try {
+        for (const auto& subject : subjects) made.push_back(Seed(folderId, {{"Subject", Value(subject)}}));
+    } catch (...) {
+        m_session->model.EndBatch();
+        throw;
+    }
+    m_session->model.EndBatch();
+    return made;
+}
 
 std::shared_ptr<ItemData> SimOutlook::Seed(long folderId, std::initializer_list<std::pair<const char*, Value>> props) {
     Folder* f = m_session->model.GetFolder(folderId);

@@ -296,3 +296,112 @@ TEST(StrictSim, TasksCannotBeForwardedAndADeletedOccurrenceHasADateOnly) {
     EXPECT_TRUE(Get(exception.get(), L"Deleted").AsBool());
     EXPECT_EQ(MakeDate(2024, 1, 2), Get(exception.get(), L"OriginalDate").AsDate());
 }
+
+namespace {
+const IID kItemsEvents = {0x00063077, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+const IID kItemEvents10 = {0x0006302B, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+constexpr DISPID kItemAdd = 0xF001, kItemChange = 0xF002, kClose = 0xF004;
+
+// Writes every event it hears into a log shared with other sinks, to see their order.
+class OrderSink : public RecordingSink {
+public:
+    OrderSink(const IID& iid, std::vector<std::string>* log, const char* name)
+        : RecordingSink(iid), m_log(log), m_name(name) {}
+    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* p, VARIANT* r, EXCEPINFO* e,
+                        UINT* a) override {
+        m_log->push_back(std::string(m_name) + ":" + std::to_string(id));
+        if (onEvent) onEvent(id);
+        return RecordingSink::Invoke(id, riid, lcid, flags, p, r, e, a);
+    }
+    std::function<void(DISPID)> onEvent;
+
+private:
+    std::vector<std::string>* m_log;
+    const char* m_name;
+};
+}  // namespace
+
+TEST(StrictSim, EventsCanArriveAfterTheCallThatCausedThem) {
+    SimOutlook o;
+    o.Delivery().asynchronous = true;
+    auto items = FolderItems(o, 13);
+    RecordingSink sink(kItemsEvents);
+    DWORD cookie = sink.Connect(items.get());
+    auto task = o.Seed(13, {{"Subject", "a"}});
+    EXPECT_EQ(0u, sink.Count(kItemAdd));  // not inside the save
+    EXPECT_TRUE(o.PumpEventsUntil([&] { return sink.Count(kItemAdd) == 1; }, 5000));
+    o.EditAndSave(task, {{"Subject", "b"}});
+    EXPECT_EQ(0u, sink.Count(kItemChange));
+    EXPECT_TRUE(o.PumpEventsUntil([&] { return sink.Count(kItemChange) == 1; }, 5000));
+    sink.Disconnect(cookie);
+}
+
+TEST(StrictSim, ItemChangeCanComeTwiceOrLateForOneSave) {
+    SimOutlook o;
+    auto items = FolderItems(o, 13);
+    RecordingSink sink(kItemsEvents);
+    DWORD cookie = sink.Connect(items.get());
+    auto task = o.Seed(13, {{"Subject", "a"}});
+    o.Delivery().itemChangeTwice = true;
+    o.EditAndSave(task, {{"Subject", "b"}});
+    EXPECT_EQ(2u, sink.Count(kItemChange));
+    o.Delivery().itemChangeTwice = false;
+    o.Delivery().lateItemChangeMs = 200;
+    o.EditAndSave(task, {{"Subject", "c"}});
+    EXPECT_EQ(3u, sink.Count(kItemChange));
+    EXPECT_TRUE(o.PumpEventsUntil([&] { return sink.Count(kItemChange) == 4; }, 5000));
+    sink.Disconnect(cookie);
+}
+
+TEST(StrictSim, ManyItemsAddedInOneGoRaiseNoItemAdd) {
+    SimOutlook o;
+    auto items = FolderItems(o, 13);
+    RecordingSink sink(kItemsEvents);
+    DWORD cookie = sink.Connect(items.get());
+    std::vector<std::string> sixteen(16, "few"), seventeen(17, "many");
+    EXPECT_EQ(16u, o.SeedMany(13, sixteen).size());
+    EXPECT_EQ(16u, sink.Count(kItemAdd));
+    EXPECT_EQ(17u, o.SeedMany(13, seventeen).size());
+    EXPECT_EQ(16u, sink.Count(kItemAdd));
+    EXPECT_EQ(33u, o.Items(13).size());
+    sink.Disconnect(cookie);
+}
+
+TEST(StrictSim, AnInspectorsCloseComesBeforeOrAfterItsWrite) {
+    for (bool after : {false, true}) {
+        SimOutlook o;
+        o.Delivery().closeAfterWrite = after;
+        auto task = o.Seed(13, {{"Subject", "a"}});
+        auto items = FolderItems(o, 13);
+        std::vector<std::string> log;
+        OrderSink folderSink(kItemsEvents, &log, "items");
+        DWORD c1 = folderSink.Connect(items.get());
+        IDispatch* inspector = o.OpenInspector(task);
+        ASSERT_TRUE(inspector);
+        OrderSink itemSink(kItemEvents10, &log, "item");
+        DWORD c2 = itemSink.Connect(o.ItemObject(task));
+        task->Set("Subject", hvsim::Value("b"));
+        EXPECT_TRUE(o.CloseInspector(task, true));
+        const std::vector<std::string> before = {"item:" + std::to_string(kClose), "items:" + std::to_string(kItemChange)};
+        const std::vector<std::string> later = {"items:" + std::to_string(kItemChange), "item:" + std::to_string(kClose)};
+        EXPECT_EQ(after ? later : before, log);
+        itemSink.Disconnect(c2);
+        folderSink.Disconnect(c1);
+    }
+}
+
+TEST(StrictSim, ASaveInsideItemChangeRaisesItemChangeAgain) {
+    SimOutlook o;
+    auto task = o.Seed(13, {{"Subject", "a"}});
+    auto items = FolderItems(o, 13);
+    std::vector<std::string> log;
+    OrderSink sink(kItemsEvents, &log, "items");
+    int saves = 0;
+    sink.onEvent = [&](DISPID id) {
+        if (id == kItemChange && saves++ == 0) Call(o.ItemObject(task), L"Save", {});
+    };
+    DWORD cookie = sink.Connect(items.get());
+    o.EditAndSave(task, {{"Subject", "b"}});
+    EXPECT_EQ(2u, sink.Count(kItemChange));
+    sink.Disconnect(cookie);
+}
