@@ -721,6 +721,7 @@ private:
     std::shared_ptr<Session> m_s;
     std::shared_ptr<ItemData> m_item;
     long m_snapshot = 0;
+    std::map<std::string, Value> m_pending;  // unsaved changes of a copy of a recurring item
 };
 
 class CItems : public CSimObject {
@@ -1423,7 +1424,8 @@ void CItem::Call(int member, bool put, Args& args, VARIANT* result) {
             Fail(MAPI_E_NOT_FOUND_, "You changed one of the recurrences of this item, and this instance no longer exists. "
                                     "Close any open items and try again.");
         if (!put) {
-            Value v = d.Get(name);
+            auto mine = m_pending.find(name);
+            Value v = mine != m_pending.end() ? mine->second : d.Get(name);
             switch (def->second.kind) {
             case Value::Bool: return SetBool(result, v.AsBool());
             case Value::Long: return SetLong(result, v.AsLong());
@@ -1434,12 +1436,19 @@ void CItem::Call(int member, bool put, Args& args, VARIANT* result) {
         if (name == "LastModificationTime" || name == "CreationTime" || name == "MessageClass" || name == "Sent" ||
             name == "SentOn" || name == "ReceivedTime")
             Fail(E_ACCESSDENIED, "The property \"" + name + "\" is read-only.");
+        Value v;
         switch (def->second.kind) {
-        case Value::Bool: d.Set(name, Value(args.PutBool())); break;
-        case Value::Long: d.Set(name, Value(args.PutLong())); break;
-        case Value::Date: d.Set(name, Value::FromDate(args.PutDate())); break;
-        default: d.Set(name, Value(args.PutText())); break;
+        case Value::Bool: v = Value(args.PutBool()); break;
+        case Value::Long: v = Value(args.PutLong()); break;
+        case Value::Date: v = Value::FromDate(args.PutDate()); break;
+        default: v = Value(args.PutText()); break;
         }
+        if (d.IsRecurring()) {
+            // A copy of a recurring item keeps its changes to itself until it is saved.
+            m_pending[name] = v;
+            return;
+        }
+        d.Set(name, v);
         // Outlook keeps a task's Complete, Status and PercentComplete in step, and an
         // appointment's End after its Start.
         if (d.cls == olTask && name == "Complete") {
@@ -1475,10 +1484,26 @@ void CItem::Call(int member, bool put, Args& args, VARIANT* result) {
             if (!Stale()) --owner->failSaves;
             Fail(MAPI_E_OBJECT_CHANGED_SIM, "The operation cannot be performed because the message has been changed.");
         }
+        // This copy's changes go into the item; an occurrence refused its new place keeps them
+        // to itself, and the item stays as it was.
+        std::map<std::string, Value> before;
+        for (const auto& kv : m_pending) {
+            auto old = d.props.find(kv.first);
+            if (old != d.props.end()) before[kv.first] = old->second;
+            d.Set(kv.first, kv.second);
+        }
         if (d.isOccurrence()) {
             const std::string refused = m_s->model.CheckOccurrencePlace(d);
-            if (!refused.empty()) Fail(E_FAIL, refused);
+            if (!refused.empty()) {
+                for (const auto& kv : m_pending) {
+                    auto old = before.find(kv.first);
+                    if (old != before.end()) d.props[kv.first] = old->second;
+                    else d.props.erase(kv.first);
+                }
+                Fail(E_FAIL, refused);
+            }
         }
+        m_pending.clear();
         m_s->model.Save(m_item);
         m_snapshot = owner->version;
         return;
@@ -1494,6 +1519,9 @@ void CItem::Call(int member, bool put, Args& args, VARIANT* result) {
                 return;
             }
         }
+        if (mode == 0)
+            for (const auto& kv : m_pending) d.Set(kv.first, kv.second);
+        m_pending.clear();
         if (mode == 0 && d.dirty) m_s->model.Save(m_item);
         return;
     }
@@ -1607,7 +1635,7 @@ void CItem::Call(int member, bool put, Args& args, VARIANT* result) {
         SetLong(result, state);
         return;
     }
-    case Saved: SetBool(result, !d.dirty && (d.saved || d.isOccurrence())); return;
+    case Saved: SetBool(result, m_pending.empty() && !d.dirty && (d.saved || d.isOccurrence())); return;
     case Duration:
         if (d.cls != olAppointment) NotFound();
         SetLong(result, static_cast<long>(std::lround((d.Get("End").AsDate() - d.Get("Start").AsDate()) * 1440)));

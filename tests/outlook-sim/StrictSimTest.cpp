@@ -2,6 +2,7 @@
 // properties of occurrences, exceptions that keep their place, filter dates in the user's
 // locale, the first day of the week, task dates, filters on fields, sinks and small rules.
 #include <windows.h>
+#include <olectl.h>
 #include <gtest/gtest.h>
 
 #include "SimTestUtil.h"
