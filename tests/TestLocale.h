@@ -22,16 +22,22 @@ public:
     explicit RegionalSettings(const std::string& locale) {
         std::map<std::wstring, std::wstring> values;
         if (locale == "en-GB")
-            values = {{L"sShortDate", L"dd/MM/yyyy"}, {L"sShortTime", L"HH:mm"}, {L"sTimeFormat", L"HH:mm:ss"},
+            values = {{L"sShortDate", L"dd/MM/yyyy"},
+                      {L"sShortTime", L"HH:mm"},
+                      {L"sTimeFormat", L"HH:mm:ss"},
                       {L"iFirstDayOfWeek", L"0"}};
         else if (locale == "de-DE")
-            values = {{L"sShortDate", L"dd.MM.yyyy"}, {L"sShortTime", L"HH:mm"}, {L"sTimeFormat", L"HH:mm:ss"},
+            values = {{L"sShortDate", L"dd.MM.yyyy"},
+                      {L"sShortTime", L"HH:mm"},
+                      {L"sTimeFormat", L"HH:mm:ss"},
                       {L"iFirstDayOfWeek", L"0"}};
         else
-            values = {{L"sShortDate", L"M/d/yyyy"}, {L"sShortTime", L"h:mm tt"}, {L"sTimeFormat", L"h:mm:ss tt"},
+            values = {{L"sShortDate", L"M/d/yyyy"},
+                      {L"sShortTime", L"h:mm tt"},
+                      {L"sTimeFormat", L"h:mm:ss tt"},
                       {L"iFirstDayOfWeek", L"6"}};
-        if (::RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\International", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              &m_key, nullptr) != ERROR_SUCCESS) {
+        if (::RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\International", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &m_key, nullptr) != ERROR_SUCCESS) {
             m_key = nullptr;
             return;
         }
@@ -40,7 +46,8 @@ public:
             DWORD size = sizeof old;
             DWORD type = 0;
             if (::RegQueryValueExW(m_key, kv.first.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(old), &size) ==
-                    ERROR_SUCCESS && type == REG_SZ)
+                    ERROR_SUCCESS &&
+                type == REG_SZ)
                 m_saved[kv.first] = old;
             else
                 m_saved[kv.first] = std::wstring();

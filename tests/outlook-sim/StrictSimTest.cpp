@@ -141,12 +141,12 @@ TEST(StrictSim, AnOccurrenceCannotBeMovedOntoAnotherOrPastItsNeighbours) {
         Put(occurrence.get(), L"End", unique_variant::FromDate(start + 1 / 24.0));
         return Call(occurrence.get(), L"Save", {});
     };
-    EXPECT_TRUE(FAILED(move(MakeDate(2024, 1, 3, 9), MakeDate(2024, 1, 4, 11))));   // onto the 4th's day
-    EXPECT_TRUE(FAILED(move(MakeDate(2024, 1, 3, 9), MakeDate(2024, 1, 6, 11))));   // past the 4th
-    EXPECT_TRUE(FAILED(move(MakeDate(2024, 1, 3, 9), MakeDate(2024, 1, 2, 9, 30)))); // before the 2nd ends
+    EXPECT_TRUE(FAILED(move(MakeDate(2024, 1, 3, 9), MakeDate(2024, 1, 4, 11))));     // onto the 4th's day
+    EXPECT_TRUE(FAILED(move(MakeDate(2024, 1, 3, 9), MakeDate(2024, 1, 6, 11))));     // past the 4th
+    EXPECT_TRUE(FAILED(move(MakeDate(2024, 1, 3, 9), MakeDate(2024, 1, 2, 9, 30))));  // before the 2nd ends
     EXPECT_TRUE(o.GetModel().FindByEntryId(series->entryId)->recurrence->exceptions.empty());
-    EXPECT_EQ(S_OK, move(MakeDate(2024, 1, 3, 9), MakeDate(2024, 1, 3, 15)));       // later the same day
-    EXPECT_EQ(S_OK, move(MakeDate(2024, 1, 4, 9), MakeDate(2024, 1, 4, 7)));        // earlier the same day
+    EXPECT_EQ(S_OK, move(MakeDate(2024, 1, 3, 9), MakeDate(2024, 1, 3, 15)));  // later the same day
+    EXPECT_EQ(S_OK, move(MakeDate(2024, 1, 4, 9), MakeDate(2024, 1, 4, 7)));   // earlier the same day
     // Deleting the 6th frees its day for the 5th.
     auto sixth = OccurrenceAt(FromId(o, series->entryId).get(), MakeDate(2024, 1, 6, 9));
     ASSERT_TRUE(sixth);
@@ -383,8 +383,10 @@ TEST(StrictSim, AnInspectorsCloseComesBeforeOrAfterItsWrite) {
         DWORD c2 = itemSink.Connect(o.ItemObject(task));
         task->Set("Subject", hvsim::Value("b"));
         EXPECT_TRUE(o.CloseInspector(task, true));
-        const std::vector<std::string> before = {"item:" + std::to_string(kClose), "items:" + std::to_string(kItemChange)};
-        const std::vector<std::string> later = {"items:" + std::to_string(kItemChange), "item:" + std::to_string(kClose)};
+        const std::vector<std::string> before = {"item:" + std::to_string(kClose),
+                                                 "items:" + std::to_string(kItemChange)};
+        const std::vector<std::string> later = {"items:" + std::to_string(kItemChange),
+                                                "item:" + std::to_string(kClose)};
         EXPECT_EQ(after ? later : before, log);
         itemSink.Disconnect(c2);
         folderSink.Disconnect(c1);

@@ -25,13 +25,17 @@ TEST(FilterDate, IsTheShortDateAndTimeOfTheLocaleWithoutSeconds) {
     EXPECT_EQ("12/31/2024 12:00 AM", FormatFilterDate(At(2024, 12, 31, 0, 0), kEnglishUS));
     // Outlook reads each back, in its own locale, as the same minute (German short dates come
     // with or without leading zeros, depending on the system's locale data).
-    const struct { LCID lcid; const char* name; } locales[] = {{kEnglishUS, "en-US"}, {kEnglishGB, "en-GB"}, {kGerman, "de-DE"}};
+    const struct {
+        LCID lcid;
+        const char* name;
+    } locales[] = {{kEnglishUS, "en-US"}, {kEnglishGB, "en-GB"}, {kGerman, "de-DE"}};
     for (const auto& l : locales) {
         for (SYSTEMTIME st : {At(2024, 3, 5, 14, 7, 42), At(2024, 12, 31, 0, 0), At(2025, 11, 12, 9, 5)}) {
             const std::string text = FormatFilterDate(st, l.lcid);
             DATE read = 0;
             EXPECT_TRUE(hvsim::ParseFilterDate(text, l.name, &read)) << l.name << " " << text;
-            EXPECT_EQ(hvsim::MakeDate(st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute), read) << l.name << " " << text;
+            EXPECT_EQ(hvsim::MakeDate(st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute), read)
+                << l.name << " " << text;
         }
     }
 }
@@ -44,4 +48,6 @@ TEST(FilterDate, FollowsTheUsersOwnFormat) {
     EXPECT_EQ(std::string::npos, text.find(":42")) << text;
 }
 
-TEST(FilterDate, AnInvalidTimeGivesNoText) { EXPECT_EQ("", FormatFilterDate(At(2024, 13, 40, 25, 0), kEnglishUS)); }
+TEST(FilterDate, AnInvalidTimeGivesNoText) {
+    EXPECT_EQ("", FormatFilterDate(At(2024, 13, 40, 25, 0), kEnglishUS));
+}
