@@ -68,6 +68,9 @@ HRESULT SetLinkProps(IDispatch* item, long olClass, CSyncItem* record, const CTa
             }
             auto value = text(blob);
             RETURN_IF_FAILED(CDispatcher::PutProperty(item, L"BillingInformation", &value));
+            // Only the blob: an occurrence's user properties are the series', and a record id
+            // there would pair every later lookup of this event with the whole series.
+            return CDispatcher::CallMethod(item, L"Save", nullptr, 0, nullptr);
         } else {
             given(*record);
             // The fingerprint of what the item now holds, which is what a later run compares

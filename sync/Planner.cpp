@@ -6,6 +6,7 @@
 #include "common/Config.h"
 #include "common/DiagLog.h"
 #include "sync/DlgSynch.h"
+#include "sync/FilterDate.h"
 #include "sync/ItemAccess.h"
 #include "win/ComTypes.h"
 #include "win/Strings.h"
@@ -70,10 +71,7 @@ HRESULT CDlgSynch::CorrelateAndLoad() {
                 FILETIME local;
                 SYSTEMTIME st;
                 if (ParseWireTime(mark, 2, local) && ::FileTimeToSystemTime(&local, &st)) {
-                    const int hour12 = st.wHour % 12 == 0 ? 12 : st.wHour % 12;
-                    const std::string filter =
-                        hv::Format("[LastModificationTime] > '%02u/%02u/%04u %02d:%02u %s'", st.wMonth, st.wDay,
-                                   st.wYear, hour12, st.wMinute, st.wHour < 12 ? "AM" : "PM");
+                    const std::string filter = "[LastModificationTime] > '" + FormatFilterDate(st) + "'";
                     HvLog().LogComment("CorrelateAndLoad: Calling Restrict");
                     if (hv::com_ptr<IDispatch> restricted = hvitem::TryFilter(folderItems.get(), L"Restrict", filter)) {
                         collection = restricted;
@@ -265,6 +263,16 @@ bool CDlgSynch::EquivalentCounterpart(CSyncItem* record) {
     const long olClass = record->m_strType == "Event" ? OL_CLASS_APPOINTMENT : OL_CLASS_TASK;
     Hash(nullptr, olClass, other, 0, 1);
     Hash(nullptr, olClass, record, 0, 1);
+    if (olClass == OL_CLASS_TASK && record->m_strHash != other->m_strHash && record->due_date.empty() &&
+        !record->start_date.empty()) {
+        // Outlook gives a task with a start date and no due date a due date on its start date:
+        // that is the same task, not a change to send back.
+        CSyncItem dated(*record);
+        dated.m_pCounterpart = nullptr;
+        dated.due_date = record->start_date;
+        Hash(nullptr, olClass, &dated, 0, 1);
+        if (dated.m_strHash == other->m_strHash) record->m_strHash = dated.m_strHash;
+    }
     if (olClass != OL_CLASS_APPOINTMENT || record->m_strHash == other->m_strHash)
         return record->m_strHash == other->m_strHash;
     // Outlook shows an event's description from its first empty line on (that is what an
@@ -288,6 +296,7 @@ void CDlgSynch::ComputeActions() {
     try {
         for (size_t i = 0; i < m_rows.size(); ++i) {
             CSyncItem* record = m_rows[i];
+            if (record->m_nAction == ACTION_FAILED) continue;  // could not be read: nothing to do
             const bool isEvent = record->m_strType == "Event";
             const char* type = isEvent ? CConfig::TYPE_EVENT : CConfig::TYPE_TASK;
             long& purgeKind = purge[isEvent ? 1 : 0];

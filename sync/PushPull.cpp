@@ -364,6 +364,21 @@ HRESULT CPushPull::AbsorbTask(const std::string& entryId, CSyncItem* record) {
 HRESULT CPushPull::AbsorbAppt(const std::string& entryId, CSyncItem* record) {
     CLogBlock block("CPushPull::AbsorbAppt");
     if (!record) return E_INVALIDARG;
+    // Outlook refuses to save an occurrence through a copy of its series taken before the series
+    // was saved elsewhere ("the message has been changed"): every reference is let go, the
+    // occurrence is opened afresh and written once more.
+    const int attempts = !entryId.empty() && record->m_pOccurrence ? 2 : 1;
+    HRESULT hr = E_FAIL;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        if (attempt > 0) HvLog().LogComment("AbsorbAppt: the occurrence is opened again");
+        m_pCurrentItem.reset();
+        hr = AbsorbApptOnce(entryId, record);
+        if (SUCCEEDED(hr)) break;
+    }
+    return hr;
+}
+
+HRESULT CPushPull::AbsorbApptOnce(const std::string& entryId, CSyncItem* record) {
     try {
         hv::com_ptr<IDispatch> item;
         if (entryId.empty()) {

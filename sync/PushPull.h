@@ -81,6 +81,8 @@ public:
     // occurrence of the series named by the EntryID.
     HRESULT AbsorbTask(const std::string& entryId, CSyncItem* record);
     HRESULT AbsorbAppt(const std::string& entryId, CSyncItem* record);
+    // One attempt of AbsorbAppt (which tries an occurrence twice, from fresh references).
+    HRESULT AbsorbApptOnce(const std::string& entryId, CSyncItem* record);
     // Switches the item's reminder off when `when` is already past.
     void SuppressPastReminder(IDispatch* item, HvTime when);
 
@@ -125,6 +127,8 @@ public:
     // it has one and `useException` is set) into `item`; with `load` the record is reloaded from
     // it with a fresh fingerprint. False when the record is no occurrence or anything fails.
     bool ReconstituteAppt(CSyncItem* record, hv::com_ptr<IDispatch>& item, int load, int useException);
+    // One attempt of ReconstituteAppt (which tries twice).
+    bool ReconstituteOnce(CSyncItem* record, hv::com_ptr<IDispatch>& item, int load, int useException);
     // The occurrence of the series for the record's date into m_pCurrentItem.
     HRESULT OpenOccurrence(IDispatch* series, CSyncItem* record);
     // "Event" or "Task": older than that type's "%sStaleAfter" days (read once and kept).

@@ -53,6 +53,14 @@ hv::com_ptr<IDispatch> GetOccurrence(IDispatch* recurrencePattern, const COleDat
 
 }  // namespace
 
+long UserFirstDayOfWeek() {
+    wchar_t value[4] = {};
+    if (!::GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_IFIRSTDAYOFWEEK, value, 4)) return 1;
+    const int monday0 = value[0] - L'0';  // 0 Monday .. 6 Sunday
+    if (monday0 < 0 || monday0 > 6) return 1;
+    return (monday0 + 1) % 7 + 1;
+}
+
 int OutlookWeekday(const COleDate& date) {
     SYSTEMTIME st;
     if (!date.GetAsSystemTime(st)) return 0;
@@ -87,17 +95,22 @@ bool StepPattern(CPattern& p) {
     case OL_RECURS_WEEKLY: {
         const long mask = p.m_nDayOfWeekMask & 0x7F;
         if (p.m_nDayOfWeekMask < 0 || mask == 0) return false;
-        for (int d = weekday + 1; d <= 7; ++d) {
-            if (MaskHas(mask, d)) {
-                p.m_cursor = AddDays(p.m_cursor, d - weekday);
+        // Days are counted from the series' first day of the week: with an interval above one,
+        // a week that starts on Monday holds a different Sunday than one that starts on Sunday.
+        const int first = p.m_nFirstDayOfWeek >= 1 && p.m_nFirstDayOfWeek <= 7 ? static_cast<int>(p.m_nFirstDayOfWeek) : 1;
+        auto place = [first](int day) { return (day - first + 7) % 7; };  // 0 = the week's first day
+        const int here = place(weekday);
+        for (int i = here + 1; i < 7; ++i) {
+            if (MaskHas(mask, (first - 1 + i) % 7 + 1)) {
+                p.m_cursor = AddDays(p.m_cursor, i - here);
                 return true;
             }
         }
         const long interval = p.m_nInterval < 1 ? 1 : p.m_nInterval;
-        const long weekStart = (8 - weekday) + 7 * (interval - 1);  // days to that week's Sunday
-        for (int d = 1; d <= 7; ++d) {
-            if (MaskHas(mask, d)) {
-                p.m_cursor = AddDays(p.m_cursor, weekStart + d - 1);
+        const long weekStart = (7 - here) + 7 * (interval - 1);  // days to that week's first day
+        for (int i = 0; i < 7; ++i) {
+            if (MaskHas(mask, (first - 1 + i) % 7 + 1)) {
+                p.m_cursor = AddDays(p.m_cursor, weekStart + i);
                 return true;
             }
         }
@@ -231,6 +244,7 @@ HRESULT CPushPull::ReadPattern(IDispatch* series, CPattern& p) {
         hvitem::TryLong(pattern, L"Occurrences", p.m_nOccurrences);
         hvitem::TryDate(pattern, L"PatternEndDate", p.m_end);
         hvitem::TryLong(pattern, L"Instance", p.m_nInstance);
+        p.m_nFirstDayOfWeek = UserFirstDayOfWeek();
         return S_OK;
     }
     CATCH_RETURN();
@@ -352,7 +366,12 @@ HRESULT CPushPull::ExpandSeries(CSyncItem* series, IDispatch* seriesItem, CSyncI
 
         log.LogComment(hv::Format("%s: ReconstituteAppt", name));
         hv::com_ptr<IDispatch> item;
-        ReconstituteAppt(r, item, 1, 1);
+        if (!ReconstituteAppt(r, item, 1, 1)) {
+            // Unreadable is not deleted: the row fails and nothing is done to either side.
+            log.LogError(hv::Format("%s: the occurrence cannot be read", name));
+            r->SetAction(ACTION_FAILED);
+            continue;
+        }
         log.LogComment(hv::Format("%s: Appt Reconstituted", name));
         // A plain occurrence has no modification time of its own, so it takes the series'. An
         // exception keeps its own: with the series' time, an edit to any one occurrence would
@@ -422,8 +441,20 @@ hv::com_ptr<IDispatch> ExceptionItem(IDispatch* patternObject, const CRecurrence
 
 bool CPushPull::ReconstituteAppt(CSyncItem* record, hv::com_ptr<IDispatch>& item, int load, int useException) {
     if (!record || !record->m_pOccurrence || record->m_strEntryID.empty()) return false;
+    // An occurrence of a series saved meanwhile cannot be read through the copies taken before
+    // ("this instance no longer exists"): one more try from fresh copies tells that apart from
+    // an occurrence really gone. Either way a failure is only a failure, never a deletion.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        item.reset();
+        if (ReconstituteOnce(record, item, load, useException)) return true;
+    }
+    return false;
+}
+
+bool CPushPull::ReconstituteOnce(CSyncItem* record, hv::com_ptr<IDispatch>& item, int load, int useException) {
     CDiagLog& log = HvLog();
     const CTarget saved = record->m_target;
+    const std::string entryId = record->m_strEntryID;
     try {
         log.LogComment("ReconstituteAppt: GetItemFromID");
         hv::com_ptr<IDispatch> series;
@@ -438,6 +469,12 @@ bool CPushPull::ReconstituteAppt(CSyncItem* record, hv::com_ptr<IDispatch>& item
             hv::unique_variant arg = hv::unique_variant::FromDate(vector.m_date.m_dt);
             item = hvitem::CallObject(pattern.get(), L"GetOccurrence", 1, &arg);
         }
+        // The occurrence alone is kept: the series and its pattern are let go before it is used.
+        pattern.reset();
+        series.reset();
+        // Readable now, or this attempt fails before the record is touched.
+        hv::unique_variant probe;
+        THROW_IF_FAILED(CDispatcher::GetProperty(item.get(), L"Start", probe.put()));
         if (load) {
             record->end_time.clear();
             record->m_strEntryID.clear();
@@ -454,6 +491,9 @@ bool CPushPull::ReconstituteAppt(CSyncItem* record, hv::com_ptr<IDispatch>& item
         }
         return true;
     } catch (...) {
+        // A record half reloaded keeps what it had.
+        record->m_strEntryID = entryId;
+        if (record->m_target.m_strID.empty()) record->m_target = saved;
         return false;
     }
 }

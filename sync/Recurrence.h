@@ -51,6 +51,10 @@ public:
     long m_nLimit = -1;          // setting "MaxOccurrences"
     long m_nExceptionCount = -1; // "Count" of "Exceptions"
     long m_nInstance = -1;       // "Instance": which week of the month, 1 to 5
+    // The day weekly periods start on, Sunday 1 to Saturday 7. Outlook gives a series the first
+    // day of the week of the user's regional settings when it is made, and does not show it in
+    // the object model, so ReadPattern takes it from those settings.
+    long m_nFirstDayOfWeek = 1;
     hv::unique_variant m_exceptions;  // the pattern's "Exceptions" collection
     long m_fStarted = 0;         // set once the first occurrence exists
     long m_nProduced = 0;        // occurrences produced so far
@@ -63,6 +67,8 @@ bool StepPattern(CPattern& pattern);
 // StepPattern, then the end test: false (stop) when stepping failed, either date is invalid, or
 // the cursor lies more than 12 hours after the end date. Never throws.
 bool AdvanceCursor(CPattern& pattern);
+// The user's first day of the week (regional settings), Sunday 1 to Saturday 7.
+long UserFirstDayOfWeek();
 // Weekday of an Outlook date, Sunday 1 to Saturday 7.
 int OutlookWeekday(const COleDate& date);
 // A local Outlook date as a time value (0 for an invalid date).

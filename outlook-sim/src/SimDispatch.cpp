@@ -175,12 +175,9 @@ public:
         if (!sink || !cookie) return E_POINTER;
         *cookie = 0;
         hv::com_ptr<IDispatch> disp;
-        // The sink must speak the event interface; its IDispatch is what we call.
-        hv::com_ptr<IUnknown> probe;
-        if (FAILED(sink->QueryInterface(m_iid, probe.put_void())) &&
-            FAILED(sink->QueryInterface(IID_IDispatch, probe.put_void())))
-            return CONNECT_E_CANNOTCONNECT;
-        if (FAILED(sink->QueryInterface(IID_IDispatch, disp.put_void()))) return CONNECT_E_CANNOTCONNECT;
+        // As Outlook does, the sink is asked for the event (dispatch) interface itself, and the
+        // pointer it answers is the one called; a sink that answers only IDispatch is refused.
+        if (FAILED(sink->QueryInterface(m_iid, disp.put_void())) || !disp) return CONNECT_E_CANNOTCONNECT;
         *cookie = ++m_nextCookie;
         m_sinks[*cookie] = disp;
         return S_OK;

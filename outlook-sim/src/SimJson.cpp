@@ -95,7 +95,7 @@ json ItemToJson(const ItemData& item) {
         json rj = {{"type", r.type}, {"interval", r.interval}, {"dayOfWeekMask", r.dayOfWeekMask},
                    {"dayOfMonth", r.dayOfMonth}, {"monthOfYear", r.monthOfYear}, {"instance", r.instance},
                    {"patternStart", FormatDate(r.patternStart)}, {"patternEnd", FormatDate(r.patternEnd)},
-                   {"noEndDate", r.noEndDate}, {"occurrences", r.occurrences},
+                   {"noEndDate", r.noEndDate}, {"occurrences", r.occurrences}, {"firstDayOfWeek", r.firstDayOfWeek},
                    {"startMinutes", static_cast<long>(std::lround(r.startTime * 1440))},
                    {"durationMinutes", static_cast<long>(std::lround(r.duration * 1440))}};
         json ex = json::array();
@@ -152,6 +152,10 @@ std::shared_ptr<ItemData> ItemFromJson(const json& j, Folder* folder) {
         r->dayOfMonth = rj.value("dayOfMonth", 0L);
         r->monthOfYear = rj.value("monthOfYear", 0L);
         r->instance = rj.value("instance", 0L);
+        // Without one, the series takes the profile locale's first day of the week.
+        r->firstDayOfWeek = rj.value("firstDayOfWeek", folder && folder->GetModel()
+                                                           ? static_cast<long>(LocaleFirstDayOfWeek(folder->GetModel()->locale))
+                                                           : 0L);
         ParseDate(rj.value("patternStart", std::string("2000-01-01")), &r->patternStart);
         r->patternStart = DayNumber(r->patternStart);
         r->patternEnd = kNoDate;
@@ -185,6 +189,7 @@ std::string ModelToJson(const Model& model) {
     json j;
     j["version"] = model.version;
     j["offline"] = model.offline;
+    j["locale"] = model.locale;
     j["storeId"] = model.storeId;
     j["nextEntry"] = model.nextEntry;
     json addins = json::array();
@@ -219,6 +224,7 @@ void ModelFromJson(Model& model, const std::string& text) {
     try {
         model.version = j.value("version", model.version);
         model.offline = j.value("offline", false);
+        model.locale = j.value("locale", std::string("en-US"));
         model.storeId = j.value("storeId", model.storeId);
         model.addIns.clear();
         for (const auto& a : j.value("addins", json::array()))

@@ -81,6 +81,48 @@ bool ParseDate(const std::string& text, DATE* out) {
     return true;
 }
 
+bool ParseFilterDate(const std::string& text, const std::string& locale, DATE* out) {
+    const char* t = text.c_str();
+    while (*t == ' ') ++t;
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, n = 0;
+    if (std::sscanf(t, "%4d-%2d-%2d%n", &y, &mo, &d, &n) != 3 || t[4] != '-') {
+        // The locale's short date: its order of day and month and its separator.
+        const bool monthFirst = locale.empty() || _stricmp(locale.c_str(), "en-US") == 0;
+        const char sep = _strnicmp(locale.c_str(), "de", 2) == 0 ? '.' : '/';
+        int a = 0, b = 0;
+        char s1 = 0, s2 = 0;
+        n = 0;
+        if (std::sscanf(t, "%d%c%d%c%d%n", &a, &s1, &b, &s2, &y, &n) != 5 || s1 != sep || s2 != sep) return false;
+        mo = monthFirst ? a : b;
+        d = monthFirst ? b : a;
+    }
+    const char* rest = t + n;
+    while (*rest == ' ') ++rest;
+    if (*rest) {
+        int m = 0;
+        if (std::sscanf(rest, "%d:%d%n", &h, &mi, &m) != 2) return false;
+        rest += m;
+        if (*rest == ':') return false;  // seconds: Outlook refuses the condition
+        while (*rest == ' ') ++rest;
+        if (_strnicmp(rest, "AM", 2) == 0 || _strnicmp(rest, "PM", 2) == 0) {
+            if (h < 1 || h > 12) return false;
+            const bool pm = _strnicmp(rest, "PM", 2) == 0;
+            if (pm && h < 12) h += 12;
+            if (!pm && h == 12) h = 0;
+            rest += 2;
+        }
+        while (*rest == ' ') ++rest;
+        if (*rest) return false;
+    }
+    if (y < 100 || mo < 1 || mo > 12 || d < 1 || d > DaysInMonth(y, mo) || h > 23 || mi > 59) return false;
+    *out = MakeDate(y, mo, d, h, mi);
+    return true;
+}
+
+int LocaleFirstDayOfWeek(const std::string& locale) {
+    return locale.empty() || _stricmp(locale.c_str(), "en-US") == 0 ? 0 : 1;
+}
+
 DATE Model::CurrentTime() {
     SYSTEMTIME st = {};
     ::GetLocalTime(&st);
@@ -271,9 +313,11 @@ bool Recurrence::IsOccurrenceDay(int day) const {
         return (day - start) % every == 0;
     case olRecursWeekly: {
         if (!(dayOfWeekMask & (1L << Weekday(day)))) return false;
-        // Weeks run Sunday to Saturday; the first is the one holding the pattern start.
-        const int week0 = start - Weekday(start);
-        const int week = day - Weekday(day);
+        // Weeks start on the series' first day of the week; the first is the one holding the
+        // pattern start.
+        const int first = firstDayOfWeek < 0 ? 0 : static_cast<int>(firstDayOfWeek % 7);
+        const int week0 = start - (Weekday(start) - first + 7) % 7;
+        const int week = day - (Weekday(day) - first + 7) % 7;
         return ((week - week0) / 7) % every == 0;
     }
     case olRecursMonthly:
@@ -479,28 +523,30 @@ bool Evaluate(const Filter::Node& n, const ItemData& item, const Folder& folder)
     }
     Value actual;
     std::string canonical = CanonicalProperty(item.cls, n.property);
+    // Outlook cannot filter on a body or an EntryID, and knows a user-defined field only when
+    // the folder has it.
+    if (_stricmp(n.property.c_str(), "Body") == 0 || _stricmp(n.property.c_str(), "EntryID") == 0)
+        throw FilterError("Cannot use the property \"" + n.property + "\" in a filter.");
+    bool builtIn = _stricmp(n.property.c_str(), "IsRecurring") == 0;
+    for (long cls : {olTask, olAppointment, olMail, olContact})
+        if (!CanonicalProperty(cls, n.property).empty()) builtIn = true;
+    if (!builtIn && !folder.HasUserField(n.property))
+        throw FilterError("The property \"" + n.property + "\" in the condition is not valid.");
     if (_stricmp(n.property.c_str(), "IsRecurring") == 0) {
         actual = Value(item.IsRecurring());
-    } else if (_stricmp(n.property.c_str(), "EntryID") == 0) {
-        actual = Value(item.entryId);
     } else if (!canonical.empty()) {
         actual = item.Get(canonical);
     } else if (const UserProperty* up = item.FindUserProp(n.property)) {
         actual = up->value;
-    } else if (folder.HasUserField(n.property)) {
-        return false;  // a known field this item does not carry
     } else {
-        bool known = false;
-        for (long cls : {olTask, olAppointment, olMail, olContact})
-            if (!CanonicalProperty(cls, n.property).empty()) known = true;
-        if (!known) throw FilterError("The property \"" + n.property + "\" in the condition is not valid.");
-        return false;
+        return false;  // a field this item does not carry
     }
     const Value& lit = n.literal;
     switch (actual.kind) {
     case Value::Date: {
         DATE want = 0;
-        if (lit.kind == Value::Text && !ParseDate(lit.text, &want))
+        const Model* model = folder.GetModel();
+        if (lit.kind == Value::Text && !ParseFilterDate(lit.text, model ? model->locale : std::string(), &want))
             throw FilterError("The condition value \"" + lit.text + "\" is not a valid date.");
         if (lit.kind != Value::Text) want = lit.AsDate();
         return CompareWith(n.op, Minutes(actual.d), Minutes(want));
@@ -597,6 +643,7 @@ Recurrence& Model::EnsureRecurrence(ItemData& appt) {
         if (start >= kNoDate) start = DayNumber(Now()) + 8.0 / 24;
         r->type = olRecursWeekly;
         r->interval = 1;
+        r->firstDayOfWeek = LocaleFirstDayOfWeek(locale);
         r->dayOfWeekMask = 1L << Weekday(start);
         r->patternStart = DayNumber(start);
         r->startTime = TimeOfDay(start);
@@ -639,8 +686,8 @@ std::shared_ptr<ItemData> Model::GetOccurrence(const std::shared_ptr<ItemData>& 
     if (r.FindException(original)) return nullptr;  // deleted, or moved elsewhere
     auto occ = std::make_shared<ItemData>();
     occ->cls = olAppointment;
+    // Its user properties are the series' (read and written there), never a copy.
     occ->props = series->props;
-    occ->userProps = series->userProps;
     occ->entryId = series->entryId;
     occ->folder = series->folder;
     occ->saved = true;
@@ -649,6 +696,37 @@ std::shared_ptr<ItemData> Model::GetOccurrence(const std::shared_ptr<ItemData>& 
     occ->props["Start"] = Value::FromDate(original);
     occ->props["End"] = Value::FromDate(original + r.duration);
     return occ;
+}
+
+std::string Model::CheckOccurrencePlace(const ItemData& occ) const {
+    auto series = occ.series.lock();
+    if (!series || !series->recurrence) return std::string();
+    const Recurrence& r = *series->recurrence;
+    const DATE start = occ.Get("Start").AsDate(), end = occ.Get("End").AsDate();
+    const int own = DayNumber(occ.originalStart);
+    // The other occurrences where they now lie: the pattern's, less the deleted and moved
+    // ones, plus the moved ones at their new places.
+    std::vector<std::pair<DATE, DATE>> others;
+    const int from = std::min(own, DayNumber(start)) - 400, to = std::max(own, DayNumber(start)) + 400;
+    for (DATE s : r.OccurrencesBetween(from, to))
+        if (DayNumber(s) != own && !r.FindException(s)) others.emplace_back(s, s + r.duration);
+    for (const auto& e : r.exceptions) {
+        if (e.deleted || !e.item || DayNumber(e.originalDate) == own) continue;
+        others.emplace_back(e.item->Get("Start").AsDate(), e.item->Get("End").AsDate());
+    }
+    const std::pair<DATE, DATE>* previous = nullptr;
+    const std::pair<DATE, DATE>* next = nullptr;
+    for (const auto& o : others) {
+        if (DayNumber(o.first) == DayNumber(start))
+            return "Two occurrences of \"" + series->Subject() + "\" can't occur on the same day.";
+        if (o.first < occ.originalStart && (!previous || o.first > previous->first)) previous = &o;
+        if (o.first > occ.originalStart && (!next || o.first < next->first)) next = &o;
+    }
+    if ((previous && start < previous->second) || (next && start > next->first))
+        return "Cannot change the date of this occurrence because it skips over a later or earlier occurrence of "
+               "the same appointment.";
+    (void)end;
+    return std::string();
 }
 
 void Model::Save(const std::shared_ptr<ItemData>& item) {
@@ -667,6 +745,7 @@ void Model::Save(const std::shared_ptr<ItemData>& item) {
             found->item = item;
         }
         item->dirty = false;
+        ++series->version;
         series->props["LastModificationTime"] = Value::FromDate(now);
         if (series->folder) for (auto* l : listeners) l->OnItemChange(*series->folder, series);
         return;
@@ -681,17 +760,33 @@ void Model::Save(const std::shared_ptr<ItemData>& item) {
     }
     item->props["LastModificationTime"] = Value::FromDate(now);
     if (item->recurrence) {
+        if (item->recurrence->firstDayOfWeek < 0) item->recurrence->firstDayOfWeek = LocaleFirstDayOfWeek(locale);
         SyncSeriesTimes(*item);
     }
     item->dirty = false;
     ++item->saveCount;
+    ++item->version;
     if (added) {
         item->saved = true;
         folder->Items().push_back(item);
+        if (m_batchDepth > 0) {
+            m_batchAdds.emplace_back(folder, item);
+            return;
+        }
         for (auto* l : listeners) l->OnItemAdd(*folder, item);
     } else {
         for (auto* l : listeners) l->OnItemChange(*folder, item);
     }
+}
+
+void Model::EndBatch() {
+    if (m_batchDepth == 0 || --m_batchDepth > 0) return;
+    auto adds = std::move(m_batchAdds);
+    m_batchAdds.clear();
+    // "This event does not run when a large number of items are added to the folder at once."
+    if (adds.size() > kItemAddBatchLimit) return;
+    for (const auto& a : adds)
+        for (auto* l : listeners) l->OnItemAdd(*a.first, a.second);
 }
 
 void Model::Move(const std::shared_ptr<ItemData>& item, Folder* to) {
@@ -719,6 +814,7 @@ void Model::Delete(const std::shared_ptr<ItemData>& item) {
             }
         }
         if (!found) r.exceptions.push_back(ExceptionData{item->originalStart, true, nullptr});
+        ++series->version;
         series->props["LastModificationTime"] = Value::FromDate(Now());
         if (series->folder) for (auto* l : listeners) l->OnItemChange(*series->folder, series);
         return;

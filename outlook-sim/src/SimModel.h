@@ -35,6 +35,14 @@ constexpr DATE kNoDate = 949998.0;
 DATE MakeDate(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
 // "yyyy-mm-dd hh:mm:ss" (time optional) and "mm/dd/yyyy hh:mm[:ss] AM" forms; false when neither.
 bool ParseDate(const std::string& text, DATE* out);
+// A date literal of a Restrict or Find filter, as Outlook reads it: the short date of the
+// profile's locale ("en-US" M/d/yyyy, "en-GB" dd/MM/yyyy, "de-DE" dd.MM.yyyy), or the
+// unambiguous yyyy-mm-dd, optionally followed by hours and minutes (12-hour with AM/PM, or
+// 24-hour). A time with seconds is refused. False when the text is no such date.
+bool ParseFilterDate(const std::string& text, const std::string& locale, DATE* out);
+// The first day of the week of a locale, 0 Sunday .. 6 Saturday (en-US Sunday, most of
+// Europe Monday).
+int LocaleFirstDayOfWeek(const std::string& locale);
 std::string FormatDate(DATE d);  // "yyyy-mm-dd hh:mm:ss"
 int DayNumber(DATE d);           // whole days since 1899-12-30
 double TimeOfDay(DATE d);        // fraction of a day
@@ -114,6 +122,9 @@ struct Recurrence {
     long occurrences = 0;  // with an end by count; 0 otherwise
     double startTime = 0;  // time of day of every occurrence
     double duration = 0;   // in days
+    // The day weekly periods start on, 0 Sunday .. 6 Saturday: the profile locale's first day
+    // of the week when the series was made (FirstDOW of the recurrence blob); -1 until then.
+    long firstDayOfWeek = -1;
     std::vector<ExceptionData> exceptions;
 
     // Whether the series has an occurrence starting on this day (ignoring exceptions).
@@ -149,6 +160,10 @@ struct ItemData {
     std::weak_ptr<ItemData> series;
     DATE originalStart = 0;
     bool isOccurrence() const { return !series.expired(); }
+
+    // Saves of a series and of its occurrences so far. An object over a recurring item keeps
+    // the value it was opened at; a Save through it after another object saved fails.
+    long version = 0;
 
     // The COM view currently alive for this item (identity, as Outlook keeps it while in use).
     void* liveObject = nullptr;
@@ -212,6 +227,18 @@ struct ModelEvents {
     virtual void OnItemRemove(Folder&) {}
 };
 
+// How the Items events reach their sinks. Outlook's delivery varies with the store (cached
+// Exchange mode, a PST) and with what the handlers do; the default is the friendliest: once,
+// at once, in the order of the saves.
+struct EventDelivery {
+    bool asynchronous = false;     // from the message loop, after the call that caused them returns
+    bool itemChangeTwice = false;  // one save raises "ItemChange" twice
+    int lateItemChangeMs = 0;      // > 0: one more "ItemChange" this long after each save
+    bool closeAfterWrite = false;  // an inspector's "Close" after its save and "ItemChange"
+};
+// More items than this added in one go (Model::BeginBatch .. EndBatch) raise no "ItemAdd".
+constexpr size_t kItemAddBatchLimit = 16;
+
 // A COM add-in as Outlook lists it in Application.COMAddIns.
 struct AddInEntry {
     std::string progId;
@@ -249,9 +276,16 @@ public:
     // The occurrence of a series on that date ("date" or "date and start time"); null when the
     // series has none there.
     std::shared_ptr<ItemData> GetOccurrence(const std::shared_ptr<ItemData>& series, DATE when);
+    // Why Outlook refuses to save this occurrence where it now lies (on another occurrence's
+    // day, or past its neighbours); empty when it may be saved.
+    std::string CheckOccurrencePlace(const ItemData& occurrence) const;
     // Makes the appointment a series (weekly on its start's weekday, as Outlook does).
     Recurrence& EnsureRecurrence(ItemData& appt);
     void SyncSeriesTimes(ItemData& series);
+
+    // Items saved for the first time between these two calls are added "in one go".
+    void BeginBatch() { ++m_batchDepth; }
+    void EndBatch();
 
     DATE Now() const { return m_clock ? m_clock() : CurrentTime(); }
     void SetClock(std::function<DATE()> clock) { m_clock = std::move(clock); }
@@ -259,18 +293,24 @@ public:
     static DATE CurrentTime();
 
     bool offline = false;
+    // The user's locale (Windows regional settings), which Outlook uses to read dates in
+    // filters and to give a new series its first day of the week.
+    std::string locale = "en-US";
     std::string version = "16.0.0.4266";
     std::string storeId = "4F5554534D5354524531";  // part of every EntryID
     unsigned long nextEntry = 1;
     std::vector<AddInEntry> addIns;
     bool outlookBar = true;  // false: Panes.Item("OutlookBar") fails, as in an Outlook without it
     std::vector<std::shared_ptr<BarGroupData>> outlookBarGroups = DefaultOutlookBarGroups();
+    EventDelivery delivery;
     std::vector<ModelEvents*> listeners;
     std::vector<std::string> log;  // what the model did, for the host's report
 
 private:
     std::vector<std::unique_ptr<Folder>> m_folders;
     std::function<DATE()> m_clock;
+    int m_batchDepth = 0;
+    std::vector<std::pair<Folder*, std::shared_ptr<ItemData>>> m_batchAdds;
 };
 
 // The store as JSON, and back (throws std::runtime_error on malformed input).

@@ -77,8 +77,22 @@ public:
     void OnItemAdd(Folder& f, const std::shared_ptr<ItemData>& item) override;
     void OnItemChange(Folder& f, const std::shared_ptr<ItemData>& item) override;
     void OnItemRemove(Folder& f) override;
+    void FireItems(Folder& f, DISPID id, const std::shared_ptr<ItemData>& item);
+    // Raises an event now, or (asynchronous delivery) from the message loop once the call that
+    // caused it has returned.
+    void Deliver(std::function<void()> fire);
+    HWND QueueWindow();
+    static LRESULT CALLBACK QueueProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    std::vector<std::function<void()>> pending;
+    std::map<UINT_PTR, std::pair<Folder*, std::weak_ptr<ItemData>>> lateChanges;
+    UINT_PTR nextTimer = 0;
+    HWND queueWindow = nullptr;
 
     hv::com_ptr<IDispatch> ItemObject(const std::shared_ptr<ItemData>& item);
+    // A new object over a recurring item or occurrence, as GetItemFromID, GetOccurrence and
+    // Exception.AppointmentItem give: it holds the series as it was at `snapshot` (the
+    // series' current version when negative).
+    hv::com_ptr<IDispatch> SnapshotObject(const std::shared_ptr<ItemData>& item, long snapshot = -1);
     hv::com_ptr<CInspector> OpenInspector(const std::shared_ptr<ItemData>& item);
     void InspectorClosed(CInspector* inspector);
     void ActivateInspector(CInspector* inspector);
@@ -457,8 +471,8 @@ private:
 
 class CException : public CSimObject {
 public:
-    CException(std::shared_ptr<Session> s, std::shared_ptr<ItemData> series, size_t index)
-        : m_s(std::move(s)), m_series(std::move(series)), m_index(index) {}
+    CException(std::shared_ptr<Session> s, std::shared_ptr<ItemData> series, size_t index, long snapshot)
+        : m_s(std::move(s)), m_series(std::move(series)), m_index(index), m_snapshot(snapshot) {}
     const char* TypeName() const override { return "Exception"; }
 
 protected:
@@ -471,12 +485,13 @@ protected:
         if (put || !m_series->recurrence || m_index >= m_series->recurrence->exceptions.size()) NotFound();
         const ExceptionData& e = m_series->recurrence->exceptions[m_index];
         switch (member) {
-        case 0: SetDate(result, e.originalDate); return;
+        // A deleted occurrence's original date has no time part.
+        case 0: SetDate(result, e.deleted ? static_cast<DATE>(DayNumber(e.originalDate)) : e.originalDate); return;
         case 1: SetBool(result, e.deleted); return;
         case 2:
             // A deleted occurrence has no item: Outlook raises an error.
             if (e.deleted || !e.item) Fail(E_FAIL, "You changed one of the recurrences of this item, and this instance no longer exists.");
-            SetDispatch(result, m_s->ItemObject(e.item).get());
+            SetDispatch(result, m_s->SnapshotObject(e.item, m_snapshot).get());
             return;
         case 3: SetLong(result, 30); return;  // olException
         }
@@ -487,11 +502,13 @@ private:
     std::shared_ptr<Session> m_s;
     std::shared_ptr<ItemData> m_series;
     size_t m_index;
+    long m_snapshot;
 };
 
 class CExceptions : public CSimObject {
 public:
-    CExceptions(std::shared_ptr<Session> s, std::shared_ptr<ItemData> series) : m_s(std::move(s)), m_series(std::move(series)) {}
+    CExceptions(std::shared_ptr<Session> s, std::shared_ptr<ItemData> series, long snapshot)
+        : m_s(std::move(s)), m_series(std::move(series)), m_snapshot(snapshot) {}
     const char* TypeName() const override { return "Exceptions"; }
 
 protected:
@@ -507,7 +524,7 @@ protected:
         if (member == 1) {
             long i = args.Long(0);
             if (i < 1 || i > static_cast<long>(count)) Fail(DISP_E_BADINDEX, "Array index out of bounds.");
-            SetDispatch(result, MakeSim<CException>(m_s, m_series, static_cast<size_t>(i - 1)).get());
+            SetDispatch(result, MakeSim<CException>(m_s, m_series, static_cast<size_t>(i - 1), m_snapshot).get());
             return;
         }
         NotFound();
@@ -516,11 +533,14 @@ protected:
 private:
     std::shared_ptr<Session> m_s;
     std::shared_ptr<ItemData> m_series;
+    long m_snapshot;
 };
 
 class CRecurrencePattern : public CSimObject {
 public:
-    CRecurrencePattern(std::shared_ptr<Session> s, std::shared_ptr<ItemData> series) : m_s(std::move(s)), m_series(std::move(series)) {}
+    // `snapshot`: the series version of the item object it came from.
+    CRecurrencePattern(std::shared_ptr<Session> s, std::shared_ptr<ItemData> series, long snapshot)
+        : m_s(std::move(s)), m_series(std::move(series)), m_snapshot(snapshot) {}
     const char* TypeName() const override { return "RecurrencePattern"; }
 
 protected:
@@ -613,10 +633,10 @@ protected:
             DATE when = args.Date(0);
             auto occ = m_s->model.GetOccurrence(m_series, when);
             if (!occ) Fail(static_cast<HRESULT>(0x8004010F), "You changed one of the recurrences of this item, and this instance no longer exists. Close any open items and try again.");
-            SetDispatch(result, m_s->ItemObject(occ).get());
+            SetDispatch(result, m_s->SnapshotObject(occ, m_snapshot).get());
             return;
         }
-        case Exceptions: if (put) NotFound(); SetDispatch(result, MakeSim<CExceptions>(m_s, m_series).get()); return;
+        case Exceptions: if (put) NotFound(); SetDispatch(result, MakeSim<CExceptions>(m_s, m_series, m_snapshot).get()); return;
         case Parent: if (put) NotFound(); SetDispatch(result, m_s->ItemObject(m_series).get()); return;
         case Class: SetLong(result, 28); return;  // olRecurrencePattern
         }
@@ -626,6 +646,7 @@ protected:
 private:
     std::shared_ptr<Session> m_s;
     std::shared_ptr<ItemData> m_series;
+    long m_snapshot;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -633,10 +654,14 @@ private:
 
 class CItem : public CSimObject {
 public:
-    CItem(std::shared_ptr<Session> s, std::shared_ptr<ItemData> item) : m_s(std::move(s)), m_item(std::move(item)) {
+    // `snapshot` >= 0: a copy of its own over a recurring item (see Session::SnapshotObject),
+    // which is not the item's shared object.
+    CItem(std::shared_ptr<Session> s, std::shared_ptr<ItemData> item, long snapshot = -1)
+        : m_s(std::move(s)), m_item(std::move(item)) {
         AddConnectionPoint(IID_ItemEvents);
         AddConnectionPoint(IID_ItemEvents_10);
-        m_item->liveObject = this;
+        if (snapshot < 0) m_item->liveObject = this;
+        m_snapshot = snapshot >= 0 ? snapshot : Owner()->version;
     }
     ~CItem() override {
         if (m_item->liveObject == this) m_item->liveObject = nullptr;
@@ -684,10 +709,19 @@ protected:
 
     hv::com_ptr<IDispatch> NewMailFrom(const std::string& subjectPrefix);
     void Call(int member, bool put, Args& args, VARIANT* result) override;
+    // The item whose saves count for this one: the series of an occurrence, else the item.
+    std::shared_ptr<ItemData> Owner() const {
+        auto series = m_item->series.lock();
+        return series ? series : m_item;
+    }
+    // A recurring item saved through another object since this one was opened.
+    bool Stale() const { return m_item->IsRecurring() && Owner()->version != m_snapshot; }
 
 private:
     std::shared_ptr<Session> m_s;
     std::shared_ptr<ItemData> m_item;
+    long m_snapshot = 0;
+    std::map<std::string, Value> m_pending;  // unsaved changes of a copy of a recurring item
 };
 
 class CItems : public CSimObject {
@@ -778,6 +812,13 @@ private:
     std::shared_ptr<Session> m_s;
     Folder* m_folder;
 };
+
+hv::com_ptr<IDispatch> Session::SnapshotObject(const std::shared_ptr<ItemData>& item, long snapshot) {
+    if (!item) return nullptr;
+    if (snapshot < 0) snapshot = (item->series.lock() ? item->series.lock() : item)->version;
+    auto obj = MakeSim<CItem>(shared_from_this(), item, snapshot);
+    return hv::com_ptr<IDispatch>(static_cast<IDispatch*>(obj.get()));
+}
 
 hv::com_ptr<IDispatch> Session::ItemObject(const std::shared_ptr<ItemData>& item) {
     if (!item) return nullptr;
@@ -933,11 +974,14 @@ public:
     // Close as the user does: ItemEvents "Close" (which may cancel), save, window gone.
     bool CloseNow(bool save) {
         hv::com_ptr<CInspector> self(this);
+        auto data = Item()->Data();
+        // Outlook raises "Close" before the save, or (EventDelivery::closeAfterWrite) after it.
+        const bool writeFirst = m_s->model.delivery.closeAfterWrite;
+        if (writeFirst && save && data->dirty) m_s->model.Save(data);
         bool cancel = false;
         Item()->FireClose(&cancel);
         if (cancel) return false;
-        auto data = Item()->Data();
-        if (save && data->dirty) m_s->model.Save(data);
+        if (!writeFirst && save && data->dirty) m_s->model.Save(data);
         if (wordMail && m_s->owner) m_s->owner->Word().Forget(data);
         DestroyWindowNow();
         m_s->InspectorClosed(this);
@@ -1179,7 +1223,7 @@ protected:
         case 1: {
             auto item = m_s->model.FindByEntryId(args.Text(0));
             if (!item) Fail(MAPI_E_NOT_FOUND_, "The operation failed.  An object could not be found.");
-            SetDispatch(result, m_s->ItemObject(item).get());
+            SetDispatch(result, (item->IsRecurring() ? m_s->SnapshotObject(item) : m_s->ItemObject(item)).get());
             return;
         }
         case 2: SetBool(result, m_s->model.offline); return;
@@ -1376,8 +1420,12 @@ void CItem::Call(int member, bool put, Args& args, VARIANT* result) {
         const auto& defaults = ClassDefaults(d.cls);
         auto def = defaults.find(name);
         if (def == defaults.end()) NotFound();  // not a property of this class
+        if (!put && d.isOccurrence() && Stale())
+            Fail(MAPI_E_NOT_FOUND_, "You changed one of the recurrences of this item, and this instance no longer exists. "
+                                    "Close any open items and try again.");
         if (!put) {
-            Value v = d.Get(name);
+            auto mine = m_pending.find(name);
+            Value v = mine != m_pending.end() ? mine->second : d.Get(name);
             switch (def->second.kind) {
             case Value::Bool: return SetBool(result, v.AsBool());
             case Value::Long: return SetLong(result, v.AsLong());
@@ -1388,12 +1436,19 @@ void CItem::Call(int member, bool put, Args& args, VARIANT* result) {
         if (name == "LastModificationTime" || name == "CreationTime" || name == "MessageClass" || name == "Sent" ||
             name == "SentOn" || name == "ReceivedTime")
             Fail(E_ACCESSDENIED, "The property \"" + name + "\" is read-only.");
+        Value v;
         switch (def->second.kind) {
-        case Value::Bool: d.Set(name, Value(args.PutBool())); break;
-        case Value::Long: d.Set(name, Value(args.PutLong())); break;
-        case Value::Date: d.Set(name, Value::FromDate(args.PutDate())); break;
-        default: d.Set(name, Value(args.PutText())); break;
+        case Value::Bool: v = Value(args.PutBool()); break;
+        case Value::Long: v = Value(args.PutLong()); break;
+        case Value::Date: v = Value::FromDate(args.PutDate()); break;
+        default: v = Value(args.PutText()); break;
         }
+        if (d.IsRecurring()) {
+            // A copy of a recurring item keeps its changes to itself until it is saved.
+            m_pending[name] = v;
+            return;
+        }
+        d.Set(name, v);
         // Outlook keeps a task's Complete, Status and PercentComplete in step, and an
         // appointment's End after its Start.
         if (d.cls == olTask && name == "Complete") {
@@ -1401,6 +1456,19 @@ void CItem::Call(int member, bool put, Args& args, VARIANT* result) {
             d.props["Status"] = Value(done ? 2L : 0L);
             d.props["PercentComplete"] = Value(done ? 100L : 0L);
             d.props["DateCompleted"] = Value::FromDate(done ? static_cast<DATE>(DayNumber(m_s->model.Now())) : kNoDate);
+        }
+        if (d.cls == olTask && (name == "StartDate" || name == "DueDate")) {
+            // A task's dates are whole days (midnight), and a due date is never before the start
+            // date: a later start moves the due date, a start without a due date gives one, an
+            // earlier due date moves the start, and no due date means no start date either.
+            DATE start = d.Get("StartDate").AsDate(), due = d.Get("DueDate").AsDate();
+            if (start < kNoDate) start = DayNumber(start);
+            if (due < kNoDate) due = DayNumber(due);
+            if (name == "StartDate" && start < kNoDate && (due >= kNoDate || due < start)) due = start;
+            if (name == "DueDate" && due < kNoDate && start < kNoDate && start > due) start = due;
+            if (name == "DueDate" && due >= kNoDate) start = kNoDate;
+            d.props["StartDate"] = Value::FromDate(start);
+            d.props["DueDate"] = Value::FromDate(due);
         }
         if (d.cls == olAppointment && name == "Start" && !d.isOccurrence() && !d.recurrence) {
             // Moving the start keeps the duration.
@@ -1411,12 +1479,33 @@ void CItem::Call(int member, bool put, Args& args, VARIANT* result) {
     if (put) NotFound();
     switch (member) {
     case Save: {
-        std::shared_ptr<ItemData> owner = m_item->isOccurrence() ? m_item->series.lock() : m_item;
-        if (owner && owner->failSaves > 0) {
-            --owner->failSaves;
+        std::shared_ptr<ItemData> owner = Owner();
+        if (Stale() || owner->failSaves > 0) {
+            if (!Stale()) --owner->failSaves;
             Fail(MAPI_E_OBJECT_CHANGED_SIM, "The operation cannot be performed because the message has been changed.");
         }
+        // This copy's changes go into the item; an occurrence refused its new place keeps them
+        // to itself, and the item stays as it was.
+        std::map<std::string, Value> before;
+        for (const auto& kv : m_pending) {
+            auto old = d.props.find(kv.first);
+            if (old != d.props.end()) before[kv.first] = old->second;
+            d.Set(kv.first, kv.second);
+        }
+        if (d.isOccurrence()) {
+            const std::string refused = m_s->model.CheckOccurrencePlace(d);
+            if (!refused.empty()) {
+                for (const auto& kv : m_pending) {
+                    auto old = before.find(kv.first);
+                    if (old != before.end()) d.props[kv.first] = old->second;
+                    else d.props.erase(kv.first);
+                }
+                Fail(E_FAIL, refused);
+            }
+        }
+        m_pending.clear();
         m_s->model.Save(m_item);
+        m_snapshot = owner->version;
         return;
     }
     case Delete:
@@ -1430,6 +1519,9 @@ void CItem::Call(int member, bool put, Args& args, VARIANT* result) {
                 return;
             }
         }
+        if (mode == 0)
+            for (const auto& kv : m_pending) d.Set(kv.first, kv.second);
+        m_pending.clear();
         if (mode == 0 && d.dirty) m_s->model.Save(m_item);
         return;
     }
@@ -1443,6 +1535,7 @@ void CItem::Call(int member, bool put, Args& args, VARIANT* result) {
         return;
     }
     case Forward:
+        if (d.cls == olTask) NotFound();  // a task is assigned or sent a status report, not forwarded
         SetDispatch(result, NewMailFrom("FW: ").get());
         return;
     case ForwardAsVcal:
@@ -1499,7 +1592,7 @@ void CItem::Call(int member, bool put, Args& args, VARIANT* result) {
             series = m_item;
             m_s->model.EnsureRecurrence(d);
         }
-        SetDispatch(result, MakeSim<CRecurrencePattern>(m_s, series).get());
+        SetDispatch(result, MakeSim<CRecurrencePattern>(m_s, series, m_snapshot).get());
         return;
     }
     case ClearRecurrencePattern:
@@ -1514,7 +1607,10 @@ void CItem::Call(int member, bool put, Args& args, VARIANT* result) {
         SetDispatch(result, this);
         return;
     }
-    case UserProperties: SetDispatch(result, MakeSim<CUserProperties>(m_s, m_item).get()); return;
+    case UserProperties:
+        // An occurrence has no user properties of its own: they are the series'.
+        SetDispatch(result, MakeSim<CUserProperties>(m_s, Owner()).get());
+        return;
     case Recipients: SetDispatch(result, MakeSim<CRecipients>(m_item).get()); return;
     case Attachments: SetDispatch(result, MakeSim<CAttachments>(m_item).get()); return;
     case Application: case Session_:
@@ -1539,7 +1635,7 @@ void CItem::Call(int member, bool put, Args& args, VARIANT* result) {
         SetLong(result, state);
         return;
     }
-    case Saved: SetBool(result, !d.dirty && (d.saved || d.isOccurrence())); return;
+    case Saved: SetBool(result, m_pending.empty() && !d.dirty && (d.saved || d.isOccurrence())); return;
     case Duration:
         if (d.cls != olAppointment) NotFound();
         SetLong(result, static_cast<long>(std::lround((d.Get("End").AsDate() - d.Get("Start").AsDate()) * 1440)));
@@ -1552,11 +1648,16 @@ void CItem::Call(int member, bool put, Args& args, VARIANT* result) {
 // ---------------------------------------------------------------------------------------------
 // Session
 
-Session::~Session() = default;
+Session::~Session() {
+    if (queueWindow) ::DestroyWindow(queueWindow);
+}
 
 void Session::Shutdown() {
     if (down) return;
     down = true;
+    pending.clear();
+    if (queueWindow) ::DestroyWindow(queueWindow);
+    queueWindow = nullptr;
     std::vector<hv::com_ptr<CInspector>> open;
     open.swap(inspectors);
     open.clear();
@@ -1566,27 +1667,71 @@ void Session::Shutdown() {
     model.listeners.clear();
 }
 
-void Session::OnItemAdd(Folder& f, const std::shared_ptr<ItemData>& item) {
-    auto obj = ItemObject(item);
+void Session::FireItems(Folder& f, DISPID id, const std::shared_ptr<ItemData>& item) {
+    if (down) return;
+    hv::com_ptr<IDispatch> obj;
+    if (item) obj = ItemObject(item);
     std::vector<hv::com_ptr<IDispatch>> targets;
     for (CItems* items : liveItems)
         if (items->GetFolder() == &f) targets.emplace_back(static_cast<IDispatch*>(items));
-    for (auto& t : targets) static_cast<CItems*>(t.get())->FireItem(DISPID_ItemAdd, obj.get());
+    for (auto& t : targets) static_cast<CItems*>(t.get())->FireItem(id, obj.get());
+}
+
+LRESULT CALLBACK Session::QueueProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<Session*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (self && msg == WM_APP + 1) {
+        auto due = std::move(self->pending);
+        self->pending.clear();
+        for (auto& fire : due) fire();
+        return 0;
+    }
+    if (self && msg == WM_TIMER) {
+        ::KillTimer(hwnd, wParam);
+        auto it = self->lateChanges.find(wParam);
+        if (it == self->lateChanges.end()) return 0;
+        auto late = it->second;
+        self->lateChanges.erase(it);
+        if (auto item = late.second.lock()) self->FireItems(*late.first, DISPID_ItemChange, item);
+        return 0;
+    }
+    return ::DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+HWND Session::QueueWindow() {
+    if (queueWindow) return queueWindow;
+    static const wchar_t kClass[] = L"HvSimEventQueue";
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = QueueProc;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = kClass;
+    ::RegisterClassW(&wc);  // fails harmlessly once registered
+    queueWindow = ::CreateWindowExW(0, kClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    if (queueWindow) ::SetWindowLongPtrW(queueWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    return queueWindow;
+}
+
+void Session::Deliver(std::function<void()> fire) {
+    if (!model.delivery.asynchronous || !QueueWindow()) return fire();
+    pending.push_back(std::move(fire));
+    ::PostMessageW(queueWindow, WM_APP + 1, 0, 0);
+}
+
+void Session::OnItemAdd(Folder& f, const std::shared_ptr<ItemData>& item) {
+    Deliver([this, folder = &f, item] { FireItems(*folder, DISPID_ItemAdd, item); });
 }
 
 void Session::OnItemChange(Folder& f, const std::shared_ptr<ItemData>& item) {
-    auto obj = ItemObject(item);
-    std::vector<hv::com_ptr<IDispatch>> targets;
-    for (CItems* items : liveItems)
-        if (items->GetFolder() == &f) targets.emplace_back(static_cast<IDispatch*>(items));
-    for (auto& t : targets) static_cast<CItems*>(t.get())->FireItem(DISPID_ItemChange, obj.get());
+    const int times = model.delivery.itemChangeTwice ? 2 : 1;
+    for (int i = 0; i < times; ++i) Deliver([this, folder = &f, item] { FireItems(*folder, DISPID_ItemChange, item); });
+    // Cached mode: the server's copy comes back a little later and changes the item once more.
+    if (model.delivery.lateItemChangeMs > 0 && QueueWindow()) {
+        lateChanges[++nextTimer] = {&f, item};
+        ::SetTimer(queueWindow, nextTimer, static_cast<UINT>(model.delivery.lateItemChangeMs), nullptr);
+    }
 }
 
 void Session::OnItemRemove(Folder& f) {
-    std::vector<hv::com_ptr<IDispatch>> targets;
-    for (CItems* items : liveItems)
-        if (items->GetFolder() == &f) targets.emplace_back(static_cast<IDispatch*>(items));
-    for (auto& t : targets) static_cast<CItems*>(t.get())->FireItem(DISPID_ItemRemove, nullptr);
+    Deliver([this, folder = &f] { FireItems(*folder, DISPID_ItemRemove, nullptr); });
 }
 
 hv::com_ptr<CInspector> Session::OpenInspector(const std::shared_ptr<ItemData>& item) {
@@ -1804,6 +1949,35 @@ IDispatch* SimOutlook::Application() const { return m_session->appRef.get(); }
 Model& SimOutlook::GetModel() const { return m_session->model; }
 void SimOutlook::SetClock(std::function<DATE()> clock) { m_session->model.SetClock(std::move(clock)); }
 
+EventDelivery& SimOutlook::Delivery() { return m_session->model.delivery; }
+
+bool SimOutlook::PumpEventsUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+        if (done && done()) return true;
+        if (::GetTickCount() - start >= timeoutMs) return done ? done() : true;
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+}
+
+std::vector<std::shared_ptr<ItemData>> SimOutlook::SeedMany(long folderId, const std::vector<std::string>& subjects) {
+    std::vector<std::shared_ptr<ItemData>> made;
+    m_session->model.BeginBatch();
+    try {
+        for (const auto& subject : subjects) made.push_back(Seed(folderId, {{"Subject", Value(subject)}}));
+    } catch (...) {
+        m_session->model.EndBatch();
+        throw;
+    }
+    m_session->model.EndBatch();
+    return made;
+}
+
 std::shared_ptr<ItemData> SimOutlook::Seed(long folderId, std::initializer_list<std::pair<const char*, Value>> props) {
     Folder* f = m_session->model.GetFolder(folderId);
     if (!f) throw std::invalid_argument("no such folder");
@@ -1860,8 +2034,9 @@ std::shared_ptr<ItemData> SimOutlook::FindByEntryId(const std::string& entryId) 
 }
 
 IDispatch* SimOutlook::ItemObject(const std::shared_ptr<ItemData>& item) {
-    // Kept alive by the session's record of the last objects handed to a test.
-    auto obj = m_session->ItemObject(item);
+    // Kept alive by the session's record of the last objects handed to a test. A recurring item
+    // is opened afresh each time, as GetItemFromID opens it, so that a test's copy is current.
+    auto obj = item && item->IsRecurring() ? m_session->SnapshotObject(item) : m_session->ItemObject(item);
     m_kept.push_back(obj);
     return obj.get();
 }

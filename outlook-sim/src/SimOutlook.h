@@ -49,6 +49,13 @@ public:
     // --- seeding and inspection ------------------------------------------------------------
     // A saved item in the folder (tasks in 13, appointments in 9, mail in 6 ...).
     std::shared_ptr<ItemData> Seed(long folderId, std::initializer_list<std::pair<const char*, Value>> props);
+    // Items added in one go (as a paste or an import): more than kItemAddBatchLimit raise no ItemAdd.
+    std::vector<std::shared_ptr<ItemData>> SeedMany(long folderId, const std::vector<std::string>& subjects);
+    // How the Items events are delivered (asynchronous, ItemChange twice or late, Close order).
+    EventDelivery& Delivery();
+    // Runs this thread's message loop (where asynchronous and late events arrive) until `done`
+    // answers true or the time is up; the last answer of `done` (true without one).
+    bool PumpEventsUntil(const std::function<bool()>& done, DWORD timeoutMs);
     // A saved item of the class in the folder (53 meeting requests and 46 reports in the Inbox).
     std::shared_ptr<ItemData> SeedAs(long folderId, long cls, std::initializer_list<std::pair<const char*, Value>> props);
     // A saved recurring appointment with this pattern; the series' Start/End follow the pattern.

@@ -36,7 +36,9 @@ protected:
         ASSERT_TRUE(m_pattern);
     }
 
+    // Taken through a fresh copy of the series each time: a copy from before a save is stale.
     hv::com_ptr<IDispatch> OccurrenceAt(DATE when) {
+        m_pattern = simtest::CallObj(m_outlook->ItemObject(m_series), L"GetRecurrencePattern", {});
         return simtest::CallObj(m_pattern.get(), L"GetOccurrence", {hv::unique_variant::FromDate(when)});
     }
 

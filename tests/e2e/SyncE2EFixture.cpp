@@ -9,6 +9,7 @@
 #include "service/Protocol.h"
 #include "service/TimeLogic.h"
 #include "service/ServiceTestSupport.h"
+#include "TestLocale.h"
 #include "win/Strings.h"
 
 using hv::uiauto::Automation;
@@ -55,7 +56,10 @@ void SyncE2E::SetUp() {
     m_admin.Send("POST", "/admin/users", json{{"username", m_user}, {"password", m_password}, {"full_name", "Test " + m_user}});
     CConfig config;
     config.SetSyncSize(0);  // details shown: the dialog stays open with "Close"
+    // The user's regional settings (HV_TEST_LOCALE), kept for the whole program.
+    static hvtest::RegionalSettings regional(hvtest::TestLocale());
     m_outlook = std::make_unique<hvsim::SimOutlook>();
+    m_outlook->GetModel().locale = hvtest::TestLocale();
     hv::unique_variant mapi = hv::unique_variant::FromString("MAPI");
     hv::unique_variant ns;
     ASSERT_HRESULT_SUCCEEDED(CDispatcher::CallMethod(m_outlook->Application(), L"GetNamespace", ns.put(), 1, &mapi));

@@ -367,6 +367,8 @@ TEST_F(SyncE2E, RecurringSeriesIsLinkedThroughTheBlobAndSyncedBothWays) {
     hv::com_ptr<IDispatch> pattern = simtest::CallObj(seriesObj, L"GetRecurrencePattern", {});
     ASSERT_TRUE(pattern);
     auto occurrenceAt = [&](DATE when) {
+        // A fresh copy of the series each time: one from before a save is stale.
+        pattern = simtest::CallObj(m_outlook->ItemObject(series), L"GetRecurrencePattern", {});
         return simtest::CallObj(pattern.get(), L"GetOccurrence", {hv::unique_variant::FromDate(when)});
     };
     auto wire = [](DATE local) {

@@ -179,13 +179,14 @@ TEST_F(AdapterTest, ForwardWithMembersAttachesMetadataAndUsesTheClassMethod) {
                                                    {"End", DateValue(2030, 1, 2, 10)}});
     auto task = m_outlook->Seed(olFolderTasks, {{"Subject", "Job"}});
     ASSERT_EQ(S_OK, m_adapter->ForwardItem(Obj(appt), OL_CLASS_APPOINTMENT, "cal@example.com", "a < b"));
-    ASSERT_EQ(S_OK, m_adapter->ForwardItem(Obj(task), OL_CLASS_TASK, "tasks@example.com", ""));
+    // Outlook has no "Forward" for a task: the call fails and no mail leaves.
+    EXPECT_TRUE(FAILED(m_adapter->ForwardItem(Obj(task), OL_CLASS_TASK, "tasks@example.com", "")));
     // A contact is forwarded as a vCard; the simulator refuses the other methods for it.
     auto contact = m_outlook->Seed(hvsim::olFolderContacts, {{"FullName", "Carol"}});
     EXPECT_EQ(S_OK, m_adapter->ForwardItem(Obj(contact), OL_CLASS_CONTACT, "c@example.com", ""));
 
     auto sent = m_outlook->Items(hvsim::olFolderSentMail);
-    ASSERT_EQ(3u, sent.size());
+    ASSERT_EQ(2u, sent.size());
     const hvsim::Attachment* meta = nullptr;
     bool vcal = false;
     for (const auto& a : sent[0]->attachments) {
@@ -195,11 +196,8 @@ TEST_F(AdapterTest, ForwardWithMembersAttachesMetadataAndUsesTheClassMethod) {
     EXPECT_TRUE(vcal);
     ASSERT_NE(nullptr, meta);
     EXPECT_EQ("<hv>\n<notification>\n1, 2\n</notification>\n<comments>\na &lt; b\n</comments>\n</hv>\n", meta->data);
-    bool taskMeta = false;
-    for (const auto& a : sent[1]->attachments) taskMeta |= a.displayName == "hvmeta.xml";
-    EXPECT_TRUE(taskMeta);
     bool vcard = false;
-    for (const auto& a : sent[2]->attachments) vcard |= a.displayName == "Carol.vcf";
+    for (const auto& a : sent[1]->attachments) vcard |= a.displayName == "Carol.vcf";
     EXPECT_TRUE(vcard);
 }
 
