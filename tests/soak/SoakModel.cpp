@@ -37,13 +37,20 @@ struct Named {
     const char* name;
     std::string Fields::*field;
 };
-const Named kTaskFields[] = {{"title", &Fields::title},   {"priority", &Fields::priority}, {"start_date", &Fields::start},
-                             {"due_date", &Fields::due}, {"completed", &Fields::completed}};
-const Named kEventFields[] = {
-    {"title", &Fields::title}, {"location", &Fields::location}, {"start_time", &Fields::startTime}, {"end_time", &Fields::endTime}};
+const Named kTaskFields[] = {{"title", &Fields::title},
+                             {"priority", &Fields::priority},
+                             {"start_date", &Fields::start},
+                             {"due_date", &Fields::due},
+                             {"completed", &Fields::completed}};
+const Named kEventFields[] = {{"title", &Fields::title},
+                              {"location", &Fields::location},
+                              {"start_time", &Fields::startTime},
+                              {"end_time", &Fields::endTime}};
 }  // namespace
 
-bool SameFields(bool task, const Fields& a, const Fields& b) { return Difference(task, a, b).empty(); }
+bool SameFields(bool task, const Fields& a, const Fields& b) {
+    return Difference(task, a, b).empty();
+}
 
 std::string Difference(bool task, const Fields& a, const Fields& b) {
     std::string out;
@@ -64,8 +71,8 @@ std::string Difference(bool task, const Fields& a, const Fields& b) {
 std::string Describe(bool task, const Fields& f) {
     std::string d = f.desc.size() > 40 ? f.desc.substr(0, 40) + "..." : f.desc;
     if (task)
-        return "'" + f.title + "' prio " + f.priority + " start '" + f.start + "' due '" + f.due + "' done " + f.completed +
-               " desc '" + d + "'";
+        return "'" + f.title + "' prio " + f.priority + " start '" + f.start + "' due '" + f.due + "' done " +
+               f.completed + " desc '" + d + "'";
     return "'" + f.title + "' at '" + f.location + "' " + f.startTime + " - " + f.endTime + " desc '" + d + "'";
 }
 
@@ -74,13 +81,12 @@ std::string History(const Logical& item) {
     if (item.agreedKnown) out += "  agreed: " + Describe(item.task, item.agreed) + "\n";
     std::vector<std::pair<long long, std::string>> lines;
     for (const Edit& e : item.outlookEdits)
-        lines.push_back({e.stamp, "  Outlook @" + std::to_string(e.stamp) + (e.concurrent ? " (while busy)" : "") + ": " +
-                                      Describe(item.task, e.fields)});
+        lines.push_back({e.stamp, "  Outlook @" + std::to_string(e.stamp) + (e.concurrent ? " (while busy)" : "") +
+                                      ": " + Describe(item.task, e.fields)});
     for (const Edit& e : item.serviceEdits)
-        lines.push_back({e.stamp, "  service @" + std::to_string(e.stamp) + (e.concurrent ? " (while busy)" : "") + ": " +
-                                      Describe(item.task, e.fields)});
-    std::stable_sort(lines.begin(), lines.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+        lines.push_back({e.stamp, "  service @" + std::to_string(e.stamp) + (e.concurrent ? " (while busy)" : "") +
+                                      ": " + Describe(item.task, e.fields)});
+    std::stable_sort(lines.begin(), lines.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     for (const auto& l : lines) out += l.second + "\n";
     if (item.tainted) out += "  (touched by a fault)\n";
     return out;
@@ -88,7 +94,8 @@ std::string History(const Logical& item) {
 
 long long EpochOf(const std::string& wire) {
     int y, mo, d, h, mi, s;
-    if (wire.size() < 19 || std::sscanf(wire.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &y, &mo, &d, &h, &mi, &s) != 6) return -1;
+    if (wire.size() < 19 || std::sscanf(wire.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &y, &mo, &d, &h, &mi, &s) != 6)
+        return -1;
     // Days from the civil date (proleptic Gregorian).
     y -= mo <= 2;
     const long long era = (y >= 0 ? y : y - 399) / 400;

@@ -40,7 +40,7 @@ long long EpochOf(const std::string& wire);
 
 struct Edit {
     Fields fields;
-    long long stamp = 0;  // what the planner compares: Outlook's LastModificationTime or last_modified
+    long long stamp = 0;      // what the planner compares: Outlook's LastModificationTime or last_modified
     bool concurrent = false;  // made while a run was busy
 };
 

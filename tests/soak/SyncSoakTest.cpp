@@ -49,7 +49,9 @@ std::wstring WideFromUtf8(const std::string& text) {
     return out;
 }
 
-hv::unique_variant Text(const std::string& utf8) { return hv::unique_variant::FromWide(WideFromUtf8(utf8).c_str()); }
+hv::unique_variant Text(const std::string& utf8) {
+    return hv::unique_variant::FromWide(WideFromUtf8(utf8).c_str());
+}
 
 std::string DateText(DATE d) {
     SYSTEMTIME st{};
@@ -58,7 +60,9 @@ std::string DateText(DATE d) {
 }
 
 // The tag every title ends with: " {n}".
-std::string Tagged(const std::string& text, int tag) { return text + " {" + std::to_string(tag) + "}"; }
+std::string Tagged(const std::string& text, int tag) {
+    return text + " {" + std::to_string(tag) + "}";
+}
 int TagOf(const std::string& title) {
     if (title.empty() || title.back() != '}') return 0;
     const size_t open = title.rfind(" {");
@@ -69,7 +73,7 @@ int TagOf(const std::string& title) {
 // The run the soak drives, and what it saw of it.
 struct RunPlan {
     long incremental = 1;
-    int cancelAfterChanges = -1;  // "Cancel All" once the status has changed this often
+    int cancelAfterChanges = -1;             // "Cancel All" once the status has changed this often
     std::function<void()> serviceWhileBusy;  // from the driving thread, once rows are running
     std::function<void()> outlookWhileBusy;  // on Outlook's thread, inside the run
     UINT outlookDelayMs = 0;
@@ -147,10 +151,24 @@ protected:
     }
 
     std::string RandomTitle() {
-        static const std::vector<std::string> words = {
-            "Plan & review", "Call \"Bob\"", "<draft> notes", "Café crème", "Grüße an Zoë", "5 € budget",
-            "O'Brien's list", "a > b < c", "Smörgåsbord", "naïve résumé", "Ünïcödé ½ ¾", "Tab\there",
-            "Quarterly report", "Fix & ship", "x", "Ærø ferry", "'quoted' & \"double\"", "semi;colon,comma"};
+        static const std::vector<std::string> words = {"Plan & review",
+                                                       "Call \"Bob\"",
+                                                       "<draft> notes",
+                                                       "Café crème",
+                                                       "Grüße an Zoë",
+                                                       "5 € budget",
+                                                       "O'Brien's list",
+                                                       "a > b < c",
+                                                       "Smörgåsbord",
+                                                       "naïve résumé",
+                                                       "Ünïcödé ½ ¾",
+                                                       "Tab\there",
+                                                       "Quarterly report",
+                                                       "Fix & ship",
+                                                       "x",
+                                                       "Ærø ferry",
+                                                       "'quoted' & \"double\"",
+                                                       "semi;colon,comma"};
         std::string t = Pick(words);
         if (Chance(0.3)) t += " " + Pick(words);
         return t;
@@ -158,43 +176,60 @@ protected:
     std::string RandomDescription(bool outlook) {
         const char* nl = outlook ? "\r\n" : "\n";
         switch (Rand(0, 7)) {
-        case 0: return "";
-        case 1: return "One line with & and < and > and \"quotes\"";
-        case 2: return std::string("First line") + nl + "Second line é ü";
-        case 3: return std::string("Heading") + nl + nl + "Body after an empty line";
-        case 4: {
-            std::string s;
-            for (int i = 0; i < 60; ++i) s += "Long description line " + std::to_string(i) + " with €, ß & <tags>. ";
-            return s;
-        }
-        case 5: return "Déjà vu: 100% \"sure\" & 'certain'";
-        case 6: return std::string("a") + nl + nl + "b" + nl + nl + "c";
-        default: return "Plain text " + std::to_string(Rand(1, 99999));
+            case 0:
+                return "";
+            case 1:
+                return "One line with & and < and > and \"quotes\"";
+            case 2:
+                return std::string("First line") + nl + "Second line é ü";
+            case 3:
+                return std::string("Heading") + nl + nl + "Body after an empty line";
+            case 4: {
+                std::string s;
+                for (int i = 0; i < 60; ++i)
+                    s += "Long description line " + std::to_string(i) + " with €, ß & <tags>. ";
+                return s;
+            }
+            case 5:
+                return "Déjà vu: 100% \"sure\" & 'certain'";
+            case 6:
+                return std::string("a") + nl + nl + "b" + nl + nl + "c";
+            default:
+                return "Plain text " + std::to_string(Rand(1, 99999));
         }
     }
     // A local date-time near today, near both daylight-saving changes of this zone, or near midnight.
     DATE RandomLocalTime() {
         const DATE today = Today();
         switch (Rand(0, 4)) {
-        case 0: return hvsim::MakeDate(2027, 3, 28, Pick(std::vector<int>{0, 1, 3, 4, 23}), Pick(std::vector<int>{0, 30}));
-        case 1: return hvsim::MakeDate(2027, 10, 31, Pick(std::vector<int>{0, 1, 3, 4, 23}), Pick(std::vector<int>{0, 30}));
-        case 2: return today + Rand(-20, 40) + 23 * kHour + Pick(std::vector<int>{30, 45, 59}) * kMinute;
-        default: return today + Rand(-20, 60) + Rand(7, 20) * kHour + Pick(std::vector<int>{0, 15, 30}) * kMinute;
+            case 0:
+                return hvsim::MakeDate(2027, 3, 28, Pick(std::vector<int>{0, 1, 3, 4, 23}),
+                                       Pick(std::vector<int>{0, 30}));
+            case 1:
+                return hvsim::MakeDate(2027, 10, 31, Pick(std::vector<int>{0, 1, 3, 4, 23}),
+                                       Pick(std::vector<int>{0, 30}));
+            case 2:
+                return today + Rand(-20, 40) + 23 * kHour + Pick(std::vector<int>{30, 45, 59}) * kMinute;
+            default:
+                return today + Rand(-20, 60) + Rand(7, 20) * kHour + Pick(std::vector<int>{0, 15, 30}) * kMinute;
         }
     }
     DATE RandomDate() {
         switch (Rand(0, 3)) {
-        case 0: return hvsim::MakeDate(2027, 3, Pick(std::vector<int>{27, 28, 29}));
-        case 1: return hvsim::MakeDate(2026, 10, Pick(std::vector<int>{24, 25, 26}));
-        default: return Today() + Rand(-30, 60);
+            case 0:
+                return hvsim::MakeDate(2027, 3, Pick(std::vector<int>{27, 28, 29}));
+            case 1:
+                return hvsim::MakeDate(2026, 10, Pick(std::vector<int>{24, 25, 26}));
+            default:
+                return Today() + Rand(-30, 60);
         }
     }
 
     // --- the two stores ---------------------------------------------------------------------------
     static void SetTimeoutSetting(DWORD seconds) {
         HKEY key = nullptr;
-        if (::RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Halvane\\Halvane for Outlook", 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key, nullptr) != ERROR_SUCCESS)
+        if (::RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Halvane\\Halvane for Outlook", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
             return;
         if (seconds)
             ::RegSetValueExA(key, "Timeout", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&seconds), sizeof seconds);
@@ -305,8 +340,8 @@ protected:
     }
     void OutlookCreate(bool task) {
         Logical& l = m_model.Add(task);
-        hv::com_ptr<IDispatch> obj = simtest::CallObj(m_outlook->Application(), L"CreateItem",
-                                                      {hv::unique_variant::FromLong(task ? 3 : 1)});
+        hv::com_ptr<IDispatch> obj =
+            simtest::CallObj(m_outlook->Application(), L"CreateItem", {hv::unique_variant::FromLong(task ? 3 : 1)});
         ASSERT_TRUE(obj);
         if (task)
             PutTaskFields(obj.get(), l.tag, true);
@@ -398,7 +433,8 @@ protected:
     bool ServiceDelete(Logical& l) {
         json r = FindService(l);
         if (r.is_null()) return false;
-        m_admin.Send("DELETE", std::string("/admin/") + (l.task ? "tasks/" : "events/") + IdOf(r, l.task) + "?as=" + m_user,
+        m_admin.Send("DELETE",
+                     std::string("/admin/") + (l.task ? "tasks/" : "events/") + IdOf(r, l.task) + "?as=" + m_user,
                      json());
         l.serviceDeleted = true;
         m_journal += hv::Format("round %ld service {%d} deleted\n", m_round, l.tag);
@@ -482,10 +518,10 @@ protected:
         RunPlan plan;
         plan.incremental = Chance(0.6) ? 1 : 0;
         if (Chance(0.5)) {
-            static const std::vector<std::string> ops = {"GetMyTasks", "GetMyEvents", "CreateTask", "UpdateTask",
+            static const std::vector<std::string> ops = {"GetMyTasks",  "GetMyEvents", "CreateTask",  "UpdateTask",
                                                          "CreateEvent", "UpdateEvent", "DeleteEvent", "*"};
-            static const std::vector<std::string> faults = {"http_500", "soap_fault", "truncated", "malformed", "close",
-                                                            "delay"};
+            static const std::vector<std::string> faults = {"http_500",  "soap_fault", "truncated",
+                                                            "malformed", "close",      "delay"};
             const std::string op = Pick(ops), fault = Pick(faults);
             bool apply = Chance(0.5);
             // A create that the service carries out but whose answer is lost (a fault after the
@@ -496,7 +532,8 @@ protected:
                 apply = false;
                 if (faultUsed == "delay") faultUsed = "http_500";
             }
-            json rule{{"operation", op}, {"fault", faultUsed}, {"count", Rand(1, 2)}, {"apply", apply}, {"user", m_user}};
+            json rule{
+                {"operation", op}, {"fault", faultUsed}, {"count", Rand(1, 2)}, {"apply", apply}, {"user", m_user}};
             if (faultUsed == "delay") {
                 SetTimeoutSetting(2);  // the held answer outlasts the receive time-out
                 rule["seconds"] = 3;
@@ -600,11 +637,13 @@ protected:
                 if (plan.cancelAfterChanges >= 0) {
                     std::string last = Automation::GetText(h, IDC_SYNCH_STATUS);
                     int changes = 0;
-                    a.WaitUntil([&] {
-                        const std::string now = Automation::GetText(h, IDC_SYNCH_STATUS);
-                        if (now != last) ++changes, last = now;
-                        return changes >= plan.cancelAfterChanges || closeShown();
-                    }, 60000);
+                    a.WaitUntil(
+                        [&] {
+                            const std::string now = Automation::GetText(h, IDC_SYNCH_STATUS);
+                            if (now != last) ++changes, last = now;
+                            return changes >= plan.cancelAfterChanges || closeShown();
+                        },
+                        60000);
                     if (!closeShown()) {
                         seen.cancelled = true;
                         seen.status = Automation::GetText(h, IDC_SYNCH_STATUS);
@@ -617,12 +656,14 @@ protected:
                 a.WaitUntil(closeShown, 90000);
                 std::string last;
                 DWORD quietSince = ::GetTickCount();
-                a.WaitUntil([&] {
-                    const std::string now = Automation::GetText(h, IDC_SYNCH_STATUS);
-                    if (now == "Synchronization is Complete") return true;
-                    if (now != last) last = now, quietSince = ::GetTickCount();
-                    return ::GetTickCount() - quietSince > 1500;
-                }, 90000);
+                a.WaitUntil(
+                    [&] {
+                        const std::string now = Automation::GetText(h, IDC_SYNCH_STATUS);
+                        if (now == "Synchronization is Complete") return true;
+                        if (now != last) last = now, quietSince = ::GetTickCount();
+                        return ::GetTickCount() - quietSince > 1500;
+                    },
+                    90000);
                 seen.status = Automation::GetText(h, IDC_SYNCH_STATUS);
                 seen.complete = seen.status == "Synchronization is Complete";
                 Automation::Click(h, IDCANCEL);
@@ -648,8 +689,8 @@ protected:
 
     // --- the oracle -------------------------------------------------------------------------------
     std::string Where() const {
-        return hv::Format("seed %llu, round %ld (replay: --seed %llu --rounds %ld --every %ld)", m_seed, m_round, m_seed,
-                          m_round, m_every);
+        return hv::Format("seed %llu, round %ld (replay: --seed %llu --rounds %ld --every %ld)", m_seed, m_round,
+                          m_seed, m_round, m_every);
     }
 
     // Outlook's items (entry id and save count) and the service's request count, to tell a run
@@ -675,7 +716,8 @@ protected:
                 if (!tag) fail(hv::Format("%s without a tag in Outlook: '%s'", kind, item->Subject().c_str()));
                 outlook[tag].push_back(item);
                 const std::string id = RecordId(item);
-                if (!id.empty() && ++linkedFrom[id] > 1) fail(hv::Format("%s record %s linked from two Outlook items", kind, id.c_str()));
+                if (!id.empty() && ++linkedFrom[id] > 1)
+                    fail(hv::Format("%s record %s linked from two Outlook items", kind, id.c_str()));
             }
             for (const auto& r : ServiceRecords(task)) {
                 const int tag = TagOf(Str(r["title"]));
@@ -683,9 +725,13 @@ protected:
                 service[tag].push_back(r);
             }
             for (auto& [tag, items] : outlook)
-                if (items.size() > 1) fail(hv::Format("duplicate in Outlook: %d %ss tagged {%d}", static_cast<int>(items.size()), kind, tag));
+                if (items.size() > 1)
+                    fail(hv::Format("duplicate in Outlook: %d %ss tagged {%d}", static_cast<int>(items.size()), kind,
+                                    tag));
             for (auto& [tag, records] : service)
-                if (records.size() > 1) fail(hv::Format("duplicate on the service: %d %ss tagged {%d}", static_cast<int>(records.size()), kind, tag));
+                if (records.size() > 1)
+                    fail(hv::Format("duplicate on the service: %d %ss tagged {%d}", static_cast<int>(records.size()),
+                                    kind, tag));
             std::vector<int> gone;
             for (auto& [tag, l] : m_model.Items()) {
                 if (l.task != task) continue;
@@ -727,15 +773,19 @@ protected:
             }
             for (int tag : gone) m_model.Items().erase(tag);
             for (auto& [tag, records] : service)
-                if (!m_model.Find(tag) && tag) fail(hv::Format("%s {%d} on the service was never made by the soak", kind, tag));
+                if (!m_model.Find(tag) && tag)
+                    fail(hv::Format("%s {%d} on the service was never made by the soak", kind, tag));
             if (diff.empty())
                 for (auto& [tag, l] : m_model.Items())
-                    if (l.task == task && !l.serviceDeleted && service.count(tag)) m_model.Agreed(l, ServiceFields(service[tag].front(), task));
+                    if (l.task == task && !l.serviceDeleted && service.count(tag))
+                        m_model.Agreed(l, ServiceFields(service[tag].front(), task));
         }
         return diff;
     }
 
-    std::string Journal() const { return m_journal.size() > 30000 ? m_journal.substr(m_journal.size() - 30000) : m_journal; }
+    std::string Journal() const {
+        return m_journal.size() > 30000 ? m_journal.substr(m_journal.size() - 30000) : m_journal;
+    }
 
     // Clean full run, oracle, then a run that must change nothing. False when the soak must stop.
     bool Check() {
@@ -761,7 +811,8 @@ protected:
         RunSeen noop = Run(again);
         ++m_stats.noOpRuns;
         const auto writes = Writes(seq);
-        if (!noop.complete || noop.Count(ACTION_NONE) != noop.actions.size() || !writes.empty() || OutlookState() != before) {
+        if (!noop.complete || noop.Count(ACTION_NONE) != noop.actions.size() || !writes.empty() ||
+            OutlookState() != before) {
             std::string text;
             for (const auto& w : writes) text += w + " ";
             ADD_FAILURE() << Where() << ": the run after the clean run changed something: " << noop.Describe()
