@@ -32,6 +32,7 @@ using soak::Logical;
 
 constexpr double kHour = 1.0 / 24;
 constexpr double kMinute = kHour / 60;
+constexpr int kCancelInDownload = -2;
 
 // A number from the command line ("--name value") or the environment, else the default.
 long long Option(const char* name, const char* variable, long long fallback) {
@@ -132,9 +133,15 @@ protected:
         CConfig config;
         config.SetDeleteOutlookItems(1);  // service deletions reach Outlook
         SetTimeoutSetting(0);
+        // Every item takes part: the planner leaves alone completed tasks and events older than
+        // "%sStaleAfter" days (30 by default), and the soak's dates reach further back.
+        SetNumberSetting("TaskStaleAfter", 3650);
+        SetNumberSetting("EventStaleAfter", 3650);
     }
     void TearDown() override {
         SetTimeoutSetting(0);
+        SetNumberSetting("TaskStaleAfter", 0);
+        SetNumberSetting("EventStaleAfter", 0);
         try {
             m_admin.Send("DELETE", "/admin/faults", json());
         } catch (...) {
@@ -226,15 +233,17 @@ protected:
     }
 
     // --- the two stores ---------------------------------------------------------------------------
-    static void SetTimeoutSetting(DWORD seconds) {
+    static void SetTimeoutSetting(DWORD seconds) { SetNumberSetting("Timeout", seconds); }
+    // A number setting; 0 removes it (its default applies).
+    static void SetNumberSetting(const char* name, DWORD value) {
         HKEY key = nullptr;
         if (::RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Halvane\\Halvane for Outlook", 0, nullptr, 0,
                               KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
             return;
-        if (seconds)
-            ::RegSetValueExA(key, "Timeout", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&seconds), sizeof seconds);
+        if (value)
+            ::RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
         else
-            ::RegDeleteValueA(key, "Timeout");
+            ::RegDeleteValueA(key, name);
         ::RegCloseKey(key);
     }
 
@@ -601,7 +610,10 @@ protected:
             }
         }
         if (Chance(0.15)) {
+            // At a random row, a cancel can land while a create is in flight: the known
+            // duplicate below. Without --cancel-rows 1 it lands in the download, which only reads.
             plan.cancelAfterChanges = Rand(0, 6);
+            if (!m_cancelRows) plan.cancelAfterChanges = kCancelInDownload;
             plan.what += " cancel:" + std::to_string(plan.cancelAfterChanges);
             Taint(true);
             Taint(false);
@@ -640,6 +652,15 @@ protected:
                     return now.rfind("Synchronization in progress", 0) == 0 || now.rfind("Updated", 0) == 0 ||
                            now.rfind("Synchronizing", 0) == 0 || now.rfind("Failed to sync", 0) == 0;
                 };
+                if (plan.cancelAfterChanges == kCancelInDownload) {
+                    if (!closeShown() && !busy()) {
+                        seen.cancelled = true;
+                        seen.status = Automation::GetText(h, IDC_SYNCH_STATUS);
+                        Automation::Click(h, IDCANCEL);
+                        a.WaitForClose(h, 20000);
+                        return;
+                    }
+                }
                 if (plan.serviceWhileBusy || plan.cancelAfterChanges >= 0) {
                     a.WaitUntil([&] { return busy() || closeShown(); }, 60000);
                     if (plan.serviceWhileBusy && !closeShown()) plan.serviceWhileBusy();
@@ -806,7 +827,9 @@ protected:
         RunSeen run = Run(clean);
         ++m_stats.cleanRuns;
         if (!run.complete || run.Count(ACTION_FAILED) > 0) {
-            ADD_FAILURE() << Where() << ": the clean full run did not complete without failures: " << run.Describe();
+            ADD_FAILURE() << Where() << ": the clean full run did not complete without failures: " << run.Describe()
+                          << "\njournal:\n"
+                          << Journal();
             return false;
         }
         const std::string diff = Oracle();
@@ -826,7 +849,9 @@ protected:
             std::string text;
             for (const auto& w : writes) text += w + " ";
             ADD_FAILURE() << Where() << ": the run after the clean run changed something: " << noop.Describe()
-                          << "; service writes: " << text << "; Outlook changed: " << (OutlookState() != before);
+                          << "; service writes: " << text << "; Outlook changed: " << (OutlookState() != before)
+                          << "\njournal:\n"
+                          << Journal();
             return false;
         }
         return true;
@@ -839,7 +864,7 @@ protected:
     Stats m_stats;
     unsigned long long m_seed = 0;
     long m_round = 0, m_every = 5;
-    bool m_knownFaults = false;
+    bool m_knownFaults = false, m_cancelRows = false;
 };
 
 TEST_F(SyncSoak, RandomRoundsKeepBothStoresEqualWithoutDuplicatesOrLostEdits) {
@@ -847,6 +872,7 @@ TEST_F(SyncSoak, RandomRoundsKeepBothStoresEqualWithoutDuplicatesOrLostEdits) {
     const long rounds = static_cast<long>(Option("rounds", "HV_SOAK_ROUNDS", 12));
     m_every = std::max(1L, static_cast<long>(Option("every", "HV_SOAK_EVERY", 4)));
     m_knownFaults = Option("known-faults", "HV_SOAK_KNOWN_FAULTS", 0) != 0;
+    m_cancelRows = Option("cancel-rows", "HV_SOAK_CANCEL_ROWS", 0) != 0 || m_knownFaults;
     m_rng.seed(m_seed);
     const DWORD started = ::GetTickCount();
     bool ok = true;
