@@ -21,6 +21,9 @@ namespace {
 
 void Log(const char* text) { HvLog().LogComment(text); }
 
+// Outlook's "no date": 4501-01-01.
+constexpr DATE kOutlookNoDate = 949998.0;
+
 // A task date as Outlook shows it ("%Y-%m-%d"); Outlook's "no date" reads as empty.
 std::string TaskDateOf(IDispatch* item, const wchar_t* name) {
     COleDate date;
@@ -335,15 +338,22 @@ HRESULT CPushPull::AbsorbTask(const std::string& entryId, CSyncItem* record) {
         }
         m_pCurrentItem = item;
         hvitem::Put(item.get(), L"Subject", hv::unique_variant::FromString(record->title));
-        if (!record->description_plain_text.empty())
+        // A description or date cleared on the service is cleared in an existing item too;
+        // otherwise the item keeps the old value and a later run pushes it back.
+        const bool existing = !entryId.empty();
+        if (!record->description_plain_text.empty() || existing)
             hvitem::Put(item.get(), L"Body", hv::unique_variant::FromString(record->description_plain_text));
         COleDate date;
         HvTime when = 0;
         if (!record->start_date.empty() && TaskDateToOutlook(record->start_date, date, when))
             hvitem::Put(item.get(), L"StartDate", hv::unique_variant::FromDate(date.m_dt));
+        else if (record->start_date.empty() && existing)
+            hvitem::Put(item.get(), L"StartDate", hv::unique_variant::FromDate(kOutlookNoDate));
         if (!record->due_date.empty() && TaskDateToOutlook(record->due_date, date, when)) {
             hvitem::Put(item.get(), L"DueDate", hv::unique_variant::FromDate(date.m_dt));
             SuppressPastReminder(item.get(), when);
+        } else if (record->due_date.empty() && existing) {
+            hvitem::Put(item.get(), L"DueDate", hv::unique_variant::FromDate(kOutlookNoDate));
         }
         long importance = OL_IMPORTANCE_NORMAL;
         if (record->priority == m_strPriority[0])

@@ -168,3 +168,50 @@ TEST_F(DataSafetyE2E, ALinkThatFailsToSaveAfterAPushIsCompletedByTheNextRunWitho
 }
 
 }  // namespace
+
+// Another user clears a task's due date, start date and description on the service: the run
+// clears them in the linked Outlook item too, and no later run pushes the old values back.
+TEST_F(DataSafetyE2E, ATaskDateOrDescriptionClearedOnTheServiceIsClearedInOutlook) {
+    json t = CreateTask({{"title", "Budget"}, {"description", "figures"}, {"start_date", "2030-04-01"},
+                         {"due_date", "2030-04-10"}});
+    const std::string id = Str(t["task_id"]);
+    RunResult first = Sync(1, Drive::UntilClose, std::string(), SYNC_TASKS);
+    ASSERT_EQ(first.Count(ACTION_DONE), 1u) << first.Describe();
+    auto item = m_outlook->FindBySubject(hvsim::olFolderTasks, "Budget");
+    ASSERT_TRUE(item);
+    ASSERT_EQ(item->Get("Body").AsText(), "figures");
+
+    Update("tasks", id, {{"description", ""}, {"start_date", ""}, {"due_date", ""}});
+    RunResult cleared = Sync(1, Drive::UntilClose, std::string(), SYNC_TASKS);
+    EXPECT_EQ(cleared.Count(ACTION_DONE), 1u) << cleared.Describe();
+    EXPECT_EQ(item->Get("Body").AsText(), "");
+    EXPECT_GE(item->Get("StartDate").AsDate(), hvsim::kNoDate - 1);
+    EXPECT_GE(item->Get("DueDate").AsDate(), hvsim::kNoDate - 1);
+
+    ExpectNoOpRuns(SYNC_TASKS, 1, 0);
+    json now = m_admin.Get("/admin/tasks/" + id);
+    EXPECT_EQ(Str(now["description_plain_text"]), "");
+    EXPECT_EQ(Str(now["start_date"]), "");
+    EXPECT_EQ(Str(now["due_date"]), "");
+}
+
+// Found by the soak (tests/soak), not mended yet: the service carries out the create of an
+// Outlook-only task but its answer is lost (HTTP 500 after the create; a closed connection or an
+// answer later than "Timeout" does the same). The row fails and the item stays unlinked, so the
+// next full run downloads the record as a new one (a second Outlook item) and pushes the item
+// as a new one (a second record). Enable once a failed create is remembered and paired.
+TEST_F(DataSafetyE2E, DISABLED_ACreateWhoseAnswerIsLostIsNotDuplicatedByTheNextRun) {
+    m_outlook->Seed(hvsim::olFolderTasks, {{"Subject", "Budget"}, {"Body", "figures"}});
+    m_admin.Send("POST", "/admin/faults",
+                 json{{"operation", "CreateTask"}, {"fault", "http_500"}, {"apply", true}, {"user", m_user}});
+    RunResult first = Sync(1, Drive::UntilClose, std::string(), SYNC_TASKS);
+    EXPECT_EQ(first.Count(ACTION_FAILED), 1u) << first.Describe();
+    ASSERT_EQ(m_admin.Tasks(m_user).size(), 1u);  // the service did create it
+    m_admin.Send("DELETE", "/admin/faults", json());
+
+    RunResult second = Sync(0, Drive::UntilClose, std::string(), SYNC_TASKS);
+    EXPECT_EQ(second.Count(ACTION_FAILED), 0u) << second.Describe();
+    EXPECT_EQ(m_admin.Tasks(m_user).size(), 1u);
+    EXPECT_EQ(Tasks().size(), 1u);
+    ExpectNoOpRuns(SYNC_TASKS, 1, 0);
+}
