@@ -110,11 +110,15 @@ void CPushPull::SetOperation(std::unique_ptr<CWebSvrOp> operation, int post) {
 // ---- Reading Outlook items ---------------------------------------------------------------------
 
 void CPushPull::LoadOneItem(CSyncItem* record, IDispatch* item, int fingerprint) {
+    LoadOneItem(record, item, fingerprint, -1);
+}
+
+void CPushPull::LoadOneItem(CSyncItem* record, IDispatch* item, int fingerprint, int knownRecurring) {
     if (!record || !item) return;
     CLogBlock block("CPushPull::LoadOneItem");
     const bool task = record->m_strType == "Task";
-    bool recurring = false;
-    if (!task) {
+    bool recurring = knownRecurring == 1;
+    if (!task && knownRecurring < 0) {
         Log("LoadOneItem: IsRecurring");
         bool flag = false;
         recurring = hvitem::TryBool(item, L"IsRecurring", flag) && flag;

@@ -2,6 +2,7 @@
 
 #include <olectl.h>
 
+#include <atomic>
 #include <cstring>
 #include <algorithm>
 #include <map>
@@ -288,7 +289,13 @@ STDMETHODIMP CSimObject::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
     return E_NOTIMPL;
 }
 
+namespace {
+std::atomic<long long> g_invokeCount{0};
+std::atomic<long long> g_nameLookupCount{0};
+}  // namespace
+
 STDMETHODIMP CSimObject::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) try {
+    ++g_nameLookupCount;
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
     if (!names || !ids || count == 0) return E_INVALIDARG;
     HRESULT hr = S_OK;
@@ -313,8 +320,12 @@ CATCH_RETURN()
 
 void CSimObject::NotFound() { throw SimError(DISP_E_MEMBERNOTFOUND, "Member not found"); }
 
+long long InvokeCount() noexcept { return g_invokeCount.load(); }
+long long NameLookupCount() noexcept { return g_nameLookupCount.load(); }
+
 STDMETHODIMP CSimObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                 EXCEPINFO* excep, UINT* argErr) {
+    ++g_invokeCount;
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
     const auto& table = Names();
     if (id < 1 || static_cast<size_t>(id) > table.size()) return DISP_E_MEMBERNOTFOUND;
