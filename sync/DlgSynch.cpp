@@ -357,6 +357,9 @@ void CDlgSynch::BeginSlice() {
 
 bool CDlgSynch::SliceOver() {
     if (!m_fInSlice || m_fCancelled) return true;
+    // The modal loop shows the dialog once its queue first runs empty: the run waits for that,
+    // so the user sees the dialog before the work starts.
+    if (!::IsWindowVisible(GetHwnd())) return true;
     if (Ticks() - m_sliceStart >= static_cast<LONGLONG>(HV_SYNCH_SLICE_MS) * TicksPerMs()) return true;
     // Input goes first: a click on "Cancel All" or "Details", or a window move, waits at most
     // for the step that is running.

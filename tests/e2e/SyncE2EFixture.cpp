@@ -15,6 +15,34 @@ using nlohmann::json;
 
 namespace e2e {
 
+namespace {
+
+// The dialog with what it shows when its initialisation is over, and whether it has gone: a
+// collapsed run can end within a few milliseconds of its start, before a poll sees its window.
+class CObservedDlgSynch : public CDlgSynch {
+public:
+    using CDlgSynch::CDlgSynch;
+    std::atomic<bool> m_fStarted{false};
+    std::atomic<bool> m_fGone{false};
+    bool m_fListVisible = false;
+    std::string m_strDetails;
+
+protected:
+    BOOL OnInitDialog() override {
+        const BOOL result = CDlgSynch::OnInitDialog();
+        m_fListVisible = Automation::IsVisible(GetHwnd(), IDC_SYNCH_LIST);
+        m_strDetails = Automation::GetText(GetHwnd(), IDC_SYNCH_DETAILS);
+        m_fStarted = true;
+        return result;
+    }
+    void OnDestroy() override {
+        CDlgSynch::OnDestroy();
+        m_fGone = true;
+    }
+};
+
+}  // namespace
+
 std::string Address() {
     const char* a = std::getenv("HV_SERVICE_ADDRESS");
     return a && *a ? std::string(a) : hvtest::Loopback(45);
@@ -41,8 +69,8 @@ std::string DateFromToday(int days) {
 std::string RunResult::Describe() const {
     std::string text;
     for (size_t i = 0; i < actions.size(); ++i)
-        text += hv::Format("[%s %s: %ld src %ld del %ld] ", titles[i].c_str(), starts[i].c_str(), actions[i], sources[i],
-                           deleted[i]);
+        text += hv::Format("[%s %s: %ld src %ld del %ld] ", titles[i].c_str(), starts[i].c_str(), actions[i],
+                           sources[i], deleted[i]);
     return text;
 }
 
@@ -51,7 +79,8 @@ void SyncE2E::SetUp() {
     m_user = hv::Format("user%d_%lu", ++counter, ::GetCurrentProcessId() % 100000);
     ASSERT_FALSE(ConnectTo(Address().c_str()).empty());
     m_admin.SetClockOffset(0);
-    m_admin.Send("POST", "/admin/users", json{{"username", m_user}, {"password", m_password}, {"full_name", "Test " + m_user}});
+    m_admin.Send("POST", "/admin/users",
+                 json{{"username", m_user}, {"password", m_password}, {"full_name", "Test " + m_user}});
     CConfig config;
     config.SetSyncSize(0);  // details shown: the dialog stays open with "Close"
     m_outlook = std::make_unique<hvsim::SimOutlook>();
@@ -70,7 +99,7 @@ void SyncE2E::TearDown() {
 
 RunResult SyncE2E::Sync(long incremental, Drive drive, const std::string& password, long kinds) {
     RunResult r;
-    CDlgSynch dlg(TheAPI(), nullptr);
+    CObservedDlgSynch dlg(TheAPI(), nullptr);
     dlg.m_credentials.m_strUser = m_user;
     dlg.m_credentials.m_strPassword = password.empty() ? m_password : password;
     dlg.m_pNameSpace = m_ns;
@@ -79,30 +108,36 @@ RunResult SyncE2E::Sync(long incremental, Drive drive, const std::string& passwo
     hv::uiauto::RunWhileDriving(
         [&] { r.result = dlg.Run(); },
         [&](Automation& a) {
+            if (drive == Drive::Collapsed) {
+                EXPECT_TRUE(a.WaitUntil([&] { return dlg.m_fStarted && dlg.m_fGone; }, 60000));
+                r.listVisibleAtStart = dlg.m_fListVisible;
+                r.detailsText = dlg.m_strDetails;
+                return;
+            }
             HWND h = a.WaitForDialog("Synchronizing with Halvane", 20000);
             r.listVisibleAtStart = Automation::IsVisible(h, IDC_SYNCH_LIST);
             r.detailsText = Automation::GetText(h, IDC_SYNCH_DETAILS);
-            if (drive == Drive::Collapsed) {
-                EXPECT_TRUE(a.WaitForClose(h, 60000));
-                return;
-            }
             if (drive == Drive::CancelEarly) {
-                a.WaitUntil([&] {
-                    auto rows = Automation::ListViewRows(h, IDC_SYNCH_LIST);
-                    for (auto& row : rows)
-                        if (!row.empty() && row[0] == "Task Updated") return true;
-                    return false;
-                }, 60000);
+                a.WaitUntil(
+                    [&] {
+                        auto rows = Automation::ListViewRows(h, IDC_SYNCH_LIST);
+                        for (auto& row : rows)
+                            if (!row.empty() && row[0] == "Task Updated") return true;
+                        return false;
+                    },
+                    60000);
                 Automation::Click(h, IDCANCEL);
                 EXPECT_TRUE(a.WaitForClose(h, 20000));
                 return;
             }
             if (m_whileRunning) {
-                a.WaitUntil([&] {
-                    const std::string now = Automation::GetText(h, IDC_SYNCH_STATUS);
-                    return now.rfind("Synchronization in progress", 0) == 0 || now.rfind("Updated", 0) == 0 ||
-                           now.rfind("Synchronizing", 0) == 0;
-                }, 60000);
+                a.WaitUntil(
+                    [&] {
+                        const std::string now = Automation::GetText(h, IDC_SYNCH_STATUS);
+                        return now.rfind("Synchronization in progress", 0) == 0 || now.rfind("Updated", 0) == 0 ||
+                               now.rfind("Synchronizing", 0) == 0;
+                    },
+                    60000);
                 auto action = std::move(m_whileRunning);
                 m_whileRunning = nullptr;
                 action();
@@ -112,15 +147,17 @@ RunResult SyncE2E::Sync(long incremental, Drive drive, const std::string& passwo
             EXPECT_TRUE(a.WaitUntil([&] { return Automation::GetText(h, IDCANCEL) == "Close"; }, 90000));
             std::string last;
             DWORD quietSince = ::GetTickCount();
-            a.WaitUntil([&] {
-                const std::string now = Automation::GetText(h, IDC_SYNCH_STATUS);
-                if (now == "Synchronization is Complete") return true;
-                if (now != last) {
-                    last = now;
-                    quietSince = ::GetTickCount();
-                }
-                return ::GetTickCount() - quietSince > 1500;
-            }, 90000);
+            a.WaitUntil(
+                [&] {
+                    const std::string now = Automation::GetText(h, IDC_SYNCH_STATUS);
+                    if (now == "Synchronization is Complete") return true;
+                    if (now != last) {
+                        last = now;
+                        quietSince = ::GetTickCount();
+                    }
+                    return ::GetTickCount() - quietSince > 1500;
+                },
+                90000);
             r.uiRows = Automation::ListViewRows(h, IDC_SYNCH_LIST);
             r.status = Automation::GetText(h, IDC_SYNCH_STATUS);
             Automation::Click(h, IDCANCEL);
@@ -171,7 +208,9 @@ std::vector<std::string> SyncE2E::Writes(long long seq) const {
     return writes;
 }
 
-DATE SyncE2E::Today() { return static_cast<DATE>(hvsim::DayNumber(hvsim::Model::CurrentTime())); }
+DATE SyncE2E::Today() {
+    return static_cast<DATE>(hvsim::DayNumber(hvsim::Model::CurrentTime()));
+}
 
 std::string SyncE2E::Wire(DATE local) {
     std::string text;
