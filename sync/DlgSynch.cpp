@@ -678,16 +678,24 @@ void CDlgSynch::PlanningDone() {
     m_fProgress = 1;
 }
 
-HRESULT CDlgSynch::CorrelateAndLoad() { return Planner().CorrelateAndLoad(); }
+HRESULT CDlgSynch::CorrelateAndLoad() {
+    return Planner().CorrelateAndLoad();
+}
 
 void CDlgSynch::ComputeActions() {
     Planner().ComputeActions();
     RedrawAllRows();
 }
 
-bool CDlgSynch::IsStale(CSyncItem* record) { return Planner().IsStale(record); }
-bool CDlgSynch::IsHashUnchanged(CSyncItem* record) { return Planner().IsHashUnchanged(record); }
-bool CDlgSynch::EquivalentCounterpart(CSyncItem* record) { return Planner().EquivalentCounterpart(record); }
+bool CDlgSynch::IsStale(CSyncItem* record) {
+    return Planner().IsStale(record);
+}
+bool CDlgSynch::IsHashUnchanged(CSyncItem* record) {
+    return Planner().IsHashUnchanged(record);
+}
+bool CDlgSynch::EquivalentCounterpart(CSyncItem* record) {
+    return Planner().EquivalentCounterpart(record);
+}
 
 void CDlgSynch::NextRow() {
     HWND hwnd = GetHwnd();

@@ -320,8 +320,12 @@ CATCH_RETURN()
 
 void CSimObject::NotFound() { throw SimError(DISP_E_MEMBERNOTFOUND, "Member not found"); }
 
-long long InvokeCount() noexcept { return g_invokeCount.load(); }
-long long NameLookupCount() noexcept { return g_nameLookupCount.load(); }
+long long InvokeCount() noexcept {
+    return g_invokeCount.load();
+}
+long long NameLookupCount() noexcept {
+    return g_nameLookupCount.load();
+}
 
 STDMETHODIMP CSimObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                 EXCEPINFO* excep, UINT* argErr) {
