@@ -575,7 +575,7 @@ HRESULT CDlgSynch::AfterPushTask() {
     record->AbsorbAnswer(op->m_answer);
     if (record->m_target.m_strID.empty()) record->m_target.m_strID = op->m_strReturnedId;
     if (FAILED(SetLinkProps(item.get(), OL_CLASS_TASK, record, record->m_target, &record->last_modified,
-                            &record->assigned_to, &record->assigned_to_userids, nullptr, nullptr))) {
+                            &record->assigned_to, &record->assigned_to_userids, nullptr, nullptr, this))) {
         LinkFailed(record, CConfig::TYPE_TASK, op->m_strReturnedId);
         return E_FAIL;
     }
@@ -617,7 +617,7 @@ HRESULT CDlgSynch::AfterPushEvent() {
     record->m_target = target;
     if (FAILED(SetLinkProps(item.get(), OL_CLASS_APPOINTMENT, record, target, &answer.last_modified,
                             &answer.assigned_to, &answer.assigned_to_userids, &answer.organizer,
-                            &answer.internal_use_only))) {
+                            &answer.internal_use_only, this))) {
         LinkFailed(record, CConfig::TYPE_EVENT, op->m_strReturnedId);
         return E_FAIL;
     }

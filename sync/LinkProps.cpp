@@ -41,10 +41,11 @@ void LoadUserProps(IDispatch* item, CSyncItem& record, bool recurring) {
 
 HRESULT SetLinkProps(IDispatch* item, long olClass, CSyncItem* record, const CTarget& target,
                      const std::string* lastModified, const std::string* assignedTo, const std::string* assignedIds,
-                     const std::string* organizer, const std::string* internalUse) {
+                     const std::string* organizer, const std::string* internalUse, CHasher* callerHasher) {
     if (!item || (olClass != OL_CLASS_TASK && olClass != OL_CLASS_APPOINTMENT)) return E_INVALIDARG;
     try {
-        CHasher hasher;
+        CHasher local;
+        CHasher& hasher = callerHasher ? *callerHasher : local;
         auto given = [&](CSyncItem& r) {
             if (assignedTo) r.assigned_to = *assignedTo;
             if (assignedIds) r.assigned_to_userids = *assignedIds;

@@ -411,9 +411,9 @@ hv::com_ptr<IDispatch> CPlanner::CompletePendingLink(CSyncItem* service) {
     const HRESULT hr =
         m_fEvents ? SetLinkProps(item.get(), OL_CLASS_APPOINTMENT, nullptr, service->m_target, &service->last_modified,
                                  &service->assigned_to, &service->assigned_to_userids, &service->organizer,
-                                 &service->internal_use_only)
+                                 &service->internal_use_only, &m_hasher)
                   : SetLinkProps(item.get(), OL_CLASS_TASK, nullptr, service->m_target, &service->last_modified,
-                                 &service->assigned_to, &service->assigned_to_userids, nullptr, nullptr);
+                                 &service->assigned_to, &service->assigned_to_userids, nullptr, nullptr, &m_hasher);
     if (SUCCEEDED(hr))
         CConfig().ClearPendingLink(m_type, entryId);
     else

@@ -359,7 +359,7 @@ HRESULT CPushPull::AbsorbTask(const std::string& entryId, CSyncItem* record) {
         hvitem::Put(item.get(), L"Importance", hv::unique_variant::FromLong(importance));
         hvitem::Put(item.get(), L"Complete", hv::unique_variant::FromBool(record->completed == "true"));
         THROW_IF_FAILED(SetLinkProps(item.get(), OL_CLASS_TASK, record, record->m_target, &record->last_modified,
-                                     &record->assigned_to, &record->assigned_to_userids, nullptr, nullptr));
+                                     &record->assigned_to, &record->assigned_to_userids, nullptr, nullptr, this));
         return CallMethod(item.get(), L"Save", nullptr, 0, nullptr);
     }
     CATCH_RETURN();
@@ -399,7 +399,7 @@ HRESULT CPushPull::AbsorbAppt(const std::string& entryId, CSyncItem* record) {
         }
         THROW_IF_FAILED(SetLinkProps(item.get(), OL_CLASS_APPOINTMENT, record, record->m_target, &record->last_modified,
                                      &record->assigned_to, &record->assigned_to_userids, &record->organizer,
-                                     &record->internal_use_only));
+                                     &record->internal_use_only, this));
         return CallMethod(item.get(), L"Save", nullptr, 0, nullptr);
     }
     CATCH_RETURN();

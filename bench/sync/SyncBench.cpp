@@ -31,7 +31,7 @@
 // Prints one line:
 //   mode rows exchanges wall_s rt_in_run_s bare_rt_s ms_per_row rt_ms_per_row dialog_ms_per_row
 //   wall/bare peak_ws_MB peak_pagefile_MB done failed max_gap_ms plan_s invokes_per_row
-//   name_lookups_per_row
+//   name_lookups_per_row sim_s dialog_ms_per_row_without_sim
 // Progress goes to stderr.
 #include <windows.h>
 #include <commctrl.h>
@@ -42,6 +42,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -178,12 +179,14 @@ public:
     double m_maxGap = 0;
     double m_tPlanStart = 0;
     double m_tPlanEnd = 0;
+    std::map<UINT, long> m_messages;
 
     void OnMessageRetrieved(const MSG& msg) {
         const double now = Now();
         if (m_tLastMessage > 0 && now - m_tLastMessage > m_maxGap) m_maxGap = now - m_tLastMessage;
         m_tLastMessage = now;
         m_lastActivity = ::GetTickCount();
+        ++m_messages[msg.message];
         if (m_tPlanStart == 0 && msg.message == hv::WMU_RUN_OP && msg.wParam == 5 && IsLastDownload(Op()))
             m_tPlanStart = now;
         if (m_tPlanStart > 0 && m_tPlanEnd == 0 && m_fMyOpsDone) m_tPlanEnd = now;
@@ -247,6 +250,7 @@ struct CRunFigures {
     double planning = 0;
     long long invokes = 0;
     long long lookups = 0;
+    double inside = 0;  // the simulator's own time inside the calls
 };
 
 LRESULT CALLBACK GetMessageHook(int code, WPARAM wParam, LPARAM lParam) {
@@ -426,15 +430,21 @@ private:
         g_dialog = &dlg;
         HHOOK hook = ::SetWindowsHookExA(WH_GETMESSAGE, GetMessageHook, nullptr, ::GetCurrentThreadId());
         const long long invokes0 = hvsim::InvokeCount(), lookups0 = hvsim::NameLookupCount();
+        const double inside0 = hvsim::SecondsInside();
         dlg.m_tStart = Now();
         const double t0 = dlg.m_tStart;
         r.result = dlg.Run();
         r.wall = Now() - t0;
         r.invokes = hvsim::InvokeCount() - invokes0;
         r.lookups = hvsim::NameLookupCount() - lookups0;
+        r.inside = hvsim::SecondsInside() - inside0;
         if (hook) ::UnhookWindowsHookEx(hook);
         g_dialog = nullptr;
         r.maxGap = dlg.m_maxGap;
+        if (std::getenv("HV_BENCH_MESSAGES")) {
+            for (const auto& m : dlg.m_messages)
+                ProgressLine(hv::Format("  [%s] message 0x%04x: %ld\n", label, m.first, m.second));
+        }
         r.planning = dlg.m_tPlanEnd > 0 ? dlg.m_tPlanEnd - dlg.m_tPlanStart : 0;
         over = true;
         watchdog.join();
@@ -475,12 +485,13 @@ private:
         pmc.cb = sizeof(pmc);
         ::GetProcessMemoryInfo(::GetCurrentProcess(), &pmc, sizeof(pmc));
         const double rows = r.rows ? static_cast<double>(r.rows) : 1.0;
-        printf("%s %zu %ld %.2f %.2f %.2f %.2f %.2f %.2f %.1f %.1f %.1f %zu %zu %.0f %.2f %.1f %.1f\n", m_mode.c_str(),
+        printf("%s %zu %ld %.2f %.2f %.2f %.2f %.2f %.2f %.1f %.1f %.1f %zu %zu %.0f %.2f %.1f %.1f %.2f %.2f\n", m_mode.c_str(),
                r.rows, r.exchanges, r.wall, r.exchange, bare, 1000.0 * r.wall / rows, 1000.0 * r.exchange / rows,
                1000.0 * (r.wall - r.exchange) / rows, bare > 0 ? r.wall / bare : 0.0,
                static_cast<double>(pmc.PeakWorkingSetSize) / kMB, static_cast<double>(pmc.PeakPagefileUsage) / kMB,
                r.done, r.failed, 1000.0 * r.maxGap, r.planning, static_cast<double>(r.invokes) / rows,
-               static_cast<double>(r.lookups) / rows);
+               static_cast<double>(r.lookups) / rows, r.inside,
+               1000.0 * (r.wall - r.exchange - r.inside) / rows);
         fflush(stdout);
     }
 

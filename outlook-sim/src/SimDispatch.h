@@ -71,6 +71,8 @@ class CSimConnectionPoint;
 long long InvokeCount() noexcept;
 // The same for GetIDsOfNames (the name lookups that precede late-bound calls).
 long long NameLookupCount() noexcept;
+// The time spent inside those calls (the simulator's own time).
+double SecondsInside() noexcept;
 
 class CSimObject : public IDispatch, public IConnectionPointContainer {
 public:
