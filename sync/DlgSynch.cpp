@@ -109,6 +109,7 @@ BOOL CDlgSynch::OnInitDialog() {
     SizeColumns();
     ::SendDlgItemMessageA(hwnd, IDC_SYNCH_PROGRESS, PBM_SETRANGE32, 0, 0);
 
+    m_initTicks = Ticks();
     if (!m_pAPI) return TRUE;
     m_lastTimerYield = Ticks();
 
@@ -271,6 +272,7 @@ void CDlgSynch::OnDestroy() {
             ::KillTimer(GetHwnd(), m_nTimer);
             m_nTimer = 0;
         }
+        ::KillTimer(GetHwnd(), HV_SYNCH_CLOSE_TIMER);
         CConfig config;
         config.SetSyncSize(static_cast<DWORD>(m_nDetails));
         config.SetHashVersion(CConfig::CURRENT_HASH_VERSION);
@@ -416,6 +418,10 @@ void CDlgSynch::OnRunOp(int step) {
 void CDlgSynch::OnTimer(UINT_PTR id) {
     try {
         ::KillTimer(GetHwnd(), id);
+        if (id == HV_SYNCH_CLOSE_TIMER) {
+            EndDialog(1);
+            return;
+        }
         if (id == m_nTimer) m_nTimer = 0;
         if (id != HV_SYNCH_TIMER || m_fCancelled) return;
         BeginSlice();
@@ -738,7 +744,15 @@ void CDlgSynch::NextRow() {
             }
         }
         m_pCurrent = nullptr;
-        if (m_nDetails == 1) EndDialog(1);
+        if (m_nDetails == 1) {
+            // A run that has nothing to do ends within milliseconds: the collapsed dialog stays
+            // up long enough to be seen rather than flash.
+            const LONGLONG shown = (Ticks() - m_initTicks) / TicksPerMs();
+            if (shown < static_cast<LONGLONG>(HV_SYNCH_MIN_SHOWN_MS))
+                ::SetTimer(hwnd, HV_SYNCH_CLOSE_TIMER, static_cast<UINT>(HV_SYNCH_MIN_SHOWN_MS - shown), nullptr);
+            else
+                EndDialog(1);
+        }
         HvLog().LogComment("NextItem: Complete");
         return;
     }

@@ -30,6 +30,9 @@ enum : long {
 
 constexpr UINT_PTR HV_SYNCH_TIMER = 1;
 constexpr UINT HV_SYNCH_TIMER_MS = 5;
+// A collapsed dialog closes itself at the end of its run, but not before it has been up this long.
+constexpr UINT_PTR HV_SYNCH_CLOSE_TIMER = 2;
+constexpr DWORD HV_SYNCH_MIN_SHOWN_MS = 400;
 // How long the dialog works before it goes back to its message loop.
 constexpr DWORD HV_SYNCH_SLICE_MS = 25;
 // Even with nothing waiting, the dialog yields through its timer at least this often, so that
@@ -167,6 +170,7 @@ private:
     bool m_fInSlice = false;
     LONGLONG m_sliceStart = 0;
     LONGLONG m_lastTimerYield = 0;
+    LONGLONG m_initTicks = 0;
 };
 
 // Short type words of the per-type settings.

@@ -11,8 +11,7 @@ DWORD LastErrorOr(DWORD fallback) {
 DWORD CHash::Compute(const char* input, int isFile, std::string& hex) {
     hex.clear();
     if (!input) return ERROR_INVALID_PARAMETER;
-    if (!m_provider &&
-        !::CryptAcquireContextA(m_provider.put(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
+    if (!m_provider && !::CryptAcquireContextA(m_provider.put(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
         return LastErrorOr(NTE_FAIL);
     hv::unique_hcrypthash hash;
     if (!::CryptCreateHash(m_provider.get(), CALG_MD5, 0, 0, hash.put())) return LastErrorOr(NTE_FAIL);

@@ -21,6 +21,5 @@ void LoadUserProps(IDispatch* item, CSyncItem& record, bool recurring);
 // five values may be null (not given). Class must be 48 (task) or 26 (appointment). `hasher`, when
 // given, is the caller's (it keeps its cryptographic provider between items).
 HRESULT SetLinkProps(IDispatch* item, long olClass, CSyncItem* record, const CTarget& target,
-                     const std::string* lastModified, const std::string* assignedTo,
-                     const std::string* assignedIds, const std::string* organizer,
-                     const std::string* internalUse, CHasher* hasher = nullptr);
+                     const std::string* lastModified, const std::string* assignedTo, const std::string* assignedIds,
+                     const std::string* organizer, const std::string* internalUse, CHasher* hasher = nullptr);

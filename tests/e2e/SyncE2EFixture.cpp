@@ -15,34 +15,6 @@ using nlohmann::json;
 
 namespace e2e {
 
-namespace {
-
-// The dialog with what it shows when its initialisation is over, and whether it has gone: a
-// collapsed run can end within a few milliseconds of its start, before a poll sees its window.
-class CObservedDlgSynch : public CDlgSynch {
-public:
-    using CDlgSynch::CDlgSynch;
-    std::atomic<bool> m_fStarted{false};
-    std::atomic<bool> m_fGone{false};
-    bool m_fListVisible = false;
-    std::string m_strDetails;
-
-protected:
-    BOOL OnInitDialog() override {
-        const BOOL result = CDlgSynch::OnInitDialog();
-        m_fListVisible = Automation::IsVisible(GetHwnd(), IDC_SYNCH_LIST);
-        m_strDetails = Automation::GetText(GetHwnd(), IDC_SYNCH_DETAILS);
-        m_fStarted = true;
-        return result;
-    }
-    void OnDestroy() override {
-        CDlgSynch::OnDestroy();
-        m_fGone = true;
-    }
-};
-
-}  // namespace
-
 std::string Address() {
     const char* a = std::getenv("HV_SERVICE_ADDRESS");
     return a && *a ? std::string(a) : hvtest::Loopback(45);
@@ -98,7 +70,7 @@ void SyncE2E::TearDown() {
 
 RunResult SyncE2E::Sync(long incremental, Drive drive, const std::string& password, long kinds) {
     RunResult r;
-    CObservedDlgSynch dlg(TheAPI(), nullptr);
+    CDlgSynch dlg(TheAPI(), nullptr);
     dlg.m_credentials.m_strUser = m_user;
     dlg.m_credentials.m_strPassword = password.empty() ? m_password : password;
     dlg.m_pNameSpace = m_ns;
@@ -107,15 +79,13 @@ RunResult SyncE2E::Sync(long incremental, Drive drive, const std::string& passwo
     hv::uiauto::RunWhileDriving(
         [&] { r.result = dlg.Run(); },
         [&](Automation& a) {
-            if (drive == Drive::Collapsed) {
-                EXPECT_TRUE(a.WaitUntil([&] { return dlg.m_fStarted && dlg.m_fGone; }, 60000));
-                r.listVisibleAtStart = dlg.m_fListVisible;
-                r.detailsText = dlg.m_strDetails;
-                return;
-            }
             HWND h = a.WaitForDialog("Synchronizing with Halvane", 20000);
             r.listVisibleAtStart = Automation::IsVisible(h, IDC_SYNCH_LIST);
             r.detailsText = Automation::GetText(h, IDC_SYNCH_DETAILS);
+            if (drive == Drive::Collapsed) {
+                EXPECT_TRUE(a.WaitForClose(h, 60000));
+                return;
+            }
             if (drive == Drive::CancelEarly) {
                 a.WaitUntil([&] {
                     auto rows = Automation::ListViewRows(h, IDC_SYNCH_LIST);
