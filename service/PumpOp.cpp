@@ -78,17 +78,46 @@ LRESULT CPumpOp::OnStep(HWND dialog, int step, bool endDialogOnSuccess) {
             m_fSuccess = 1;
         return 0;
     }
+    if (m_pOperation && m_nStep >= 0 && m_nStep < 5 && SliceHasTime()) {
+        RunStep(dialog, m_nErrorStringId);
+        return 0;
+    }
+    m_fInSlice = false;
     m_nTimer = ::SetTimer(dialog, HV_PUMP_TIMER, HV_PUMP_TIMER_MS, nullptr);
     return 0;
+}
+
+namespace {
+LONGLONG PumpTicks() {
+    LARGE_INTEGER c;
+    ::QueryPerformanceCounter(&c);
+    return c.QuadPart;
+}
+}  // namespace
+
+bool CPumpOp::SliceHasTime() const {
+    if (!m_fInSlice) return false;
+    LARGE_INTEGER f;
+    ::QueryPerformanceFrequency(&f);
+    if ((PumpTicks() - m_sliceStart) * 1000 >= static_cast<LONGLONG>(HV_PUMP_SLICE_MS) * f.QuadPart) return false;
+    return HIWORD(::GetQueueStatus(QS_INPUT)) == 0;
 }
 
 void CPumpOp::OnTimer(HWND dialog, UINT_PTR timerId, UINT errorStringId) {
     if (timerId != HV_PUMP_TIMER) return;
     if (m_nTimer) ::KillTimer(dialog, m_nTimer);
     m_nTimer = 0;
+    m_fInSlice = true;
+    m_sliceStart = PumpTicks();
+    m_nErrorStringId = errorStringId;
+    RunStep(dialog, errorStringId);
+}
+
+void CPumpOp::RunStep(HWND dialog, UINT errorStringId) {
     if (!m_pOperation || m_nStep < 0) return;
     if (m_pOperation->Run(0, dialog, hv::WMU_RUN_OP, m_nStep)) return;
 
+    m_fInSlice = false;
     HvLog().LogError("Op Step FAILED");
     m_fSuccess = 0;
     m_pOperation->AbortUpload();

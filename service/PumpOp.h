@@ -13,6 +13,10 @@ class CWebSvrAPI;
 constexpr UINT AFX_IDW_STATUS_BAR = 0xE801;
 constexpr UINT HV_PUMP_TIMER = 1;
 constexpr UINT HV_PUMP_TIMER_MS = 25;
+// Once a timer tick has started an operation's steps, the steps that follow run as soon as their
+// WMU_RUN_OP arrives, until this much time has passed or input is waiting; then the pump goes
+// back to its timer.
+constexpr DWORD HV_PUMP_SLICE_MS = 25;
 
 class CPumpOp {
 public:
@@ -51,11 +55,17 @@ public:
     std::unique_ptr<CWebSvrOp> m_pOperation;
 
 protected:
+    // True while the slice a timer tick began has time left and no input is waiting.
+    bool SliceHasTime() const;
     // Shows a failure to the user over the owner. The dialogs of the user interface show their
     // error dialog (26006); this layer itself can only offer a message box.
     virtual void ShowError(HWND dialog, const std::string& details);
 
 private:
     void ShowStatus(const std::string& text);
+    void RunStep(HWND dialog, UINT errorStringId);
+    bool m_fInSlice = false;
+    LONGLONG m_sliceStart = 0;
+    UINT m_nErrorStringId = 0;
     void LayoutPanes(HWND dialog);
 };

@@ -25,6 +25,21 @@ bool IsServiceAction(const CSyncItem* record) {
 // The column titles of the action list.
 const char* const kColumns[3] = {"Action", "Type", "Subject"};
 
+LONGLONG Ticks() {
+    LARGE_INTEGER c;
+    ::QueryPerformanceCounter(&c);
+    return c.QuadPart;
+}
+
+LONGLONG TicksPerMs() {
+    static const LONGLONG perMs = [] {
+        LARGE_INTEGER f;
+        ::QueryPerformanceFrequency(&f);
+        return f.QuadPart / 1000 > 0 ? f.QuadPart / 1000 : 1;
+    }();
+    return perMs;
+}
+
 }  // namespace
 
 const char* TypeWord(const CSyncItem* record) {
@@ -94,7 +109,9 @@ BOOL CDlgSynch::OnInitDialog() {
     SizeColumns();
     ::SendDlgItemMessageA(hwnd, IDC_SYNCH_PROGRESS, PBM_SETRANGE32, 0, 0);
 
+    m_initTicks = Ticks();
     if (!m_pAPI) return TRUE;
+    m_lastTimerYield = Ticks();
 
     if (m_context.pSyncItem) {
         LoadRecurringEvent();
@@ -155,7 +172,14 @@ bool CDlgSynch::OnCommand(WORD id, WORD code, HWND control) {
             return true;
         }
         if (id == IDCANCEL) {
-            // "Cancel All" and "Close" end the dialog at once; rows not run yet stay undone.
+            // "Cancel All" and "Close" end the dialog at once; rows not run yet stay undone, and
+            // no slice continues the planning or the rows.
+            m_fCancelled = true;
+            m_fPlanning = false;
+            if (m_nTimer) {
+                ::KillTimer(GetHwnd(), m_nTimer);
+                m_nTimer = 0;
+            }
             EndDialog(IDCANCEL);
             return true;
         }
@@ -199,6 +223,15 @@ INT_PTR CDlgSynch::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, bool& handl
             handled = true;
             OnRunOp(static_cast<int>(wParam));
             return 0;
+        case WMU_SYNCH_SLICE:
+            handled = true;
+            if (m_fCancelled) return 0;
+            BeginSlice();
+            if (m_fPlanning)
+                ContinuePlanning();
+            else
+                OnTick();
+            return 0;
         case WM_GETMINMAXINFO: {
             handled = true;
             auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
@@ -239,6 +272,7 @@ void CDlgSynch::OnDestroy() {
             ::KillTimer(GetHwnd(), m_nTimer);
             m_nTimer = 0;
         }
+        ::KillTimer(GetHwnd(), HV_SYNCH_CLOSE_TIMER);
         CConfig config;
         config.SetSyncSize(static_cast<DWORD>(m_nDetails));
         config.SetHashVersion(CConfig::CURRENT_HASH_VERSION);
@@ -315,11 +349,56 @@ void CDlgSynch::SetStatusFmt(UINT id, const std::string& title) {
 
 void CDlgSynch::ShowClose() { SetItemText(IDCANCEL, hv::LoadResString(IDS_CLOSE)); }
 
-void CDlgSynch::StartStepTimer() { m_nTimer = ::SetTimer(GetHwnd(), HV_SYNCH_TIMER, HV_SYNCH_TIMER_MS, nullptr); }
+// ---- slices ------------------------------------------------------------------------------------
+
+void CDlgSynch::BeginSlice() {
+    if (m_fInSlice) return;
+    m_fInSlice = true;
+    m_sliceStart = Ticks();
+}
+
+bool CDlgSynch::SliceOver() {
+    if (!m_fInSlice || m_fCancelled) return true;
+    // The modal loop shows the dialog once its queue first runs empty: the run waits for that,
+    // so the user sees the dialog before the work starts.
+    if (!::IsWindowVisible(GetHwnd())) return true;
+    if (Ticks() - m_sliceStart >= static_cast<LONGLONG>(HV_SYNCH_SLICE_MS) * TicksPerMs()) return true;
+    // Input goes first: a click on "Cancel All" or "Details", or a window move, waits at most
+    // for the step that is running.
+    return HIWORD(::GetQueueStatus(QS_INPUT)) != 0;
+}
+
+void CDlgSynch::EndSlice() {
+    m_fInSlice = false;
+    if (m_fCancelled) return;
+    HWND hwnd = GetHwnd();
+    // The list, the progress bar and the status line show this slice's work.
+    ::RedrawWindow(hwnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    const LONGLONG now = Ticks();
+    const bool waiting = HIWORD(::GetQueueStatus(QS_INPUT | QS_PAINT)) != 0;
+    if (waiting || now - m_lastTimerYield >= static_cast<LONGLONG>(HV_SYNCH_TIMER_YIELD_MS) * TicksPerMs()) {
+        // Timer messages come after input and paint, and let the thread's other timers run.
+        m_lastTimerYield = now;
+        m_nTimer = ::SetTimer(hwnd, HV_SYNCH_TIMER, HV_SYNCH_TIMER_MS, nullptr);
+        return;
+    }
+    ::PostMessageA(hwnd, WMU_SYNCH_SLICE, 0, 0);
+}
+
+void CDlgSynch::StartStepTimer() {
+    if (m_fCancelled) return;
+    if (!SliceOver()) {
+        OnTick();
+        return;
+    }
+    EndSlice();
+}
 
 // ---- the step loop ------------------------------------------------------------------------------
 
 void CDlgSynch::OnRunOp(int step) {
+    if (m_fCancelled) return;
+    BeginSlice();
     m_nStep = step;
     CWebSvrOp* op = Op();
     if (!IsDownload(op) && !IsServiceAction(m_pCurrent)) {
@@ -338,9 +417,26 @@ void CDlgSynch::OnRunOp(int step) {
 
 void CDlgSynch::OnTimer(UINT_PTR id) {
     try {
-        HWND hwnd = GetHwnd();
-        ::KillTimer(hwnd, id);
+        ::KillTimer(GetHwnd(), id);
+        if (id == HV_SYNCH_CLOSE_TIMER) {
+            EndDialog(1);
+            return;
+        }
         if (id == m_nTimer) m_nTimer = 0;
+        if (id != HV_SYNCH_TIMER || m_fCancelled) return;
+        BeginSlice();
+        if (m_fPlanning)
+            ContinuePlanning();
+        else
+            OnTick();
+    } catch (...) {
+        HvLog().LogError("CDlgSynch::OnTimer: exception");
+    }
+}
+
+void CDlgSynch::OnTick() {
+    try {
+        HWND hwnd = GetHwnd();
         CWebSvrOp* op = Op();
         if (op && (IsDownload(op) || IsServiceAction(m_pCurrent))) {
             if (op->Run(0, hwnd, hv::WMU_RUN_OP, m_nStep)) {
@@ -369,7 +465,7 @@ void CDlgSynch::OnTimer(UINT_PTR id) {
         }
         if (op) SetStatus(op->StepText(m_nStep));
     } catch (...) {
-        HvLog().LogError("CDlgSynch::OnTimer: exception");
+        HvLog().LogError("CDlgSynch::OnTick: exception");
     }
 }
 
@@ -424,14 +520,12 @@ BOOL CDlgSynch::PostOp() {
         }
         RedrawAllRows();
         ReleaseOperation();
-        CorrelateAndLoad();
-        ComputeActions();
-        m_fMyOpsDone = 1;
-        SetStatusRes(IDS_SYNC_IN_PROGRESS);
-        m_nItemCount = static_cast<long>(m_rows.size());
-        m_nNextItem = 0;
-        ::SendDlgItemMessageA(GetHwnd(), IDC_SYNCH_PROGRESS, PBM_SETRANGE32, 0, m_nItemCount);
-        m_fProgress = 1;
+        // The planning runs in slices of its own; the rows follow when it is done.
+        Planner().Begin(true, true);
+        m_fPlanning = true;
+        if (!m_pPlanner->Step([this] { return SliceOver(); })) return TRUE;
+        m_fPlanning = false;
+        PlanningDone();
         return TRUE;
     }
     if (op->m_hResult != S_OK) return TRUE;  // left for NextItem to close the row as failed
@@ -487,7 +581,7 @@ HRESULT CDlgSynch::AfterPushTask() {
     record->AbsorbAnswer(op->m_answer);
     if (record->m_target.m_strID.empty()) record->m_target.m_strID = op->m_strReturnedId;
     if (FAILED(SetLinkProps(item.get(), OL_CLASS_TASK, record, record->m_target, &record->last_modified,
-                            &record->assigned_to, &record->assigned_to_userids, nullptr, nullptr))) {
+                            &record->assigned_to, &record->assigned_to_userids, nullptr, nullptr, this))) {
         LinkFailed(record, CConfig::TYPE_TASK, op->m_strReturnedId);
         return E_FAIL;
     }
@@ -529,7 +623,7 @@ HRESULT CDlgSynch::AfterPushEvent() {
     record->m_target = target;
     if (FAILED(SetLinkProps(item.get(), OL_CLASS_APPOINTMENT, record, target, &answer.last_modified,
                             &answer.assigned_to, &answer.assigned_to_userids, &answer.organizer,
-                            &answer.internal_use_only))) {
+                            &answer.internal_use_only, this))) {
         LinkFailed(record, CConfig::TYPE_EVENT, op->m_strReturnedId);
         return E_FAIL;
     }
@@ -545,11 +639,72 @@ HRESULT CDlgSynch::AfterPushEvent() {
 }
 
 void CDlgSynch::NextItem() {
-    HWND hwnd = GetHwnd();
     if (!PostOp()) {
         HvLog().LogComment("NextItem: PostOp returned FALSE");
         return;
     }
+    if (m_fPlanning) {
+        // The planner goes on in the next slices and then starts the rows.
+        EndSlice();
+        return;
+    }
+    NextRow();
+}
+
+CPlanner& CDlgSynch::Planner() {
+    if (!m_pPlanner)
+        m_pPlanner = std::make_unique<CPlanner>(m_plannerOutlook, m_records, m_rows, m_occurrences, m_entryIds,
+                                                [this](CSyncItem* record) { AddRow(record); });
+    m_pPlanner->m_nSyncKinds = m_nSyncKinds;
+    m_pPlanner->m_pSelection = m_pSelection;
+    m_pPlanner->m_nSelCount = m_nSelCount;
+    m_pPlanner->m_fIncremental = m_fIncremental;
+    m_pPlanner->m_pContext = m_context.pSyncItem;
+    return *m_pPlanner;
+}
+
+void CDlgSynch::ContinuePlanning() {
+    if (!m_pPlanner || m_fCancelled) return;
+    if (!m_pPlanner->Step([this] { return SliceOver(); })) {
+        EndSlice();
+        return;
+    }
+    m_fPlanning = false;
+    PlanningDone();
+    NextRow();
+}
+
+void CDlgSynch::PlanningDone() {
+    RedrawAllRows();
+    m_fMyOpsDone = 1;
+    SetStatusRes(IDS_SYNC_IN_PROGRESS);
+    m_nItemCount = static_cast<long>(m_rows.size());
+    m_nNextItem = 0;
+    ::SendDlgItemMessageA(GetHwnd(), IDC_SYNCH_PROGRESS, PBM_SETRANGE32, 0, m_nItemCount);
+    m_fProgress = 1;
+}
+
+HRESULT CDlgSynch::CorrelateAndLoad() {
+    return Planner().CorrelateAndLoad();
+}
+
+void CDlgSynch::ComputeActions() {
+    Planner().ComputeActions();
+    RedrawAllRows();
+}
+
+bool CDlgSynch::IsStale(CSyncItem* record) {
+    return Planner().IsStale(record);
+}
+bool CDlgSynch::IsHashUnchanged(CSyncItem* record) {
+    return Planner().IsHashUnchanged(record);
+}
+bool CDlgSynch::EquivalentCounterpart(CSyncItem* record) {
+    return Planner().EquivalentCounterpart(record);
+}
+
+void CDlgSynch::NextRow() {
+    HWND hwnd = GetHwnd();
     if (!m_fMyOpsDone) {
         HvLog().LogComment("NextItem: m_fMyOpsDone is FALSE");
         return;
@@ -589,7 +744,15 @@ void CDlgSynch::NextItem() {
             }
         }
         m_pCurrent = nullptr;
-        if (m_nDetails == 1) EndDialog(1);
+        if (m_nDetails == 1) {
+            // A run that has nothing to do ends within milliseconds: the collapsed dialog stays
+            // up long enough to be seen rather than flash.
+            const LONGLONG shown = (Ticks() - m_initTicks) / TicksPerMs();
+            if (shown < static_cast<LONGLONG>(HV_SYNCH_MIN_SHOWN_MS))
+                ::SetTimer(hwnd, HV_SYNCH_CLOSE_TIMER, static_cast<UINT>(HV_SYNCH_MIN_SHOWN_MS - shown), nullptr);
+            else
+                EndDialog(1);
+        }
         HvLog().LogComment("NextItem: Complete");
         return;
     }
@@ -634,17 +797,29 @@ void CDlgSynch::NextItem() {
         }
         if (item) {
             ReleaseOperation();
+            // A record the planner loaded from this very item holds its link properties already;
+            // an occurrence's record holds its blob's, so its item is asked.
+            const bool loaded = cur->m_nSource == SOURCE_OUTLOOK && !cur->m_pOccurrence;
             if (!isEvent) {
-                GetUserProperty(item.get(), L"HV Assigned To IDs", m_strAssignedIds);
+                if (loaded)
+                    m_strAssignedIds = cur->assigned_to_userids;
+                else
+                    GetUserProperty(item.get(), L"HV Assigned To IDs", m_strAssignedIds);
                 BuildMemberList();
                 HvLog().LogComment("NextItem: PushTask...");
                 hr = PushTask(item.get(), cur->m_target, 0);
             } else {
                 m_strAssignedIds = cur->assigned_to_userids;
-                if (m_strAssignedIds.empty()) GetUserProperty(item.get(), L"HV Assigned To IDs", m_strAssignedIds);
+                if (m_strAssignedIds.empty() && !loaded)
+                    GetUserProperty(item.get(), L"HV Assigned To IDs", m_strAssignedIds);
                 BuildMemberList();
-                GetUserProperty(item.get(), L"HV Organizer", m_strOrganizer);
-                GetUserProperty(item.get(), L"HV Internal Use", m_strInternalUse);
+                if (loaded) {
+                    m_strOrganizer = cur->organizer;
+                    m_strInternalUse = cur->internal_use_only;
+                } else {
+                    GetUserProperty(item.get(), L"HV Organizer", m_strOrganizer);
+                    GetUserProperty(item.get(), L"HV Internal Use", m_strInternalUse);
+                }
                 HvLog().LogComment("NextItem: PushAppt...");
                 hr = PushAppt(item.get(), cur->m_target, 0, cur->m_fLaterOccurrence);
             }

@@ -1,26 +1,26 @@
 #pragma once
 // The synchronisation dialog: downloads the user's tasks and events, lets the planner give every
 // row an action, then carries the actions out one row at a time. The work is cut into steps that
-// WMU_RUN_OP and a one-shot 5 ms timer drive from the dialog's own message loop, so the dialog
-// stays responsive and "Cancel All" works at any moment.
+// WMU_RUN_OP drives from the dialog's own message loop. Steps run back to back within a slice of
+// about 25 ms; then the dialog paints and goes back to its message loop, continuing from a posted
+// message, or from its one-shot 5 ms timer when input or paint is waiting (timer messages come
+// after both), so the dialog stays responsive and "Cancel All" works at any moment, planning
+// included.
 #include <windows.h>
 #include <commctrl.h>
+#include <atomic>
 #include <map>
 #include <string>
 #include <vector>
 #include "service/SyncItem.h"
 #include "sync/Expander.h"
+#include "sync/Planner.h"
+#include "sync/PlannerOutlook.h"
 #include "sync/PushPull.h"
 #include "sync/SynchRes.h"
 #include "win/Dialog.h"
 
 class CWebSvrAPI;
-
-// Bits of the sync kinds.
-enum : long {
-    SYNC_TASKS = 2,
-    SYNC_EVENTS = 4,
-};
 
 // Scopes of a run.
 enum : long {
@@ -30,6 +30,16 @@ enum : long {
 
 constexpr UINT_PTR HV_SYNCH_TIMER = 1;
 constexpr UINT HV_SYNCH_TIMER_MS = 5;
+// A collapsed dialog closes itself at the end of its run, but not before it has been up this long.
+constexpr UINT_PTR HV_SYNCH_CLOSE_TIMER = 2;
+constexpr DWORD HV_SYNCH_MIN_SHOWN_MS = 400;
+// How long the dialog works before it goes back to its message loop.
+constexpr DWORD HV_SYNCH_SLICE_MS = 25;
+// Even with nothing waiting, the dialog yields through its timer at least this often, so that
+// the host's own timers run during a long synchronisation.
+constexpr DWORD HV_SYNCH_TIMER_YIELD_MS = 100;
+// Continues the work in a new slice (posted when nothing is waiting for the dialog).
+constexpr UINT WMU_SYNCH_SLICE = WM_USER + 101;
 
 struct CSyncContext {
     CSyncItem* pSyncItem = nullptr;  // the record of a single-item run; not owned
@@ -66,16 +76,14 @@ public:
     // EntryIDs of Outlook items already paired with a service record.
     std::map<std::string, CSyncItem*> m_entryIds;
 
-    // ---- the planner -------------------------------------------------------------------------
+    // ---- the planner (CPlanner over this dialog's records and Outlook access) ----------------
     HRESULT CorrelateAndLoad();
     void ComputeActions();
     bool IsStale(CSyncItem* record);
     bool IsHashUnchanged(CSyncItem* record);
     bool EquivalentCounterpart(CSyncItem* record);
-    // Pairs a downloaded record with the Outlook item an earlier run created it from when that
-    // run could not save the item's link, and writes the link now; null when there is none.
-    hv::com_ptr<IDispatch> CompletePendingLink(CSyncItem* service, std::map<std::string, std::string>& pendingByRecord,
-                                               bool events);
+    // True while the planning of a full run is going on in slices.
+    bool Planning() const noexcept { return m_fPlanning; }
 
     // ---- the run -----------------------------------------------------------------------------
     void OnRunOp(int step);
@@ -101,6 +109,9 @@ protected:
     void OnDestroy() override;
     INT_PTR OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) override;
     void OnHandlerException() noexcept override;
+    // One tick of the step loop: runs the current step of a service exchange (which posts the
+    // next WMU_RUN_OP), or posts step 5 for an Outlook-side row.
+    virtual void OnTick();
 
 private:
     // Appends a row for the record (it must be owned by m_records already).
@@ -112,7 +123,19 @@ private:
     void SetStatusRes(UINT id);
     void SetStatusFmt(UINT id, const std::string& title);
     void ShowClose();
+    // Runs the next tick now when the slice has time left, else ends the slice.
     void StartStepTimer();
+    void BeginSlice();
+    bool SliceOver();
+    // Paints, then continues through a posted message, or through the timer when input or paint
+    // is waiting or the timer has not run for a while.
+    void EndSlice();
+    // The planner made for this dialog's state.
+    CPlanner& Planner();
+    void ContinuePlanning();
+    void PlanningDone();
+    // The rows, from closing the current one on (NextItem after PostOp).
+    void NextRow();
     void StopRun();
     // The download of one kind, with the incremental mark as its lower limit.
     std::unique_ptr<CWebSvrOp> MakeDownload(bool tasks);
@@ -140,6 +163,14 @@ private:
     std::string m_strEventsAsked;
     // Texts of the list's text callbacks must outlive the notification.
     std::string m_strCallbackText;
+    CPlannerOutlook m_plannerOutlook{*this};
+    std::unique_ptr<CPlanner> m_pPlanner;
+    std::atomic<bool> m_fPlanning{false};
+    bool m_fCancelled = false;
+    bool m_fInSlice = false;
+    LONGLONG m_sliceStart = 0;
+    LONGLONG m_lastTimerYield = 0;
+    LONGLONG m_initTicks = 0;
 };
 
 // Short type words of the per-type settings.

@@ -11,11 +11,10 @@ DWORD LastErrorOr(DWORD fallback) {
 DWORD CHash::Compute(const char* input, int isFile, std::string& hex) {
     hex.clear();
     if (!input) return ERROR_INVALID_PARAMETER;
-    hv::unique_hcryptprov provider;
-    if (!::CryptAcquireContextA(provider.put(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
+    if (!m_provider && !::CryptAcquireContextA(m_provider.put(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
         return LastErrorOr(NTE_FAIL);
     hv::unique_hcrypthash hash;
-    if (!::CryptCreateHash(provider.get(), CALG_MD5, 0, 0, hash.put())) return LastErrorOr(NTE_FAIL);
+    if (!::CryptCreateHash(m_provider.get(), CALG_MD5, 0, 0, hash.put())) return LastErrorOr(NTE_FAIL);
     if (isFile) {
         hv::unique_hfile file(::CreateFileA(input, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr));

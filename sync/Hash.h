@@ -19,5 +19,10 @@ public:
     // With isFile 0 the bytes of the zero-terminated `input` are digested, otherwise the
     // contents of the file it names. 0, or the GetLastError code of the failing step (`hex`
     // then stays empty).
+    // The cryptographic provider is acquired on first use and kept: acquiring one costs far
+    // more than digesting a short text, and a run digests every row.
     DWORD Compute(const char* input, int isFile, std::string& hex);
+
+private:
+    hv::unique_hcryptprov m_provider;
 };

@@ -58,8 +58,7 @@ std::string CHasher::TaskDateText(const char* text) {
 void CHasher::Digest(const char* logFormat, std::string& hash) {
     CDiagLog& log = HvLog();
     log.LogCommentFmt(logFormat, m_strInput.c_str());
-    CHash md5;
-    md5.Compute(m_strInput.c_str(), 0, hash);
+    m_md5.Compute(m_strInput.c_str(), 0, hash);
     log.LogCommentFmt("MD5 Hash: %s", hash.c_str());
 }
 

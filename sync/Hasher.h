@@ -6,6 +6,7 @@
 #include <oaidl.h>
 #include <string>
 #include "service/SyncItem.h"
+#include "sync/Hash.h"
 #include "win/Dispatcher.h"
 
 class CHasher : public CDispatcher {
@@ -35,4 +36,5 @@ public:
 
 private:
     void Digest(const char* logFormat, std::string& hash);
+    CHash m_md5;  // keeps its provider for the fingerprints of a whole run
 };

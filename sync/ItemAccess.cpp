@@ -12,16 +12,40 @@ HRESULT GetUserProperties(IDispatch* item, hv::unique_variant& props) {
     return props.AsDispatch() ? S_OK : E_NOINTERFACE;
 }
 
-HRESULT FindUserProperty(IDispatch* item, const wchar_t* name, hv::unique_variant& prop) {
-    hv::unique_variant props;
-    RETURN_IF_FAILED(GetUserProperties(item, props));
+HRESULT FindIn(IDispatch* props, const wchar_t* name, hv::unique_variant& prop) {
     auto arg = hv::unique_variant::FromWide(name);
-    HRESULT hr = CDispatcher::CallMethod(props.AsDispatch(), L"Find", prop.put(), 1, &arg);
+    HRESULT hr = CDispatcher::CallMethod(props, L"Find", prop.put(), 1, &arg);
     if (FAILED(hr)) return hr;
     return prop.AsDispatch() ? S_OK : S_FALSE;
 }
 
+HRESULT FindUserProperty(IDispatch* item, const wchar_t* name, hv::unique_variant& prop) {
+    hv::unique_variant props;
+    RETURN_IF_FAILED(GetUserProperties(item, props));
+    return FindIn(props.AsDispatch(), name, prop);
+}
+
 }  // namespace
+
+hv::com_ptr<IDispatch> UserProperties(IDispatch* item) {
+    hv::unique_variant props;
+    if (FAILED(GetUserProperties(item, props))) return nullptr;
+    return hv::com_ptr<IDispatch>(props.AsDispatch());
+}
+
+HRESULT GetUserPropertyOf(IDispatch* userProperties, const wchar_t* name, std::string& value) {
+    if (!userProperties) return E_POINTER;
+    try {
+        hv::unique_variant prop;
+        HRESULT hr = FindIn(userProperties, name, prop);
+        if (hr != S_OK) return hr;
+        hv::unique_variant v;
+        RETURN_IF_FAILED(CDispatcher::GetProperty(prop.AsDispatch(), L"Value", v.put()));
+        value = v.IsEmpty() ? std::string() : v.AsString();
+        return S_OK;
+    }
+    CATCH_RETURN();
+}
 
 HRESULT GetUserProperty(IDispatch* item, const wchar_t* name, std::string& value) {
     try {

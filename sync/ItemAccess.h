@@ -107,6 +107,10 @@ hv::com_ptr<IDispatch> TryItemAt(IDispatch* collection, long index);
 // One user property of an Outlook item by name: S_OK with its value as text, S_FALSE when the
 // item has no such property, or the failing call's code.
 HRESULT GetUserProperty(IDispatch* item, const wchar_t* name, std::string& value);
+// The item's "UserProperties" collection (null when it cannot be read), and one property of it:
+// for reading several properties of one item with one call for the collection.
+hv::com_ptr<IDispatch> UserProperties(IDispatch* item);
+HRESULT GetUserPropertyOf(IDispatch* userProperties, const wchar_t* name, std::string& value);
 // Sets a user property, creating it as a text property when missing (added to the folder's
 // fields first, and once more without when that is refused).
 HRESULT SetUserProperty(IDispatch* item, const wchar_t* name, const VARIANT& value);

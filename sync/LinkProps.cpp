@@ -17,14 +17,20 @@ void LoadUserProps(IDispatch* item, CSyncItem& record, bool recurring) {
                 record.ReadLinkBlob(blob.AsString());
             return;
         }
-        GetUserProperty(item, L"HV Record ID", record.m_target.m_strID);
-        GetUserProperty(item, L"HV Hash", record.m_strHash);
-        GetUserProperty(item, L"HV Category ID", record.m_target.m_strCatID);
-        GetUserProperty(item, L"HV Workspace ID", record.m_target.m_strSpaceID);
-        GetUserProperty(item, L"HV Assigned To IDs", record.assigned_to_userids);
-        GetUserProperty(item, L"HV Organizer", record.organizer);
-        GetUserProperty(item, L"HV Internal Use", record.internal_use_only);
-        if (GetUserProperty(item, L"HV Last Modified", record.last_modified) == S_OK) {
+        // The collection once for all eight properties; without it none can be read.
+        hv::com_ptr<IDispatch> props = hvitem::UserProperties(item);
+        if (!props) return;
+        auto get = [&](const wchar_t* name, std::string& value) {
+            return hvitem::GetUserPropertyOf(props.get(), name, value);
+        };
+        get(L"HV Record ID", record.m_target.m_strID);
+        get(L"HV Hash", record.m_strHash);
+        get(L"HV Category ID", record.m_target.m_strCatID);
+        get(L"HV Workspace ID", record.m_target.m_strSpaceID);
+        get(L"HV Assigned To IDs", record.assigned_to_userids);
+        get(L"HV Organizer", record.organizer);
+        get(L"HV Internal Use", record.internal_use_only);
+        if (get(L"HV Last Modified", record.last_modified) == S_OK) {
             HvLog().LogComment("CPushPull::LoadUserProps: NormalizeTime");
             NormalizeTime(record.last_modified);
         }
@@ -35,10 +41,11 @@ void LoadUserProps(IDispatch* item, CSyncItem& record, bool recurring) {
 
 HRESULT SetLinkProps(IDispatch* item, long olClass, CSyncItem* record, const CTarget& target,
                      const std::string* lastModified, const std::string* assignedTo, const std::string* assignedIds,
-                     const std::string* organizer, const std::string* internalUse) {
+                     const std::string* organizer, const std::string* internalUse, CHasher* callerHasher) {
     if (!item || (olClass != OL_CLASS_TASK && olClass != OL_CLASS_APPOINTMENT)) return E_INVALIDARG;
     try {
-        CHasher hasher;
+        CHasher local;
+        CHasher& hasher = callerHasher ? *callerHasher : local;
         auto given = [&](CSyncItem& r) {
             if (assignedTo) r.assigned_to = *assignedTo;
             if (assignedIds) r.assigned_to_userids = *assignedIds;

@@ -6,6 +6,7 @@
 #include <oaidl.h>
 #include <string>
 #include "service/SyncItem.h"
+#include "sync/Hasher.h"
 #include "sync/ItemAccess.h"
 
 // User properties are read and written through the one late-bound path.
@@ -17,8 +18,8 @@ using hvitem::SetUserProperty;
 void LoadUserProps(IDispatch* item, CSyncItem& record, bool recurring);
 
 // Writes the link properties (and the fingerprint) of an item and saves it. Any of the last
-// five values may be null (not given). Class must be 48 (task) or 26 (appointment).
+// five values may be null (not given). Class must be 48 (task) or 26 (appointment). `hasher`, when
+// given, is the caller's (it keeps its cryptographic provider between items).
 HRESULT SetLinkProps(IDispatch* item, long olClass, CSyncItem* record, const CTarget& target,
-                     const std::string* lastModified, const std::string* assignedTo,
-                     const std::string* assignedIds, const std::string* organizer,
-                     const std::string* internalUse);
+                     const std::string* lastModified, const std::string* assignedTo, const std::string* assignedIds,
+                     const std::string* organizer, const std::string* internalUse, CHasher* hasher = nullptr);

@@ -1,23 +1,30 @@
-// The planner of the synchronisation dialog: pairs the downloaded service records with the
-// Outlook items that carry their ids, adds rows for Outlook items without a partner, and gives
-// every row exactly one action.
-#include <cstdio>
-#include <map>
+// The planner of a synchronisation run: pairs the downloaded service records with the Outlook
+// items that carry their ids, adds rows for Outlook items without a partner, and gives every row
+// exactly one action.
+//
+// Pairing reads every item of the chosen collection once (its link and properties) and keeps
+// the first item that carries each record id, which is the item "Find" would answer; a folder
+// scan per service record would make large folders quadratic. "Find" on the whole folder remains
+// for records the chosen collection (a restriction or the selection) does not hold.
+#include "sync/Planner.h"
+
+#include <algorithm>
+#include <cctype>
 #include "common/Config.h"
 #include "common/DiagLog.h"
-#include "sync/DlgSynch.h"
 #include "sync/FilterDate.h"
 #include "sync/ItemAccess.h"
+#include "sync/LinkProps.h"
+#include "sync/PushPull.h"
 #include "win/ComTypes.h"
+#include "win/Errors.h"
 #include "win/Strings.h"
 
 namespace {
 
-
-bool IsRecurringItem(IDispatch* item) {
-    bool recurring = false;
-    return hvitem::TryBool(item, L"IsRecurring", recurring) && recurring;
-}
+// Beyond this many "Find"s over the whole folder in one kind, the folder's record ids are read
+// once into a map instead.
+constexpr long kFolderFindsBeforeMap = 16;
 
 // A wire time as a time value (the instant it names).
 bool WireTimeValue(const std::string& text, HvTime& t) {
@@ -33,197 +40,452 @@ std::string ShownEventBody(const std::string& description) {
     return at == std::string::npos ? description : description.substr(at + 2);
 }
 
+// Outlook compares texts in filters without regard to case.
+std::string IdKey(const std::string& id) {
+    std::string key = id;
+    std::transform(key.begin(), key.end(), key.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return key;
+}
+
 }  // namespace
 
-bool CDlgSynch::LastSyncInUse(const char* type, std::string& text) {
-    text.clear();
-    if (!m_fIncremental) return false;
-    CConfig config;
-    return config.GetLastSync(type, text) == S_OK && !text.empty();
+CPlanner::CPlanner(IPlannerOutlook& outlook, CSyncItemList& owned, std::vector<CSyncItem*>& rows,
+                   CSyncItemList& occurrences, std::map<std::string, CSyncItem*>& entryIds,
+                   std::function<void(CSyncItem*)> addRow)
+    : m_outlook(outlook),
+      m_owned(owned),
+      m_rows(rows),
+      m_occurrences(occurrences),
+      m_entryIds(entryIds),
+      m_addRow(std::move(addRow)) {}
+
+CPlanner::~CPlanner() = default;
+
+CSyncItem* CPlanner::Own(CSyncItem* record) {
+    m_owned.push_back(record);
+    return record;
 }
 
-bool CDlgSynch::LastSyncTime(const char* type, HvTime& t) {
-    std::string text;
-    return LastSyncInUse(type, text) && WireTimeValue(text, t);
+const CPlanner::CMark& CPlanner::Mark(const char* type) {
+    CMark& mark = m_marks[type == CConfig::TYPE_EVENT || std::string(type) == CConfig::TYPE_EVENT ? 1 : 0];
+    if (!mark.read) {
+        mark.read = true;
+        if (m_fIncremental) {
+            CConfig config;
+            mark.inUse = config.GetLastSync(type, mark.text) == S_OK && !mark.text.empty();
+        }
+        if (!mark.inUse) mark.text.clear();
+        mark.parses = mark.inUse && WireTimeValue(mark.text, mark.time);
+    }
+    return mark;
 }
 
-HRESULT CDlgSynch::CorrelateAndLoad() {
-    CLogBlock block("CDlgSynch::CorrelateAndLoad");
-    HRESULT result = S_OK;
-    for (const bool events : {true, false}) {
-        if (!(m_nSyncKinds & (events ? SYNC_EVENTS : SYNC_TASKS))) continue;
-        const char* type = events ? CConfig::TYPE_EVENT : CConfig::TYPE_TASK;
+bool CPlanner::LastSyncInUse(const char* type, std::string& text) {
+    const CMark& mark = Mark(type);
+    text = mark.text;
+    return mark.inUse;
+}
+
+bool CPlanner::LastSyncTime(const char* type, HvTime& t) {
+    const CMark& mark = Mark(type);
+    if (!mark.parses) return false;
+    t = mark.time;
+    return true;
+}
+
+// ---- running the plan ---------------------------------------------------------------------------
+
+void CPlanner::Begin(bool correlate, bool actions) {
+    m_fActions = actions;
+    m_result = S_OK;
+    for (CMark& mark : m_marks) mark = CMark();
+    if (correlate) {
+        HvLog().LogBlockEnter("CPlanner::CorrelateAndLoad");
+        m_nKind = -1;
+        m_phase = PHASE_NEXT_KIND;
+    } else if (actions) {
+        StartActions();
+    } else {
+        m_phase = PHASE_DONE;
+    }
+}
+
+bool CPlanner::Step(const std::function<bool()>& sliceOver) {
+    while (m_phase != PHASE_DONE) {
+        StepOnce();
+        if (m_phase != PHASE_DONE && sliceOver && sliceOver()) return false;
+    }
+    return true;
+}
+
+HRESULT CPlanner::CorrelateAndLoad() {
+    Begin(true, false);
+    while (m_phase != PHASE_DONE) StepOnce();
+    return m_result;
+}
+
+void CPlanner::ComputeActions() {
+    Begin(false, true);
+    while (m_phase != PHASE_DONE) StepOnce();
+}
+
+// One unit of work: one item, one record or one row.
+void CPlanner::StepOnce() {
+    if (m_phase == PHASE_ACTIONS) {
         try {
-            // 1. The folder.
-            long folderCount = 0;
-            HRESULT hr = OpenDefaultFolder(events ? OL_FOLDER_CALENDAR : OL_FOLDER_TASKS, &folderCount);
-            result = hr;
-            if (FAILED(hr)) continue;
-            hv::com_ptr<IDispatch> folderItems = m_pItems;
-
-            // 2. and 3. The collection: the selection, the items changed since the last run, or all.
-            const bool selection = m_pSelection && m_nSelCount > 0;
-            hv::com_ptr<IDispatch> collection = selection ? m_pSelection : folderItems;
-            long count = selection ? m_nSelCount : folderCount;
-            std::string mark;
-            const bool markInUse = LastSyncInUse(type, mark);
-            if (!selection && markInUse) {
-                FILETIME local;
-                SYSTEMTIME st;
-                if (ParseWireTime(mark, 2, local) && ::FileTimeToSystemTime(&local, &st)) {
-                    const std::string filter = "[LastModificationTime] > '" + FormatFilterDate(st) + "'";
-                    HvLog().LogComment("CorrelateAndLoad: Calling Restrict");
-                    if (hv::com_ptr<IDispatch> restricted = hvitem::TryFilter(folderItems.get(), L"Restrict", filter)) {
-                        collection = restricted;
-                        count = hvitem::Count(restricted.get());
-                    }
-                }
+            if (m_nIndex >= static_cast<long>(m_rows.size())) {
+                EndActions();
+                return;
             }
-            HvTime markTime = 0;
-            const bool markParses = markInUse && WireTimeValue(mark, markTime);
-
-            // 4. Events: every recurring appointment becomes occurrence records.
-            if (events) {
-                if (hv::com_ptr<IDispatch> series = hvitem::TryFilter(folderItems.get(), L"Restrict", "[IsRecurring] = True")) {
-                    const long seriesCount = hvitem::Count(series.get());
-                    for (long i = 1; i <= seriesCount; ++i) {
-                        HvLog().LogComment("CorrelateAndLoad: CallMethod Item");
-                        hv::com_ptr<IDispatch> appt = hvitem::TryItemAt(series.get(), i);
-                        if (!appt) continue;
-                        CSyncItem record;
-                        record.m_strType = "Event";
-                        LoadOneItem(&record, appt.get(), 0);
-                        if (m_context.pSyncItem && m_context.pSyncItem->m_strEntryID == record.m_strEntryID) {
-                            record.m_target = m_context.pSyncItem->m_target;
-                            record.assigned_to_userids = m_context.pSyncItem->assigned_to_userids;
-                        }
-                        PopAppt(&record, appt.get(), nullptr);
-                    }
-                }
-            }
-
-            // Links an earlier run could not save: EntryID -> record id, and back.
-            std::map<std::string, std::string> pending = CConfig().GetPendingLinks(type);
-            std::map<std::string, std::string> pendingByRecord;
-            for (const auto& link : pending) pendingByRecord[link.second] = link.first;
-
-            // 5. Pair the downloaded records with the items that carry their ids.
-            const std::vector<CSyncItem*> downloaded = m_rows;
-            for (CSyncItem* service : downloaded) {
-                if (service->m_strType != type || service->m_nSource == SOURCE_OUTLOOK || service->m_pCounterpart)
-                    continue;
-                hv::com_ptr<IDispatch> item;
-                if (!service->m_target.m_strID.empty()) {
-                    const std::string filter = hv::Format("[HV Record ID] = '%s'", service->m_target.m_strID.c_str());
-                    HvLog().LogComment("CorrelateAndLoad: Calling Find");
-                    item = hvitem::TryFilter(collection.get(), L"Find", filter);
-                    if (!item && collection.get() != folderItems.get())
-                        item = hvitem::TryFilter(folderItems.get(), L"Find", filter);
-                    if (!item) item = CompletePendingLink(service, pendingByRecord, events);
-                }
-                if (item) {
-                    CSyncItem* outlook = Own(new CSyncItem());
-                    outlook->m_strType = type;
-                    LoadOneItem(outlook, item.get(), 0);
-                    outlook->m_pCounterpart = service;
-                    service->m_pCounterpart = outlook;
-                    service->m_strEntryID = outlook->m_strEntryID;
-                    m_entryIds[outlook->m_strEntryID] = service;
-                    continue;
-                }
-                if (!events) continue;
-                for (auto it = m_occurrences.begin(); it != m_occurrences.end(); ++it) {
-                    CSyncItem* occurrence = *it;
-                    if (occurrence->m_target.m_strID.empty() || occurrence->m_target.m_strID != service->m_target.m_strID)
-                        continue;
-                    m_occurrences.erase(it);
-                    Own(occurrence);
-                    occurrence->m_pCounterpart = service;
-                    service->m_pCounterpart = occurrence;
-                    service->m_strEntryID = occurrence->m_strEntryID;
-                    m_entryIds[occurrence->m_strEntryID] = service;
-                    if (occurrence->m_pOccurrence) {
-                        service->m_pOccurrence = CopyVector(*occurrence->m_pOccurrence);
-                        service->m_fLaterOccurrence = occurrence->m_fLaterOccurrence;
-                    }
-                    break;
-                }
-            }
-
-            // 6. The Outlook items without a partner.
-            for (long i = 1; i <= count; ++i) {
-                HvLog().LogComment("CorrelateAndLoad: CallMethod Item");
-                hv::com_ptr<IDispatch> item = hvitem::TryItemAt(collection.get(), i);
-                if (!item) continue;
-                if (events && IsRecurringItem(item.get())) continue;
-                auto record = std::make_unique<CSyncItem>();
-                record->m_strType = type;
-                record->m_nSource = SOURCE_OUTLOOK;
-                LoadOneItem(record.get(), item.get(), 0);
-                if (record->m_target.m_strID.empty()) {
-                    // Pushed by an earlier run whose link did not save: update that record
-                    // rather than create a second one.
-                    const auto link = pending.find(record->m_strEntryID);
-                    if (link != pending.end()) {
-                        HvLog().LogCommentFmt("CorrelateAndLoad: pending link to %s", link->second);
-                        record->m_target.m_strID = link->second;
-                    }
-                }
-                // The previous run's own writes carry its mark as their modification time.
-                if (!selection && markParses && IsSameInstant(markTime, record->m_timeOutlookModified)) continue;
-                if (m_entryIds.count(record->m_strEntryID)) continue;
-                AddRow(Own(record.release()));
-            }
-
-            // 7. Occurrences without a partner.
-            if (events) {
-                while (!m_occurrences.empty()) {
-                    std::unique_ptr<CSyncItem> occurrence(m_occurrences.front());
-                    m_occurrences.pop_front();
-                    if (m_entryIds.count(occurrence->m_strEntryID)) continue;
-                    bool keep = !markInUse;
-                    if (markParses && occurrence->m_timeOutlookModified - markTime >= 10) keep = true;
-                    if (keep) AddRow(Own(occurrence.release()));
-                }
-            }
+            CSyncItem* record = m_rows[static_cast<size_t>(m_nIndex++)];
+            if (record->m_nAction != ACTION_FAILED) DecideAction(record);  // could not be read: nothing to do
         } catch (...) {
-            result = hv::ResultFromCaughtException();
-            HvLog().LogError("CorrelateAndLoad: failed");
+            HvLog().LogError("ComputeActions: exception; the remaining rows keep their state");
+            EndActions();
+        }
+        return;
+    }
+    try {
+        switch (m_phase) {
+            case PHASE_NEXT_KIND:
+                StartKind();
+                break;
+            case PHASE_SERIES:
+                LoadSeries();
+                break;
+            case PHASE_LOAD:
+                LoadItem();
+                break;
+            case PHASE_PAIR:
+                PairRecord();
+                break;
+            case PHASE_ADD:
+                AddOutlookOnly();
+                break;
+            case PHASE_OCCURRENCES:
+                AddOccurrences();
+                break;
+            default:
+                break;
+        }
+    } catch (...) {
+        m_result = hv::ResultFromCaughtException();
+        HvLog().LogError("CorrelateAndLoad: failed");
+        EndKind();
+    }
+}
+
+void CPlanner::StartKind() {
+    // The fixed order: events (Calendar) first, then tasks.
+    while (++m_nKind < 2) {
+        m_fEvents = m_nKind == 0;
+        if (m_nSyncKinds & (m_fEvents ? SYNC_EVENTS : SYNC_TASKS)) break;
+    }
+    if (m_nKind >= 2) {
+        HvLog().LogBlockExit("CPlanner::CorrelateAndLoad");
+        if (m_fActions)
+            StartActions();
+        else
+            m_phase = PHASE_DONE;
+        return;
+    }
+    m_type = m_fEvents ? CConfig::TYPE_EVENT : CConfig::TYPE_TASK;
+    m_loaded.clear();
+    m_byId.clear();
+    m_folderById.clear();
+    m_fFolderMapped = false;
+    m_nFolderFinds = 0;
+    m_pSeries.reset();
+    m_nSeriesCount = 0;
+    m_nIndex = 0;
+
+    // 1. The folder; a kind whose folder does not open is skipped.
+    hv::com_ptr<IDispatch> items;
+    long folderCount = 0;
+    const HRESULT hr = m_outlook.OpenFolder(m_fEvents ? OL_FOLDER_CALENDAR : OL_FOLDER_TASKS, items, folderCount);
+    m_result = hr;
+    if (FAILED(hr)) return;  // stays in PHASE_NEXT_KIND
+    m_pFolderItems = items;
+    m_nFolderCount = folderCount;
+
+    // 2. and 3. The collection: the selection, the items changed since the last run, or all.
+    m_fSelection = m_pSelection && m_nSelCount > 0;
+    m_pCollection = m_fSelection ? m_pSelection : m_pFolderItems;
+    m_nCount = m_fSelection ? m_nSelCount : m_nFolderCount;
+    std::string mark;
+    if (!m_fSelection && LastSyncInUse(m_type, mark)) {
+        FILETIME local;
+        SYSTEMTIME st;
+        if (ParseWireTime(mark, 2, local) && ::FileTimeToSystemTime(&local, &st)) {
+            const std::string filter = "[LastModificationTime] > '" + FormatFilterDate(st) + "'";
+            HvLog().LogComment("CorrelateAndLoad: Calling Restrict");
+            if (hv::com_ptr<IDispatch> restricted = hvitem::TryFilter(m_pFolderItems.get(), L"Restrict", filter)) {
+                m_pCollection = restricted;
+                m_nCount = hvitem::Count(restricted.get());
+            }
         }
     }
-    return result;
+
+    // Links an earlier run could not save: EntryID -> record id, and back.
+    m_pending = CConfig().GetPendingLinks(m_type);
+    m_pendingByRecord.clear();
+    for (const auto& link : m_pending) m_pendingByRecord[link.second] = link.first;
+
+    // 4. Events: every recurring appointment becomes occurrence records.
+    if (m_fEvents) {
+        m_pSeries = hvitem::TryFilter(m_pFolderItems.get(), L"Restrict", "[IsRecurring] = True");
+        m_nSeriesCount = m_pSeries ? hvitem::Count(m_pSeries.get()) : 0;
+        m_phase = PHASE_SERIES;
+    } else {
+        m_phase = PHASE_LOAD;
+    }
 }
 
-hv::com_ptr<IDispatch> CDlgSynch::CompletePendingLink(CSyncItem* service,
-                                                     std::map<std::string, std::string>& pendingByRecord,
-                                                     bool events) {
-    const auto link = pendingByRecord.find(service->m_target.m_strID);
-    if (link == pendingByRecord.end()) return nullptr;
-    const std::string entryId = link->second;
-    pendingByRecord.erase(link);
-    const char* type = events ? CConfig::TYPE_EVENT : CConfig::TYPE_TASK;
+void CPlanner::EndKind() {
+    m_loaded.clear();
+    m_byId.clear();
+    m_folderById.clear();
+    m_downloaded.clear();
+    m_pSeries.reset();
+    m_pCollection.reset();
+    m_pFolderItems.reset();
+    m_phase = PHASE_NEXT_KIND;
+}
+
+void CPlanner::LoadSeries() {
+    if (m_nIndex >= m_nSeriesCount) {
+        m_pSeries.reset();
+        m_nIndex = 0;
+        m_phase = PHASE_LOAD;
+        return;
+    }
+    const long i = ++m_nIndex;
+    HvLog().LogComment("CorrelateAndLoad: CallMethod Item");
+    hv::com_ptr<IDispatch> appt = hvitem::TryItemAt(m_pSeries.get(), i);
+    if (!appt) return;
+    CSyncItem record;
+    record.m_strType = "Event";
+    m_outlook.LoadOneItem(&record, appt.get(), 1);
+    if (m_pContext && m_pContext->m_strEntryID == record.m_strEntryID) {
+        record.m_target = m_pContext->m_target;
+        record.assigned_to_userids = m_pContext->assigned_to_userids;
+    }
+    CSyncItemList made;
+    m_outlook.ExpandSeries(&record, appt.get(), made);
+    m_occurrences.splice(m_occurrences.end(), made);
+}
+
+// 5. (first half) Every item of the chosen collection, read once.
+void CPlanner::LoadItem() {
+    if (m_nIndex >= m_nCount) {
+        m_nIndex = 0;
+        m_downloaded = m_rows;
+        m_phase = PHASE_PAIR;
+        return;
+    }
+    const long i = ++m_nIndex;
+    HvLog().LogComment("CorrelateAndLoad: CallMethod Item");
+    hv::com_ptr<IDispatch> item = hvitem::TryItemAt(m_pCollection.get(), i);
+    if (!item) return;
+    CLoaded loaded;
+    loaded.record = std::make_unique<CSyncItem>();
+    loaded.record->m_strType = m_type;
+    loaded.record->m_nSource = SOURCE_OUTLOOK;
+    int recurring = -1;
+    if (m_fEvents) {
+        bool flag = false;
+        recurring = hvitem::TryBool(item.get(), L"IsRecurring", flag) && flag ? 1 : 0;
+    }
+    std::string id;
+    if (recurring == 1) {
+        // A series gets no row (its occurrences do), but "Find" by the link property would still
+        // answer it for its record id.
+        loaded.candidate = false;
+        if (hvitem::GetUserProperty(item.get(), L"HV Record ID", id) != S_OK || id.empty()) return;
+        if (m_byId.count(IdKey(id))) return;
+    }
+    m_outlook.LoadOneItem(loaded.record.get(), item.get(), recurring);
+    if (recurring != 1) id = loaded.record->m_target.m_strID;
+    if (!id.empty()) m_byId.emplace(IdKey(id), m_loaded.size());
+    m_loaded.push_back(std::move(loaded));
+}
+
+hv::com_ptr<IDispatch> CPlanner::FindInFolder(const std::string& id) {
+    if (!m_fFolderMapped && m_nFolderFinds < kFolderFindsBeforeMap) {
+        ++m_nFolderFinds;
+        HvLog().LogComment("CorrelateAndLoad: Calling Find");
+        return hvitem::TryFilter(m_pFolderItems.get(), L"Find", hv::Format("[HV Record ID] = '%s'", id.c_str()));
+    }
+    if (!m_fFolderMapped) {
+        // Many records are outside the chosen collection: read the folder's record ids once.
+        m_fFolderMapped = true;
+        HvLog().LogComment("CorrelateAndLoad: reading the record ids of the folder");
+        for (long i = 1; i <= m_nFolderCount; ++i) {
+            hv::com_ptr<IDispatch> item = hvitem::TryItemAt(m_pFolderItems.get(), i);
+            std::string itemId;
+            if (item && hvitem::GetUserProperty(item.get(), L"HV Record ID", itemId) == S_OK && !itemId.empty())
+                m_folderById.emplace(IdKey(itemId), i);
+        }
+    }
+    const auto at = m_folderById.find(IdKey(id));
+    if (at == m_folderById.end()) return nullptr;
+    return hvitem::TryItemAt(m_pFolderItems.get(), at->second);
+}
+
+hv::com_ptr<IDispatch> CPlanner::FindPartner(CSyncItem* service, CSyncItem** loaded) {
+    *loaded = nullptr;
+    const std::string& id = service->m_target.m_strID;
+    if (id.empty()) return nullptr;
+    // The selection has no "Find": its records were always paired through the folder.
+    if (!m_fSelection) {
+        const auto at = m_byId.find(IdKey(id));
+        if (at != m_byId.end()) {
+            *loaded = m_loaded[at->second].record.get();
+            return nullptr;
+        }
+    }
     hv::com_ptr<IDispatch> item;
-    if (FAILED(GetItemFromID(entryId, item)) || !item) {
+    if (m_fSelection || m_pCollection.get() != m_pFolderItems.get()) item = FindInFolder(id);
+    if (!item) item = CompletePendingLink(service);
+    return item;
+}
+
+void CPlanner::Pair(CSyncItem* service, CSyncItem* outlook) {
+    outlook->m_pCounterpart = service;
+    service->m_pCounterpart = outlook;
+    service->m_strEntryID = outlook->m_strEntryID;
+    m_entryIds[outlook->m_strEntryID] = service;
+}
+
+// 5. Pair one downloaded record with the item that carries its id.
+void CPlanner::PairRecord() {
+    if (m_nIndex >= static_cast<long>(m_downloaded.size())) {
+        m_nIndex = 0;
+        m_phase = PHASE_ADD;
+        return;
+    }
+    CSyncItem* service = m_downloaded[static_cast<size_t>(m_nIndex++)];
+    if (service->m_strType != m_type || service->m_nSource == SOURCE_OUTLOOK || service->m_pCounterpart) return;
+    CSyncItem* loaded = nullptr;
+    hv::com_ptr<IDispatch> item = FindPartner(service, &loaded);
+    if (loaded || item) {
+        CSyncItem* outlook = nullptr;
+        if (loaded) {
+            outlook = Own(new CSyncItem(*loaded));
+        } else {
+            outlook = Own(new CSyncItem());
+            outlook->m_strType = m_type;
+            m_outlook.LoadOneItem(outlook, item.get(), -1);
+        }
+        Pair(service, outlook);
+        return;
+    }
+    if (!m_fEvents) return;
+    for (auto it = m_occurrences.begin(); it != m_occurrences.end(); ++it) {
+        CSyncItem* occurrence = *it;
+        if (occurrence->m_target.m_strID.empty() || occurrence->m_target.m_strID != service->m_target.m_strID) continue;
+        m_occurrences.erase(it);
+        Own(occurrence);
+        Pair(service, occurrence);
+        if (occurrence->m_pOccurrence) {
+            service->m_pOccurrence = m_outlook.CopyVector(*occurrence->m_pOccurrence);
+            service->m_fLaterOccurrence = occurrence->m_fLaterOccurrence;
+        }
+        break;
+    }
+}
+
+hv::com_ptr<IDispatch> CPlanner::CompletePendingLink(CSyncItem* service) {
+    const auto link = m_pendingByRecord.find(service->m_target.m_strID);
+    if (link == m_pendingByRecord.end()) return nullptr;
+    const std::string entryId = link->second;
+    m_pendingByRecord.erase(link);
+    hv::com_ptr<IDispatch> item;
+    if (FAILED(m_outlook.GetItemFromID(entryId, item)) || !item) {
         // The item is gone from Outlook: nothing is left to link.
-        CConfig().ClearPendingLink(type, entryId);
+        CConfig().ClearPendingLink(m_type, entryId);
         return nullptr;
     }
     HvLog().LogCommentFmt("CorrelateAndLoad: completing the pending link of %s", service->m_target.m_strID);
     const HRESULT hr =
-        events ? SetLinkProps(item.get(), OL_CLASS_APPOINTMENT, nullptr, service->m_target, &service->last_modified,
-                              &service->assigned_to, &service->assigned_to_userids, &service->organizer,
-                              &service->internal_use_only)
-               : SetLinkProps(item.get(), OL_CLASS_TASK, nullptr, service->m_target, &service->last_modified,
-                              &service->assigned_to, &service->assigned_to_userids, nullptr, nullptr);
+        m_fEvents ? SetLinkProps(item.get(), OL_CLASS_APPOINTMENT, nullptr, service->m_target, &service->last_modified,
+                                 &service->assigned_to, &service->assigned_to_userids, &service->organizer,
+                                 &service->internal_use_only, &m_hasher)
+                  : SetLinkProps(item.get(), OL_CLASS_TASK, nullptr, service->m_target, &service->last_modified,
+                                 &service->assigned_to, &service->assigned_to_userids, nullptr, nullptr, &m_hasher);
     if (SUCCEEDED(hr))
-        CConfig().ClearPendingLink(type, entryId);
+        CConfig().ClearPendingLink(m_type, entryId);
     else
         HvLog().LogError("CorrelateAndLoad: the pending link could not be saved again; it stays pending");
     // Paired either way: the two are one item, whether or not its link could be written yet.
     return item;
 }
 
-bool CDlgSynch::IsStale(CSyncItem* record) {
+// 6. One item of the collection without a partner gets a row.
+void CPlanner::AddOutlookOnly() {
+    if (m_nIndex >= static_cast<long>(m_loaded.size())) {
+        m_loaded.clear();
+        m_byId.clear();
+        m_nIndex = 0;
+        if (m_fEvents)
+            m_phase = PHASE_OCCURRENCES;
+        else
+            EndKind();
+        return;
+    }
+    CLoaded& loaded = m_loaded[static_cast<size_t>(m_nIndex++)];
+    if (!loaded.candidate) return;
+    std::unique_ptr<CSyncItem> record = std::move(loaded.record);
+    if (record->m_target.m_strID.empty()) {
+        // Pushed by an earlier run whose link did not save: update that record rather than
+        // create a second one.
+        const auto link = m_pending.find(record->m_strEntryID);
+        if (link != m_pending.end()) {
+            HvLog().LogCommentFmt("CorrelateAndLoad: pending link to %s", link->second);
+            record->m_target.m_strID = link->second;
+        }
+    }
+    // The previous run's own writes carry its mark as their modification time.
+    const CMark& mark = Mark(m_type);
+    if (!m_fSelection && mark.parses && IsSameInstant(mark.time, record->m_timeOutlookModified)) return;
+    if (m_entryIds.count(record->m_strEntryID)) return;
+    CSyncItem* row = Own(record.release());
+    m_addRow(row);
+}
+
+// 7. One occurrence without a partner gets a row.
+void CPlanner::AddOccurrences() {
+    if (m_occurrences.empty()) {
+        EndKind();
+        return;
+    }
+    std::unique_ptr<CSyncItem> occurrence(m_occurrences.front());
+    m_occurrences.pop_front();
+    if (m_entryIds.count(occurrence->m_strEntryID)) return;
+    const CMark& mark = Mark(m_type);
+    bool keep = !mark.inUse;
+    if (mark.parses && occurrence->m_timeOutlookModified - mark.time >= 10) keep = true;
+    if (keep) {
+        CSyncItem* row = Own(occurrence.release());
+        m_addRow(row);
+    }
+}
+
+// ---- the decision table ---------------------------------------------------------------------------
+
+void CPlanner::StartActions() {
+    HvLog().LogBlockEnter("CPlanner::ComputeActions");
+    m_nIndex = 0;
+    m_phase = PHASE_ACTIONS;
+}
+
+void CPlanner::EndActions() {
+    HvLog().LogBlockExit("CPlanner::ComputeActions");
+    m_phase = PHASE_DONE;
+}
+
+bool CPlanner::IsStale(CSyncItem* record) {
     const char* type = nullptr;
     const std::string* date = nullptr;
     long* cache = nullptr;
@@ -246,23 +508,23 @@ bool CDlgSynch::IsStale(CSyncItem* record) {
     return *cache >= 1 && !date->empty() && IsWireTimeOlderThan(*date, *cache);
 }
 
-bool CDlgSynch::IsHashUnchanged(CSyncItem* record) {
+bool CPlanner::IsHashUnchanged(CSyncItem* record) {
     try {
         CSyncItem scratch(*record);
         scratch.m_pCounterpart = nullptr;
-        Hash(nullptr, record->m_strType == "Event" ? OL_CLASS_APPOINTMENT : OL_CLASS_TASK, &scratch, 0, 1);
+        m_hasher.Hash(nullptr, record->m_strType == "Event" ? OL_CLASS_APPOINTMENT : OL_CLASS_TASK, &scratch, 0, 1);
         return !scratch.m_strHash.empty() && scratch.m_strHash == record->m_strHash;
     } catch (...) {
         return false;
     }
 }
 
-bool CDlgSynch::EquivalentCounterpart(CSyncItem* record) {
+bool CPlanner::EquivalentCounterpart(CSyncItem* record) {
     CSyncItem* other = record->m_pCounterpart;
     if (!other) return false;
     const long olClass = record->m_strType == "Event" ? OL_CLASS_APPOINTMENT : OL_CLASS_TASK;
-    Hash(nullptr, olClass, other, 0, 1);
-    Hash(nullptr, olClass, record, 0, 1);
+    m_hasher.Hash(nullptr, olClass, other, 0, 1);
+    m_hasher.Hash(nullptr, olClass, record, 0, 1);
     if (olClass == OL_CLASS_TASK && record->m_strHash != other->m_strHash && record->due_date.empty() &&
         !record->start_date.empty()) {
         // Outlook gives a task with a start date and no due date a due date on its start date:
@@ -270,7 +532,7 @@ bool CDlgSynch::EquivalentCounterpart(CSyncItem* record) {
         CSyncItem dated(*record);
         dated.m_pCounterpart = nullptr;
         dated.due_date = record->start_date;
-        Hash(nullptr, olClass, &dated, 0, 1);
+        m_hasher.Hash(nullptr, olClass, &dated, 0, 1);
         if (dated.m_strHash == other->m_strHash) record->m_strHash = dated.m_strHash;
     }
     if (olClass != OL_CLASS_APPOINTMENT || record->m_strHash == other->m_strHash)
@@ -283,85 +545,72 @@ bool CDlgSynch::EquivalentCounterpart(CSyncItem* record) {
     CSyncItem shown(*record);
     shown.m_pCounterpart = nullptr;
     shown.description_plain_text = ShownEventBody(record->description_plain_text);
-    Hash(nullptr, olClass, &shown, 0, 1);
+    m_hasher.Hash(nullptr, olClass, &shown, 0, 1);
     record->m_strHash = shown.m_strHash;
     return record->m_strHash == other->m_strHash;
 }
 
-void CDlgSynch::ComputeActions() {
-    CLogBlock block("CDlgSynch::ComputeActions");
-    CConfig config;
-    long purge[2] = {-1, -1};  // Task, Event
-    long deleteOutlook = -1;
-    try {
-        for (size_t i = 0; i < m_rows.size(); ++i) {
-            CSyncItem* record = m_rows[i];
-            if (record->m_nAction == ACTION_FAILED) continue;  // could not be read: nothing to do
-            const bool isEvent = record->m_strType == "Event";
-            const char* type = isEvent ? CConfig::TYPE_EVENT : CConfig::TYPE_TASK;
-            long& purgeKind = purge[isEvent ? 1 : 0];
-            if (purgeKind < 0) purgeKind = static_cast<long>(config.GetPurgeHV(type));
-            HvTime markTime = 0;
+void CPlanner::DecideAction(CSyncItem* record) {
+    const bool isEvent = record->m_strType == "Event";
+    const char* type = isEvent ? CConfig::TYPE_EVENT : CConfig::TYPE_TASK;
+    long& purgeKind = m_purge[isEvent ? 1 : 0];
+    if (purgeKind < 0) purgeKind = static_cast<long>(CConfig().GetPurgeHV(type));
+    HvTime markTime = 0;
 
-            if (purgeKind == 1) {
-                record->SetAction(ACTION_DELETE_SERVICE);
-            } else if (IsStale(record)) {
-                HvLog().LogComment("ComputeActions: Stale Item");
-                record->SetAction(ACTION_NONE);
-            } else if (isEvent && record->m_nBusyStatus == 1) {
-                HvLog().LogComment("ComputeActions: Appt is tentative");
-                record->SetAction(ACTION_NONE);
-            } else if (record->m_nSource == SOURCE_OUTLOOK) {
-                if (IsHashUnchanged(record)) {
-                    HvLog().LogComment("ComputeActions: Has is unchanged");
-                    record->SetAction(ACTION_NONE);
-                } else if (LastSyncTime(type, markTime) && IsSameInstant(markTime, record->m_timeOutlookModified)) {
-                    HvLog().LogComment("ComputeActions: Equivalent timestamp - no action");
-                    record->SetAction(ACTION_NONE);
-                } else {
-                    HvLog().LogComment("ComputeActions: m_nSource is SOURCE_OUTLOOK");
-                    record->SetAction(ACTION_UPDATE_SERVICE);
-                }
-            } else if (record->m_fDeleted) {
-                if (deleteOutlook < 0) deleteOutlook = static_cast<long>(config.GetDeleteOutlookItems());
-                if (!record->m_pCounterpart || deleteOutlook == 0) {
-                    HvLog().LogComment("ComputeActions: Skipping Deleted Item");
-                    record->SetAction(ACTION_NONE);
-                } else {
-                    HvLog().LogComment("ComputeActions: Setting Action to Delete");
-                    record->SetAction(ACTION_DELETE_OUTLOOK);
-                }
-            } else if (!record->m_pCounterpart) {
-                record->SetAction(ACTION_UPDATE_OUTLOOK);
-            } else if (EquivalentCounterpart(record)) {
-                HvLog().LogComment("ComputeActions: EquivalentCounterpart");
-                record->SetAction(ACTION_NONE);
-            } else {
-                CSyncItem* other = record->m_pCounterpart;
-                HvLog().LogComment("ComputeActions: Comparing HV Times");
-                NormalizeTime(record->last_modified);
-                NormalizeTime(other->last_modified);
-                HvTime serviceTime = 0;
-                if (record->last_modified == other->last_modified) {
-                    HvLog().LogComment("ComputeActions: HV Times Match");
-                    record->SetAction(ACTION_UPDATE_SERVICE);
-                } else if (LastSyncTime(type, markTime) && IsSameInstant(markTime, other->m_timeOutlookModified)) {
-                    HvLog().LogComment("ComputeActions: Outlook timestamp matches last sync");
-                    record->SetAction(ACTION_UPDATE_OUTLOOK);
-                } else if (!WireTimeValue(record->last_modified, serviceTime)) {
-                    HvLog().LogComment("ComputeActions: HV last modified conversion failed");
-                    record->SetAction(ACTION_UPDATE_SERVICE);
-                } else if (serviceTime < other->m_timeOutlookModified) {
-                    HvLog().LogComment("ComputeActions: Outlook timestamp is greater");
-                    record->SetAction(ACTION_UPDATE_SERVICE);
-                } else {
-                    HvLog().LogComment("ComputeActions: HV timestamp is greater");
-                    record->SetAction(ACTION_UPDATE_OUTLOOK);
-                }
-            }
+    if (purgeKind == 1) {
+        record->SetAction(ACTION_DELETE_SERVICE);
+    } else if (IsStale(record)) {
+        HvLog().LogComment("ComputeActions: Stale Item");
+        record->SetAction(ACTION_NONE);
+    } else if (isEvent && record->m_nBusyStatus == 1) {
+        HvLog().LogComment("ComputeActions: Appt is tentative");
+        record->SetAction(ACTION_NONE);
+    } else if (record->m_nSource == SOURCE_OUTLOOK) {
+        if (IsHashUnchanged(record)) {
+            HvLog().LogComment("ComputeActions: Has is unchanged");
+            record->SetAction(ACTION_NONE);
+        } else if (LastSyncTime(type, markTime) && IsSameInstant(markTime, record->m_timeOutlookModified)) {
+            HvLog().LogComment("ComputeActions: Equivalent timestamp - no action");
+            record->SetAction(ACTION_NONE);
+        } else {
+            HvLog().LogComment("ComputeActions: m_nSource is SOURCE_OUTLOOK");
+            record->SetAction(ACTION_UPDATE_SERVICE);
         }
-    } catch (...) {
-        HvLog().LogError("ComputeActions: exception; the remaining rows keep their state");
+    } else if (record->m_fDeleted) {
+        if (m_nDeleteOutlook < 0) m_nDeleteOutlook = static_cast<long>(CConfig().GetDeleteOutlookItems());
+        if (!record->m_pCounterpart || m_nDeleteOutlook == 0) {
+            HvLog().LogComment("ComputeActions: Skipping Deleted Item");
+            record->SetAction(ACTION_NONE);
+        } else {
+            HvLog().LogComment("ComputeActions: Setting Action to Delete");
+            record->SetAction(ACTION_DELETE_OUTLOOK);
+        }
+    } else if (!record->m_pCounterpart) {
+        record->SetAction(ACTION_UPDATE_OUTLOOK);
+    } else if (EquivalentCounterpart(record)) {
+        HvLog().LogComment("ComputeActions: EquivalentCounterpart");
+        record->SetAction(ACTION_NONE);
+    } else {
+        CSyncItem* other = record->m_pCounterpart;
+        HvLog().LogComment("ComputeActions: Comparing HV Times");
+        NormalizeTime(record->last_modified);
+        NormalizeTime(other->last_modified);
+        HvTime serviceTime = 0;
+        if (record->last_modified == other->last_modified) {
+            HvLog().LogComment("ComputeActions: HV Times Match");
+            record->SetAction(ACTION_UPDATE_SERVICE);
+        } else if (LastSyncTime(type, markTime) && IsSameInstant(markTime, other->m_timeOutlookModified)) {
+            HvLog().LogComment("ComputeActions: Outlook timestamp matches last sync");
+            record->SetAction(ACTION_UPDATE_OUTLOOK);
+        } else if (!WireTimeValue(record->last_modified, serviceTime)) {
+            HvLog().LogComment("ComputeActions: HV last modified conversion failed");
+            record->SetAction(ACTION_UPDATE_SERVICE);
+        } else if (serviceTime < other->m_timeOutlookModified) {
+            HvLog().LogComment("ComputeActions: Outlook timestamp is greater");
+            record->SetAction(ACTION_UPDATE_SERVICE);
+        } else {
+            HvLog().LogComment("ComputeActions: HV timestamp is greater");
+            record->SetAction(ACTION_UPDATE_OUTLOOK);
+        }
     }
-    RedrawAllRows();
 }

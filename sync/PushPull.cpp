@@ -113,11 +113,15 @@ void CPushPull::SetOperation(std::unique_ptr<CWebSvrOp> operation, int post) {
 // ---- Reading Outlook items ---------------------------------------------------------------------
 
 void CPushPull::LoadOneItem(CSyncItem* record, IDispatch* item, int fingerprint) {
+    LoadOneItem(record, item, fingerprint, -1);
+}
+
+void CPushPull::LoadOneItem(CSyncItem* record, IDispatch* item, int fingerprint, int knownRecurring) {
     if (!record || !item) return;
     CLogBlock block("CPushPull::LoadOneItem");
     const bool task = record->m_strType == "Task";
-    bool recurring = false;
-    if (!task) {
+    bool recurring = knownRecurring == 1;
+    if (!task && knownRecurring < 0) {
         Log("LoadOneItem: IsRecurring");
         bool flag = false;
         recurring = hvitem::TryBool(item, L"IsRecurring", flag) && flag;
@@ -365,7 +369,7 @@ HRESULT CPushPull::AbsorbTask(const std::string& entryId, CSyncItem* record) {
         hvitem::Put(item.get(), L"Importance", hv::unique_variant::FromLong(importance));
         hvitem::Put(item.get(), L"Complete", hv::unique_variant::FromBool(record->completed == "true"));
         THROW_IF_FAILED(SetLinkProps(item.get(), OL_CLASS_TASK, record, record->m_target, &record->last_modified,
-                                     &record->assigned_to, &record->assigned_to_userids, nullptr, nullptr));
+                                     &record->assigned_to, &record->assigned_to_userids, nullptr, nullptr, this));
         return CallMethod(item.get(), L"Save", nullptr, 0, nullptr);
     }
     CATCH_RETURN();
@@ -420,7 +424,7 @@ HRESULT CPushPull::AbsorbApptOnce(const std::string& entryId, CSyncItem* record)
         }
         THROW_IF_FAILED(SetLinkProps(item.get(), OL_CLASS_APPOINTMENT, record, record->m_target, &record->last_modified,
                                      &record->assigned_to, &record->assigned_to_userids, &record->organizer,
-                                     &record->internal_use_only));
+                                     &record->internal_use_only, this));
         return CallMethod(item.get(), L"Save", nullptr, 0, nullptr);
     }
     CATCH_RETURN();

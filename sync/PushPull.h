@@ -59,6 +59,8 @@ public:
     // m_strType decides task or appointment. With `fingerprint` the current fingerprint goes to
     // m_strHash; without, m_strHash keeps the stored "HV Hash". Sets m_nSource to SOURCE_OUTLOOK.
     void LoadOneItem(CSyncItem* record, IDispatch* item, int fingerprint);
+    // The same when the caller has read the item's "IsRecurring" already (-1: not read).
+    void LoadOneItem(CSyncItem* record, IDispatch* item, int fingerprint, int knownRecurring);
 
     // Service pushes; E_INVALIDARG for an empty subject (no operation is made). m_strAssignedIds,
     // m_strOrganizer and m_strInternalUse are cleared at the end in every case.

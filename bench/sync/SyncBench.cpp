@@ -11,11 +11,18 @@
 //                5% in Outlook; incremental run.
 //
 // The dialog runs collapsed ("SyncSize" 1), so it closes itself at the end of the run. Every step
-// of a service exchange is one tick of the dialog's step timer, in which the dialog calls
-// CWebSvrOp::Run for that step; the timer handler is wrapped here and the ticks that run an
+// of a service exchange is one tick of the dialog's step loop (CDlgSynch::OnTick), in which the
+// dialog calls CWebSvrOp::Run for that step; the tick is wrapped here and the ticks that run an
 // exchange are timed: that is the round-trip time inside the run. The rest of the wall time is
-// the dialog's own: its 5 ms timer waits, the planner, the Outlook side (reading, absorbing and
+// the dialog's own: waits for its timer, the planner, the Outlook side (reading, absorbing and
 // linking items) and the list.
+//
+// A message hook on the thread timestamps every message the dialog's loop retrieves: the
+// longest gap between two is the longest time the dialog did not answer. The planning time is
+// from the last download's step 5 to the first message after the planning is done. The
+// simulator counts the object-model calls (Invoke, and GetIDsOfNames) made during the run.
+//
+// HV_BENCH_KINDS=tasks or events limits the measured run to that kind (both are still seeded).
 //
 // After the run the same exchanges are replayed in a loop without the dialog (the downloads with
 // the same limits, every push with the same fields) against the same service: the bare sum of
@@ -23,7 +30,8 @@
 //
 // Prints one line:
 //   mode rows exchanges wall_s rt_in_run_s bare_rt_s ms_per_row rt_ms_per_row dialog_ms_per_row
-//   wall/bare peak_ws_MB peak_pagefile_MB done failed
+//   wall/bare peak_ws_MB peak_pagefile_MB done failed max_gap_ms plan_s invokes_per_row
+//   name_lookups_per_row sim_s dialog_ms_per_row_without_sim
 // Progress goes to stderr.
 #include <windows.h>
 #include <commctrl.h>
@@ -34,6 +42,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -42,6 +51,7 @@
 
 #include "common/Config.h"
 #include "e2e/AdminClient.h"
+#include "outlook-sim/src/SimDispatch.h"
 #include "outlook-sim/src/SimOutlook.h"
 #include "service/OpGetMyEvents.h"
 #include "service/OpGetMyTasks.h"
@@ -148,7 +158,11 @@ std::unique_ptr<CWebSvrOp> CopyOfOp(const CWebSvrOp* op, const std::string& url)
     return nullptr;
 }
 
-// The dialog as the add-in runs it, with its step timer timed. Only the handler is wrapped; the
+class CBenchDlgSynch;
+CBenchDlgSynch* g_dialog = nullptr;
+LRESULT CALLBACK GetMessageHook(int code, WPARAM wParam, LPARAM lParam);
+
+// The dialog as the add-in runs it, with its step loop timed. Only the tick is wrapped; the
 // product's code runs unchanged.
 class CBenchDlgSynch : public CDlgSynch {
 public:
@@ -160,6 +174,23 @@ public:
     std::atomic<DWORD> m_lastActivity{::GetTickCount()};
     std::atomic<HWND> m_hwnd{nullptr};
     double m_tStart = 0;
+    // The message loop's turns.
+    double m_tLastMessage = 0;
+    double m_maxGap = 0;
+    double m_tPlanStart = 0;
+    double m_tPlanEnd = 0;
+    std::map<UINT, long> m_messages;
+
+    void OnMessageRetrieved(const MSG& msg) {
+        const double now = Now();
+        if (m_tLastMessage > 0 && now - m_tLastMessage > m_maxGap) m_maxGap = now - m_tLastMessage;
+        m_tLastMessage = now;
+        m_lastActivity = ::GetTickCount();
+        ++m_messages[msg.message];
+        if (m_tPlanStart == 0 && msg.message == hv::WMU_RUN_OP && msg.wParam == 5 && IsLastDownload(Op()))
+            m_tPlanStart = now;
+        if (m_tPlanStart > 0 && m_tPlanEnd == 0 && m_fMyOpsDone) m_tPlanEnd = now;
+    }
 
 protected:
     BOOL OnInitDialog() override {
@@ -167,29 +198,33 @@ protected:
         return CDlgSynch::OnInitDialog();
     }
 
-    void OnTimer(UINT_PTR id) override {
+    void OnTick() override {
         m_lastActivity = ::GetTickCount();
         CWebSvrOp* op = Op();
         // The same test the dialog makes before it calls Run for one step.
         const bool download = IsKind(op, "OpGetMyTasks") || IsKind(op, "OpGetMyEvents");
         const bool serviceRow = m_pCurrent && (m_pCurrent->m_nAction == ACTION_UPDATE_SERVICE ||
                                                m_pCurrent->m_nAction == ACTION_DELETE_SERVICE);
-        if (id == HV_SYNCH_TIMER && op && (download || serviceRow)) {
+        if (op && (download || serviceRow)) {
             if (m_nStep == 0) {
                 ++m_nExchanges;
                 if (auto copy = CopyOfOp(op, TheAPI()->m_strServiceURL))
                     m_recorded.ops.push_back(std::move(copy));
             }
             const double t0 = Now();
-            CDlgSynch::OnTimer(id);
+            CDlgSynch::OnTick();
             m_tExchange += Now() - t0;
         } else {
-            CDlgSynch::OnTimer(id);
+            CDlgSynch::OnTick();
         }
         Progress();
     }
 
 private:
+    bool IsLastDownload(const CWebSvrOp* op) const {
+        if (IsKind(op, "OpGetMyEvents")) return true;
+        return IsKind(op, "OpGetMyTasks") && !(m_nSyncKinds & SYNC_EVENTS);
+    }
     void Progress() {
         const double now = Now();
         if (now - m_tLastReport < 10.0) return;
@@ -211,7 +246,18 @@ struct CRunFigures {
     size_t rows = 0;
     size_t done = 0, failed = 0, none = 0;
     CRecordedOps recorded;
+    double maxGap = 0;
+    double planning = 0;
+    long long invokes = 0;
+    long long lookups = 0;
+    double inside = 0;  // the simulator's own time inside the calls
 };
+
+LRESULT CALLBACK GetMessageHook(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HC_ACTION && wParam == PM_REMOVE && g_dialog && lParam)
+        g_dialog->OnMessageRetrieved(*reinterpret_cast<const MSG*>(lParam));
+    return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
 
 class CBench {
 public:
@@ -362,6 +408,11 @@ private:
         dlg.m_pNameSpace = m_ns;
         dlg.m_fIncremental = incremental;
         dlg.m_nSyncKinds = SYNC_TASKS | SYNC_EVENTS;
+        if (std::string(label) != "set-up") {
+            const char* kinds = std::getenv("HV_BENCH_KINDS");
+            if (kinds && std::string(kinds) == "tasks") dlg.m_nSyncKinds = SYNC_TASKS;
+            if (kinds && std::string(kinds) == "events") dlg.m_nSyncKinds = SYNC_EVENTS;
+        }
 
         // A run that stops (a failed download) leaves the collapsed dialog open: close it after
         // a long quiet spell so the benchmark ends with an error instead of hanging.
@@ -376,10 +427,25 @@ private:
                 }
             }
         });
+        g_dialog = &dlg;
+        HHOOK hook = ::SetWindowsHookExA(WH_GETMESSAGE, GetMessageHook, nullptr, ::GetCurrentThreadId());
+        const long long invokes0 = hvsim::InvokeCount(), lookups0 = hvsim::NameLookupCount();
+        const double inside0 = hvsim::SecondsInside();
         dlg.m_tStart = Now();
         const double t0 = dlg.m_tStart;
         r.result = dlg.Run();
         r.wall = Now() - t0;
+        r.invokes = hvsim::InvokeCount() - invokes0;
+        r.lookups = hvsim::NameLookupCount() - lookups0;
+        r.inside = hvsim::SecondsInside() - inside0;
+        if (hook) ::UnhookWindowsHookEx(hook);
+        g_dialog = nullptr;
+        r.maxGap = dlg.m_maxGap;
+        if (std::getenv("HV_BENCH_MESSAGES")) {
+            for (const auto& m : dlg.m_messages)
+                ProgressLine(hv::Format("  [%s] message 0x%04x: %ld\n", label, m.first, m.second));
+        }
+        r.planning = dlg.m_tPlanEnd > 0 ? dlg.m_tPlanEnd - dlg.m_tPlanStart : 0;
         over = true;
         watchdog.join();
 
@@ -419,11 +485,13 @@ private:
         pmc.cb = sizeof(pmc);
         ::GetProcessMemoryInfo(::GetCurrentProcess(), &pmc, sizeof(pmc));
         const double rows = r.rows ? static_cast<double>(r.rows) : 1.0;
-        printf("%s %zu %ld %.2f %.2f %.2f %.2f %.2f %.2f %.1f %.1f %.1f %zu %zu\n", m_mode.c_str(), r.rows, r.exchanges,
-               r.wall, r.exchange, bare, 1000.0 * r.wall / rows, 1000.0 * r.exchange / rows,
+        printf("%s %zu %ld %.2f %.2f %.2f %.2f %.2f %.2f %.1f %.1f %.1f %zu %zu %.0f %.2f %.1f %.1f %.2f %.2f\n", m_mode.c_str(),
+               r.rows, r.exchanges, r.wall, r.exchange, bare, 1000.0 * r.wall / rows, 1000.0 * r.exchange / rows,
                1000.0 * (r.wall - r.exchange) / rows, bare > 0 ? r.wall / bare : 0.0,
                static_cast<double>(pmc.PeakWorkingSetSize) / kMB, static_cast<double>(pmc.PeakPagefileUsage) / kMB,
-               r.done, r.failed);
+               r.done, r.failed, 1000.0 * r.maxGap, r.planning, static_cast<double>(r.invokes) / rows,
+               static_cast<double>(r.lookups) / rows, r.inside,
+               1000.0 * (r.wall - r.exchange - r.inside) / rows);
         fflush(stdout);
     }
 

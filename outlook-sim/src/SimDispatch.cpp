@@ -2,6 +2,7 @@
 
 #include <olectl.h>
 
+#include <atomic>
 #include <cstring>
 #include <algorithm>
 #include <map>
@@ -285,7 +286,38 @@ STDMETHODIMP CSimObject::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
     return E_NOTIMPL;
 }
 
+namespace {
+std::atomic<long long> g_invokeCount{0};
+std::atomic<long long> g_nameLookupCount{0};
+std::atomic<long long> g_insideTicks{0};
+thread_local int t_depth = 0;
+
+// Times the outermost call into the simulator (a sink the simulator calls may call back in).
+class CInsideTimer {
+public:
+    CInsideTimer() noexcept {
+        if (t_depth++ == 0) {
+            LARGE_INTEGER c;
+            ::QueryPerformanceCounter(&c);
+            m_start = c.QuadPart;
+        }
+    }
+    ~CInsideTimer() {
+        if (--t_depth == 0) {
+            LARGE_INTEGER c;
+            ::QueryPerformanceCounter(&c);
+            g_insideTicks += c.QuadPart - m_start;
+        }
+    }
+
+private:
+    LONGLONG m_start = 0;
+};
+}  // namespace
+
 STDMETHODIMP CSimObject::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) try {
+    ++g_nameLookupCount;
+    CInsideTimer inside;
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
     if (!names || !ids || count == 0) return E_INVALIDARG;
     HRESULT hr = S_OK;
@@ -310,8 +342,22 @@ CATCH_RETURN()
 
 void CSimObject::NotFound() { throw SimError(DISP_E_MEMBERNOTFOUND, "Member not found"); }
 
+long long InvokeCount() noexcept {
+    return g_invokeCount.load();
+}
+long long NameLookupCount() noexcept {
+    return g_nameLookupCount.load();
+}
+double SecondsInside() noexcept {
+    LARGE_INTEGER f;
+    ::QueryPerformanceFrequency(&f);
+    return static_cast<double>(g_insideTicks.load()) / static_cast<double>(f.QuadPart);
+}
+
 STDMETHODIMP CSimObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                 EXCEPINFO* excep, UINT* argErr) {
+    ++g_invokeCount;
+    CInsideTimer inside;
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
     const auto& table = Names();
     if (id < 1 || static_cast<size_t>(id) > table.size()) return DISP_E_MEMBERNOTFOUND;

@@ -66,6 +66,14 @@ void SetDispatch(VARIANT* result, IDispatch* p);  // AddRefs; null gives Nothing
 
 class CSimConnectionPoint;
 
+// The calls the simulated objects have received through IDispatch::Invoke in this process (the
+// Outlook object-model calls an add-in makes; each is a cross-component call on a real Outlook).
+long long InvokeCount() noexcept;
+// The same for GetIDsOfNames (the name lookups that precede late-bound calls).
+long long NameLookupCount() noexcept;
+// The time spent inside those calls (the simulator's own time).
+double SecondsInside() noexcept;
+
 class CSimObject : public IDispatch, public IConnectionPointContainer {
 public:
     CSimObject();
