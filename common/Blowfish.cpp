@@ -5,8 +5,7 @@
 
 #include "common/BlowfishTables.h"
 
-CBlowfish::CBlowfish()
-    : m_pP(new uint32_t[P_ENTRIES]), m_pS(new uint32_t[4 * 256]) {}
+CBlowfish::CBlowfish() : m_pP(new uint32_t[P_ENTRIES]), m_pS(new uint32_t[4 * 256]) {}
 
 CBlowfish::~CBlowfish() {
     // The key-dependent state is wiped before the memory goes back.
@@ -126,8 +125,12 @@ void CBlowfish::Decode(const BYTE* in, BYTE* out, DWORD size) const noexcept {
     if (in != out && whole < size) std::memmove(out + whole, in + whole, size - whole);
 }
 
-void CBlowfish::Encode(BYTE* data, DWORD size) const noexcept { Encode(data, data, size); }
-void CBlowfish::Decode(BYTE* data, DWORD size) const noexcept { Decode(data, data, size); }
+void CBlowfish::Encode(BYTE* data, DWORD size) const noexcept {
+    Encode(data, data, size);
+}
+void CBlowfish::Decode(BYTE* data, DWORD size) const noexcept {
+    Decode(data, data, size);
+}
 
 std::unique_ptr<CBlowfish> CBlowfish::CreateSettingsCipher() {
     // Put together at run time so the key does not sit in the image as one string.

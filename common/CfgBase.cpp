@@ -16,8 +16,8 @@ namespace {
 HRESULT CreateKey(HKEY parent, const std::string& path, REGSAM access, hv::unique_hkey& key) {
     static const wchar_t kClass[] = L"Application Global Data";
     std::wstring wpath = hv::ToWide(path);
-    LONG rc = ::RegCreateKeyExW(parent, wpath.c_str(), 0, const_cast<wchar_t*>(kClass), REG_OPTION_NON_VOLATILE,
-                                access, nullptr, key.put(), nullptr);
+    LONG rc = ::RegCreateKeyExW(parent, wpath.c_str(), 0, const_cast<wchar_t*>(kClass), REG_OPTION_NON_VOLATILE, access,
+                                nullptr, key.put(), nullptr);
     return rc == ERROR_SUCCESS ? S_OK : hv::HResultFromWin32(rc);
 }
 
@@ -44,7 +44,9 @@ HRESULT QueryText(HKEY key, const char* name, std::string& text) {
     return S_OK;
 }
 
-DWORD RoundUp8(DWORD n) { return (n + 7) & ~DWORD(7); }
+DWORD RoundUp8(DWORD n) {
+    return (n + 7) & ~DWORD(7);
+}
 
 }  // namespace
 
@@ -175,7 +177,9 @@ HRESULT CCfgBase::WriteSecureKey(const char* name, const std::string& text) {
     return hr;
 }
 
-void CCfgBase::SetSecureKey(const char* name, const std::string& text) { (void)WriteSecureKey(name, text); }
+void CCfgBase::SetSecureKey(const char* name, const std::string& text) {
+    (void)WriteSecureKey(name, text);
+}
 
 HRESULT CCfgBase::GetSecureKey(const char* name, std::string& text) {
     if (!EnsureCipher()) return E_FAIL;
@@ -255,7 +259,8 @@ HRESULT CCfgBase::FindAddin(std::string& folder) {
     LONG rc = ::RegOpenKeyExW(HKEY_CLASSES_ROOT, hv::ToWide(path).c_str(), 0, KEY_READ, key.put());
     wchar_t buf[FOLDER_BUFFER_CHARS + 1] = {};
     DWORD size = FOLDER_BUFFER_CHARS * sizeof(wchar_t);
-    if (rc == ERROR_SUCCESS) rc = ::RegQueryValueExW(key.get(), nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size);
+    if (rc == ERROR_SUCCESS)
+        rc = ::RegQueryValueExW(key.get(), nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size);
     if (rc != ERROR_SUCCESS) {
         HvLog().LogError("CCfgBase::FindAddin failed");
         return E_FAIL;

@@ -43,7 +43,8 @@ public:
     void SetKey(const char* name, DWORD value);
     // Any other integer (a literal 0 among them, which would otherwise be ambiguous with the
     // text form) is stored as a 32-bit number.
-    template <typename T, typename std::enable_if<std::is_integral<T>::value && !std::is_same<T, DWORD>::value, int>::type = 0>
+    template <typename T,
+              typename std::enable_if<std::is_integral<T>::value && !std::is_same<T, DWORD>::value, int>::type = 0>
     void SetKey(const char* name, T value) {
         SetKey(name, static_cast<DWORD>(value));
     }

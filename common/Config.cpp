@@ -26,17 +26,39 @@ DWORD CConfig::GetNumber(const char* name, DWORD defaultValue) {
     return value;
 }
 
-DWORD CConfig::GetSyncSize() { return GetNumber("SyncSize", DEF_SYNC_SIZE) ? 1 : 0; }
-DWORD CConfig::GetSyncQuantum() { return GetNumber("SyncQuantum", DEF_SYNC_QUANTUM); }
-DWORD CConfig::GetSyncAtStartup() { return GetNumber("SyncAtStartup", DEF_SYNC_AT_STARTUP); }
-DWORD CConfig::GetAutoPush() { return GetNumber("AutoPush", DEF_AUTO_PUSH); }
-DWORD CConfig::GetSAXParsing() { return GetNumber("SAXParsing", DEF_SAX_PARSING); }
-DWORD CConfig::GetDeleteOutlookItems() { return GetNumber("DeleteOutlookItems", DEF_DELETE_OUTLOOK_ITEMS); }
-DWORD CConfig::GetDeleteHVItems() { return GetNumber("DeleteHVItems", DEF_DELETE_HV_ITEMS); }
-DWORD CConfig::GetMaxOccurrences() { return GetNumber("MaxOccurrences", DEF_MAX_OCCURRENCES); }
-DWORD CConfig::GetRecurrenceWindow() { return GetNumber("RecurrenceWindow", DEF_RECURRENCE_WINDOW); }
-DWORD CConfig::GetHashVersion() { return GetNumber("HashVersion", DEF_HASH_VERSION); }
-DWORD CConfig::GetTimeout() { return GetNumber("Timeout", DEF_TIMEOUT); }
+DWORD CConfig::GetSyncSize() {
+    return GetNumber("SyncSize", DEF_SYNC_SIZE) ? 1 : 0;
+}
+DWORD CConfig::GetSyncQuantum() {
+    return GetNumber("SyncQuantum", DEF_SYNC_QUANTUM);
+}
+DWORD CConfig::GetSyncAtStartup() {
+    return GetNumber("SyncAtStartup", DEF_SYNC_AT_STARTUP);
+}
+DWORD CConfig::GetAutoPush() {
+    return GetNumber("AutoPush", DEF_AUTO_PUSH);
+}
+DWORD CConfig::GetSAXParsing() {
+    return GetNumber("SAXParsing", DEF_SAX_PARSING);
+}
+DWORD CConfig::GetDeleteOutlookItems() {
+    return GetNumber("DeleteOutlookItems", DEF_DELETE_OUTLOOK_ITEMS);
+}
+DWORD CConfig::GetDeleteHVItems() {
+    return GetNumber("DeleteHVItems", DEF_DELETE_HV_ITEMS);
+}
+DWORD CConfig::GetMaxOccurrences() {
+    return GetNumber("MaxOccurrences", DEF_MAX_OCCURRENCES);
+}
+DWORD CConfig::GetRecurrenceWindow() {
+    return GetNumber("RecurrenceWindow", DEF_RECURRENCE_WINDOW);
+}
+DWORD CConfig::GetHashVersion() {
+    return GetNumber("HashVersion", DEF_HASH_VERSION);
+}
+DWORD CConfig::GetTimeout() {
+    return GetNumber("Timeout", DEF_TIMEOUT);
+}
 
 DWORD CConfig::GetStaleAfter(const char* typeWord) {
     return GetNumber(hv::Format("%sStaleAfter", typeWord ? typeWord : "").c_str(), DEF_STALE_AFTER);
@@ -46,19 +68,32 @@ DWORD CConfig::GetPurgeHV(const char* typeWord) {
     return GetNumber(hv::Format("PurgeHV%ss", typeWord ? typeWord : "").c_str(), DEF_PURGE_HV);
 }
 
-void CConfig::SetSyncSize(DWORD value) { SetKey("SyncSize", value); }
-void CConfig::SetHashVersion(DWORD value) { SetKey("HashVersion", value); }
-void CConfig::SetSyncQuantum(DWORD value) { SetKey("SyncQuantum", value); }
-void CConfig::SetSyncAtStartup(DWORD value) { SetKey("SyncAtStartup", value); }
-void CConfig::SetAutoPush(DWORD value) { SetKey("AutoPush", value); }
-void CConfig::SetDeleteOutlookItems(DWORD value) { SetKey("DeleteOutlookItems", value); }
-void CConfig::SetDeleteHVItems(DWORD value) { SetKey("DeleteHVItems", value); }
+void CConfig::SetSyncSize(DWORD value) {
+    SetKey("SyncSize", value);
+}
+void CConfig::SetHashVersion(DWORD value) {
+    SetKey("HashVersion", value);
+}
+void CConfig::SetSyncQuantum(DWORD value) {
+    SetKey("SyncQuantum", value);
+}
+void CConfig::SetSyncAtStartup(DWORD value) {
+    SetKey("SyncAtStartup", value);
+}
+void CConfig::SetAutoPush(DWORD value) {
+    SetKey("AutoPush", value);
+}
+void CConfig::SetDeleteOutlookItems(DWORD value) {
+    SetKey("DeleteOutlookItems", value);
+}
+void CConfig::SetDeleteHVItems(DWORD value) {
+    SetKey("DeleteHVItems", value);
+}
 
 std::string CConfig::NowStamp() {
     SYSTEMTIME st;
     ::GetSystemTime(&st);
-    return hv::Format("%d-%02d-%02dT%02d:%02d:%02dZ", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute,
-                      st.wSecond);
+    return hv::Format("%d-%02d-%02dT%02d:%02d:%02dZ", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond);
 }
 
 void CConfig::SetLastSync(const char* typeWord) {
@@ -123,7 +158,9 @@ UINT CConfig::GetRibbonResource(const char* ribbonId) {
     return 0;
 }
 
-UINT CConfig::GetImageResource() { return IDR_RIBBON_IMAGE; }
+UINT CConfig::GetImageResource() {
+    return IDR_RIBBON_IMAGE;
+}
 
 // ---- Pending links ------------------------------------------------------------------------------
 

@@ -61,7 +61,8 @@ std::string AdvancedKeyPath() {
 // Reads one number of the "Advanced" subkey without creating anything.
 bool ReadSwitch(REGSAM access, const char* name, DWORD& value) {
     hv::unique_hkey key;
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, hv::ToWide(AdvancedKeyPath()).c_str(), 0, access, key.put()) != ERROR_SUCCESS)
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, hv::ToWide(AdvancedKeyPath()).c_str(), 0, access, key.put()) !=
+        ERROR_SUCCESS)
         return false;
     DWORD data = 0;
     DWORD size = sizeof(data);
@@ -155,8 +156,7 @@ void CDiagLog::CloseLog() {
     }
     m_hConsole = INVALID_HANDLE_VALUE;
     const DWORD output = m_dwOutput.load();
-    if (m_fFileOpen && (output & OUT_FILE) && (output & OUT_XML))
-        AppendToFile(hv::Format("</%s>\n", kRoot).c_str());
+    if (m_fFileOpen && (output & OUT_FILE) && (output & OUT_XML)) AppendToFile(hv::Format("</%s>\n", kRoot).c_str());
     m_fFileOpen = false;
     delete[] m_pFormatBuf;
     delete[] m_pEscapeBuf;
@@ -232,8 +232,8 @@ void CDiagLog::Write(const char* text, DWORD dest, bool timeStamp) {
     if (timeStamp) {
         SYSTEMTIME lt;
         ::GetLocalTime(&lt);
-        std::string stamp = hv::Format("%04d-%02d-%02dT%02d:%02d:%02d", lt.wYear, lt.wMonth, lt.wDay, lt.wHour,
-                                       lt.wMinute, lt.wSecond);
+        std::string stamp =
+            hv::Format("%04d-%02d-%02dT%02d:%02d:%02d", lt.wYear, lt.wMonth, lt.wDay, lt.wHour, lt.wMinute, lt.wSecond);
         size_t gt = piece.find('>');
         size_t colon = piece.find(": ");
         if (gt != std::string::npos)
@@ -242,17 +242,17 @@ void CDiagLog::Write(const char* text, DWORD dest, bool timeStamp) {
             piece = piece.substr(0, colon + 2) + "(time=\"" + stamp + "\") " + piece.substr(colon + 2);
     }
     switch (dest) {
-    case OUT_XML | OUT_FILE:
-        AppendToFile(piece.c_str());
-        break;
-    case OUT_CONSOLE:
-        WriteConsoleText(piece.c_str());
-        break;
-    case OUT_MSGBOX:
-        ::MessageBoxA(nullptr, piece.c_str(), kCaption, MB_OK);
-        break;
-    default:
-        break;
+        case OUT_XML | OUT_FILE:
+            AppendToFile(piece.c_str());
+            break;
+        case OUT_CONSOLE:
+            WriteConsoleText(piece.c_str());
+            break;
+        case OUT_MSGBOX:
+            ::MessageBoxA(nullptr, piece.c_str(), kCaption, MB_OK);
+            break;
+        default:
+            break;
     }
 }
 
@@ -379,4 +379,6 @@ CDiagLog& HvLog() {
     return *log;
 }
 
-void HvLogShutdown() noexcept { HvLog().Shutdown(); }
+void HvLogShutdown() noexcept {
+    HvLog().Shutdown();
+}

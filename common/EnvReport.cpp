@@ -17,23 +17,40 @@ void Append(std::string& text, const std::string& more) {
 
 const char* EditionName(DWORD product) {
     switch (product) {
-    case 1: return "Ultimate Edition";
-    case 2: return "Home Basic Edition";
-    case 3: return "Home Premium Edition";
-    case 4: return "Enterprise Edition";
-    case 6: return "Business Edition";
-    case 7: return "Standard Edition";
-    case 8: return "Datacenter Edition";
-    case 9: return "Small Business Server";
-    case 10: return "Enterprise Edition";
-    case 11: return "Starter Edition";
-    case 12: return "Datacenter Edition (core installation)";
-    case 13: return "Standard Edition (core installation)";
-    case 14: return "Enterprise Edition (core installation)";
-    case 15: return "Enterprise Edition for Itanium-based Systems";
-    case 17: return "Web Server Edition";
-    case 18: return "Cluster Server Edition";
-    default: return "";
+        case 1:
+            return "Ultimate Edition";
+        case 2:
+            return "Home Basic Edition";
+        case 3:
+            return "Home Premium Edition";
+        case 4:
+            return "Enterprise Edition";
+        case 6:
+            return "Business Edition";
+        case 7:
+            return "Standard Edition";
+        case 8:
+            return "Datacenter Edition";
+        case 9:
+            return "Small Business Server";
+        case 10:
+            return "Enterprise Edition";
+        case 11:
+            return "Starter Edition";
+        case 12:
+            return "Datacenter Edition (core installation)";
+        case 13:
+            return "Standard Edition (core installation)";
+        case 14:
+            return "Enterprise Edition (core installation)";
+        case 15:
+            return "Enterprise Edition for Itanium-based Systems";
+        case 17:
+            return "Web Server Edition";
+        case 18:
+            return "Cluster Server Edition";
+        default:
+            return "";
     }
 }
 
@@ -42,11 +59,16 @@ std::string Nt6Name(const CWinVersionData& d) {
     const bool workstation = d.bProductType == VER_NT_WORKSTATION;
     if (d.dwMajor == 6) {
         switch (d.dwMinor) {
-        case 0: return workstation ? "Windows Vista " : "Windows Server 2008 ";
-        case 1: return workstation ? "Windows 7 " : "Windows Server 2008 R2 ";
-        case 2: return workstation ? "Windows 8 " : "Windows Server 2012 ";
-        case 3: return workstation ? "Windows 8.1 " : "Windows Server 2012 R2 ";
-        default: return std::string();
+            case 0:
+                return workstation ? "Windows Vista " : "Windows Server 2008 ";
+            case 1:
+                return workstation ? "Windows 7 " : "Windows Server 2008 R2 ";
+            case 2:
+                return workstation ? "Windows 8 " : "Windows Server 2012 ";
+            case 3:
+                return workstation ? "Windows 8.1 " : "Windows Server 2012 R2 ";
+            default:
+                return std::string();
         }
     }
     if (d.dwMajor == 10 && d.dwMinor == 0) {
@@ -152,9 +174,10 @@ bool CEnvReport::ReadWindowsData(CWinVersionData& data) {
     SYSTEM_INFO si = {};
     using NativeInfoFn = void(WINAPI*)(SYSTEM_INFO*);
     HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-    auto nativeInfo = kernel ? reinterpret_cast<NativeInfoFn>(
-                                   reinterpret_cast<void*>(::GetProcAddress(kernel, "GetNativeSystemInfo")))
-                             : nullptr;
+    auto nativeInfo =
+        kernel
+            ? reinterpret_cast<NativeInfoFn>(reinterpret_cast<void*>(::GetProcAddress(kernel, "GetNativeSystemInfo")))
+            : nullptr;
     if (nativeInfo)
         nativeInfo(&si);
     else
@@ -162,9 +185,9 @@ bool CEnvReport::ReadWindowsData(CWinVersionData& data) {
     data.wArchitecture = si.wProcessorArchitecture;
 
     using ProductInfoFn = BOOL(WINAPI*)(DWORD, DWORD, DWORD, DWORD, DWORD*);
-    auto productInfo = kernel ? reinterpret_cast<ProductInfoFn>(
-                                    reinterpret_cast<void*>(::GetProcAddress(kernel, "GetProductInfo")))
-                              : nullptr;
+    auto productInfo =
+        kernel ? reinterpret_cast<ProductInfoFn>(reinterpret_cast<void*>(::GetProcAddress(kernel, "GetProductInfo")))
+               : nullptr;
     DWORD product = 0;
     if (data.dwMajor >= 6 && productInfo && productInfo(6, 0, 0, 0, &product)) data.dwProductInfo = product;
     data.nServerR2 = ::GetSystemMetrics(SM_SERVERR2);
@@ -202,7 +225,8 @@ std::string CEnvReport::OutlookText(IDispatch* application) {
                 for (long i = 1; i <= total; ++i) {
                     hv::unique_variant index = hv::unique_variant::FromLong(i);
                     hv::unique_variant item;
-                    if (FAILED(CDispatcher::CallMethod(collection, L"Item", item.put(), 1, index.addressof()))) continue;
+                    if (FAILED(CDispatcher::CallMethod(collection, L"Item", item.put(), 1, index.addressof())))
+                        continue;
                     std::string description;
                     if (!item.AsDispatch() || !GetText(item.AsDispatch(), L"Description", description)) continue;
                     text += "<add-in>" + hv::EscapeFiveSpecials(description) + "</add-in>";
@@ -227,9 +251,11 @@ std::string CEnvReport::ModuleVersion() {
     if (!::GetFileVersionInfoW(path, 0, size, block.data())) return std::string();
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
-    if (!::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || !fixed) return std::string();
+    if (!::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || !fixed)
+        return std::string();
     return hv::Format("%2d.%d.%d.%d", static_cast<int>(HIWORD(fixed->dwFileVersionMS)),
-                      static_cast<int>(LOWORD(fixed->dwFileVersionMS)), static_cast<int>(HIWORD(fixed->dwFileVersionLS)),
+                      static_cast<int>(LOWORD(fixed->dwFileVersionMS)),
+                      static_cast<int>(HIWORD(fixed->dwFileVersionLS)),
                       static_cast<int>(LOWORD(fixed->dwFileVersionLS)));
 }
 

@@ -13,10 +13,10 @@ struct CWinVersionData {
     DWORD dwBuild = 0;
     std::string strServicePack;  // "Service Pack 3", or empty
     WORD wSuiteMask = 0;
-    BYTE bProductType = 0;       // VER_NT_WORKSTATION, ...
-    WORD wArchitecture = 0;      // PROCESSOR_ARCHITECTURE_*
-    DWORD dwProductInfo = 0;     // GetProductInfo's edition, 0 when unknown
-    int nServerR2 = 0;           // GetSystemMetrics(SM_SERVERR2)
+    BYTE bProductType = 0;    // VER_NT_WORKSTATION, ...
+    WORD wArchitecture = 0;   // PROCESSOR_ARCHITECTURE_*
+    DWORD dwProductInfo = 0;  // GetProductInfo's edition, 0 when unknown
+    int nServerR2 = 0;        // GetSystemMetrics(SM_SERVERR2)
 };
 
 class CEnvReport {

@@ -14,7 +14,8 @@ int OpCheckPluginVersion::PrepareData() {
     if (!UseResponseFile()) return 0;
     // The environment is XML itself: it travels escaped as the text of its element.
     m_strRequest = hv::Format(
-        "%s<SOAP-ENV:Body>\n<m:CheckPluginVersion xmlns:m=\"urn:Halvane/API\">\n<m:plugin_type>outlook</m:plugin_type>\n"
+        "%s<SOAP-ENV:Body>\n<m:CheckPluginVersion "
+        "xmlns:m=\"urn:Halvane/API\">\n<m:plugin_type>outlook</m:plugin_type>\n"
         "<m:version>%s</m:version>\n<m:environment>%s</m:environment>\n<m:comments></m:comments>\n"
         "</m:CheckPluginVersion>\n</SOAP-ENV:Body>\n%s",
         EnvelopeHead(m_credentials.m_strUser, m_credentials.m_strPassword).c_str(), m_strVersion.c_str(),

@@ -13,7 +13,8 @@ OpDeleteEvent::OpDeleteEvent(const std::string& url) : CWebSvrOp(url) {
 int OpDeleteEvent::PrepareData() {
     if (!UseResponseFile()) return 0;
     m_strRequest = hv::Format(
-        "%s<SOAP-ENV:Body>\n<m:DeleteEvent xmlns:m=\"urn:Halvane/API\">\n<m:add_to_activity_log></m:add_to_activity_log>\n"
+        "%s<SOAP-ENV:Body>\n<m:DeleteEvent "
+        "xmlns:m=\"urn:Halvane/API\">\n<m:add_to_activity_log></m:add_to_activity_log>\n"
         "<m:event_id>%s</m:event_id>\n</m:DeleteEvent>\n</SOAP-ENV:Body>\n%s",
         EnvelopeHead(m_strUser, m_strPassword).c_str(), m_strEventID.c_str(), EnvelopeFoot());
     return 1;

@@ -13,7 +13,8 @@ OpDeleteTask::OpDeleteTask(const std::string& url) : CWebSvrOp(url) {
 int OpDeleteTask::PrepareData() {
     if (!UseResponseFile()) return 0;
     m_strRequest = hv::Format(
-        "%s<SOAP-ENV:Body>\n<m:DeleteTask xmlns:m=\"urn:Halvane/API\">\n<m:add_to_activity_log></m:add_to_activity_log>\n"
+        "%s<SOAP-ENV:Body>\n<m:DeleteTask "
+        "xmlns:m=\"urn:Halvane/API\">\n<m:add_to_activity_log></m:add_to_activity_log>\n"
         "<m:task_id>%s</m:task_id>\n</m:DeleteTask>\n</SOAP-ENV:Body>\n%s",
         EnvelopeHead(m_strUser, m_strPassword).c_str(), m_strTaskID.c_str(), EnvelopeFoot());
     return 1;

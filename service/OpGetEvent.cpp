@@ -8,7 +8,9 @@ OpGetEvent::OpGetEvent(const std::string& url) : OpPullEvent(url) {
     m_szSteps[5] = "Event Received";
 }
 
-OpGetEvent::~OpGetEvent() { delete m_pRecord; }
+OpGetEvent::~OpGetEvent() {
+    delete m_pRecord;
+}
 
 int OpGetEvent::PrepareData() {
     if (!UseResponseFile()) return 0;

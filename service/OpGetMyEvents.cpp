@@ -29,7 +29,9 @@ OpGetMyEvents::OpGetMyEvents(const std::string& url) : OpPullEvent(url) {
     m_fStreaming = config.GetSAXParsing() == 1 ? 1 : 0;
 }
 
-OpGetMyEvents::~OpGetMyEvents() { DeleteRecords(m_records); }
+OpGetMyEvents::~OpGetMyEvents() {
+    DeleteRecords(m_records);
+}
 
 int OpGetMyEvents::PrepareData() {
     if (!UseResponseFile()) return 0;

@@ -12,7 +12,9 @@ OpGetMyTasks::OpGetMyTasks(const std::string& url) : OpPullTask(url) {
     m_fStreaming = config.GetSAXParsing() == 1 ? 1 : 0;
 }
 
-OpGetMyTasks::~OpGetMyTasks() { DeleteRecords(m_records); }
+OpGetMyTasks::~OpGetMyTasks() {
+    DeleteRecords(m_records);
+}
 
 int OpGetMyTasks::PrepareData() {
     if (!UseResponseFile()) return 0;

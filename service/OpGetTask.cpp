@@ -8,7 +8,9 @@ OpGetTask::OpGetTask(const std::string& url) : OpPullTask(url) {
     m_szSteps[5] = "Task Received";
 }
 
-OpGetTask::~OpGetTask() { delete m_pRecord; }
+OpGetTask::~OpGetTask() {
+    delete m_pRecord;
+}
 
 int OpGetTask::PrepareData() {
     if (!UseResponseFile()) return 0;

@@ -23,8 +23,8 @@ void CPumpOp::LayoutPanes(HWND dialog) {
 }
 
 void CPumpOp::CreateStatusBar(HWND dialog) {
-    m_hStatusBar = ::CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | CCS_BOTTOM, 0, 0, 0, 0,
-                                     dialog, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(AFX_IDW_STATUS_BAR)),
+    m_hStatusBar = ::CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | CCS_BOTTOM, 0, 0, 0, 0, dialog,
+                                     reinterpret_cast<HMENU>(static_cast<UINT_PTR>(AFX_IDW_STATUS_BAR)),
                                      hv::ThisModule(), nullptr);
     if (!m_hStatusBar) return;
     LayoutPanes(dialog);

@@ -23,9 +23,14 @@ bool IsNamed(const CXMLElem* element, const wchar_t* name, int length) {
     return true;
 }
 
-std::string Narrow(const wchar_t* text, int length) { return hv::ToAnsi(text, static_cast<size_t>(length)); }
+std::string Narrow(const wchar_t* text, int length) {
+    return hv::ToAnsi(text, static_cast<size_t>(length));
+}
 
-#define HV_FIELD(element, member) {L##element, [](CSyncItem& r) -> std::string* { return &r.member; }}
+#define HV_FIELD(element, member)                                          \
+    {                                                                      \
+        L##element, [](CSyncItem& r) -> std::string* { return &r.member; } \
+    }
 
 }  // namespace
 
@@ -51,7 +56,9 @@ HRESULT CSAXContentHandler::QueryInterface(REFIID riid, void** ppv) {
     return E_NOINTERFACE;
 }
 
-ULONG CSAXContentHandler::AddRef() { return static_cast<ULONG>(::InterlockedIncrement(&m_cRef)); }
+ULONG CSAXContentHandler::AddRef() {
+    return static_cast<ULONG>(::InterlockedIncrement(&m_cRef));
+}
 
 ULONG CSAXContentHandler::Release() {
     const LONG count = ::InterlockedDecrement(&m_cRef);
@@ -272,7 +279,9 @@ HRESULT CSAXErrorHandler::QueryInterface(REFIID riid, void** ppv) {
     return E_NOINTERFACE;
 }
 
-ULONG CSAXErrorHandler::AddRef() { return static_cast<ULONG>(::InterlockedIncrement(&m_cRef)); }
+ULONG CSAXErrorHandler::AddRef() {
+    return static_cast<ULONG>(::InterlockedIncrement(&m_cRef));
+}
 
 ULONG CSAXErrorHandler::Release() {
     const LONG count = ::InterlockedDecrement(&m_cRef);
@@ -280,8 +289,8 @@ ULONG CSAXErrorHandler::Release() {
     return static_cast<ULONG>(count);
 }
 
-HRESULT StreamingParse(const std::string& path, CSAXContentHandler* handler, CSyncItemList& out,
-                       std::string* faultCode, std::string* faultString) {
+HRESULT StreamingParse(const std::string& path, CSAXContentHandler* handler, CSyncItemList& out, std::string* faultCode,
+                       std::string* faultString) {
     hv::com_ptr<CSAXContentHandler> content(handler);  // owns the handler from here on
     try {
         THROW_HR_IF(E_POINTER, !handler);

@@ -37,13 +37,13 @@ public:
     HRESULT STDMETHODCALLTYPE processingInstruction(const wchar_t*, int, const wchar_t*, int) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE skippedEntity(const wchar_t*, int) override { return S_OK; }
 
-    CSyncItemList m_results;             // finished records, in document order; owned until moved out
+    CSyncItemList m_results;  // finished records, in document order; owned until moved out
     // A SOAP fault in place of the answer: its two texts.
     bool m_fFault = false;
     std::string m_strFaultCode;
     std::string m_strFaultString;
-    std::list<CXMLElem*> m_stack;        // top at the front: the record, then a field inside it
-    CSyncItem* m_pCurrent = nullptr;     // the record opened last (on the stack while open)
+    std::list<CXMLElem*> m_stack;     // top at the front: the record, then a field inside it
+    CSyncItem* m_pCurrent = nullptr;  // the record opened last (on the stack while open)
 
 protected:
     // One field element of a record: its local name and where its text goes.

@@ -2,7 +2,9 @@
 #include <commctrl.h>
 #include "win/Strings.h"
 
-CStatusProgress::~CStatusProgress() { Destroy(); }
+CStatusProgress::~CStatusProgress() {
+    Destroy();
+}
 
 void CStatusProgress::Destroy() noexcept {
     if (m_hWnd && ::IsWindow(m_hWnd)) ::DestroyWindow(m_hWnd);

@@ -6,7 +6,9 @@
 
 CSyncItem::CSyncItem() : m_strActionText(ActionText(ACTION_COMPUTING)) {}
 
-CSyncItem::CSyncItem(const CSyncItem& other) : CXMLElem() { *this = other; }
+CSyncItem::CSyncItem(const CSyncItem& other) : CXMLElem() {
+    *this = other;
+}
 
 CSyncItem& CSyncItem::operator=(const CSyncItem& other) {
     if (this == &other) return *this;
@@ -46,14 +48,22 @@ CSyncItem& CSyncItem::operator=(const CSyncItem& other) {
 
 std::string CSyncItem::ActionText(long action) {
     switch (action) {
-    case ACTION_UPDATE_SERVICE: return hv::LoadResString(IDS_ACTION_UPDATE_HV);
-    case ACTION_UPDATE_OUTLOOK: return hv::LoadResString(IDS_ACTION_UPDATE_OUTLOOK);
-    case ACTION_NONE: return hv::LoadResString(IDS_ACTION_NONE);
-    case ACTION_DONE: return std::string();
-    case ACTION_FAILED: return hv::LoadResString(IDS_ACTION_FAILED);
-    case ACTION_DELETE_OUTLOOK: return hv::LoadResString(IDS_ACTION_DELETE_OUTLOOK);
-    case ACTION_DELETE_SERVICE: return hv::LoadResString(IDS_ACTION_DELETE_SERVICE);
-    default: return hv::LoadResString(IDS_ACTION_COMPUTING);
+        case ACTION_UPDATE_SERVICE:
+            return hv::LoadResString(IDS_ACTION_UPDATE_HV);
+        case ACTION_UPDATE_OUTLOOK:
+            return hv::LoadResString(IDS_ACTION_UPDATE_OUTLOOK);
+        case ACTION_NONE:
+            return hv::LoadResString(IDS_ACTION_NONE);
+        case ACTION_DONE:
+            return std::string();
+        case ACTION_FAILED:
+            return hv::LoadResString(IDS_ACTION_FAILED);
+        case ACTION_DELETE_OUTLOOK:
+            return hv::LoadResString(IDS_ACTION_DELETE_OUTLOOK);
+        case ACTION_DELETE_SERVICE:
+            return hv::LoadResString(IDS_ACTION_DELETE_SERVICE);
+        default:
+            return hv::LoadResString(IDS_ACTION_COMPUTING);
     }
 }
 

@@ -39,7 +39,9 @@ bool UtcToLocal(const SYSTEMTIME& utc, SYSTEMTIME& local) {
     return ::SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local) != FALSE;
 }
 
-bool InEngineRange(WORD year) { return static_cast<WORD>(year - 1970) < 1031; }
+bool InEngineRange(WORD year) {
+    return static_cast<WORD>(year - 1970) < 1031;
+}
 
 // The whole-day age rule shared by the two age questions.
 bool OlderThanDays(HvTime t, long days) {
@@ -72,9 +74,13 @@ bool COleDate::GetAsSystemTime(SYSTEMTIME& st) const {
     return ::VariantTimeToSystemTime(m_dt, &st) != FALSE;
 }
 
-HvTime TimeFromFileTime(const FILETIME& utc) { return (Ticks(utc) - kEpochTicks) / kTicksPerSecond; }
+HvTime TimeFromFileTime(const FILETIME& utc) {
+    return (Ticks(utc) - kEpochTicks) / kTicksPerSecond;
+}
 
-FILETIME FileTimeFromTime(HvTime t) { return FromTicks(t * kTicksPerSecond + kEpochTicks); }
+FILETIME FileTimeFromTime(HvTime t) {
+    return FromTicks(t * kTicksPerSecond + kEpochTicks);
+}
 
 HvTime TimeNow() {
     FILETIME ft;
@@ -166,20 +172,40 @@ std::string CTimeLogic::FormatOutlookDate(const COleDate& date, const char* form
             continue;
         }
         switch (*++p) {
-        case 'Y': out += hv::Format("%04d", st.wYear); break;
-        case 'y': out += hv::Format("%02d", st.wYear % 100); break;
-        case 'm': out += hv::Format("%02d", st.wMonth); break;
-        case 'd': out += hv::Format("%02d", st.wDay); break;
-        case 'H': out += hv::Format("%02d", st.wHour); break;
-        case 'I': out += hv::Format("%02d", st.wHour % 12 == 0 ? 12 : st.wHour % 12); break;
-        case 'M': out += hv::Format("%02d", st.wMinute); break;
-        case 'S': out += hv::Format("%02d", st.wSecond); break;
-        case 'p': out += st.wHour < 12 ? "AM" : "PM"; break;
-        case '%': out += '%'; break;
-        default:
-            out += '%';
-            out += *p;
-            break;
+            case 'Y':
+                out += hv::Format("%04d", st.wYear);
+                break;
+            case 'y':
+                out += hv::Format("%02d", st.wYear % 100);
+                break;
+            case 'm':
+                out += hv::Format("%02d", st.wMonth);
+                break;
+            case 'd':
+                out += hv::Format("%02d", st.wDay);
+                break;
+            case 'H':
+                out += hv::Format("%02d", st.wHour);
+                break;
+            case 'I':
+                out += hv::Format("%02d", st.wHour % 12 == 0 ? 12 : st.wHour % 12);
+                break;
+            case 'M':
+                out += hv::Format("%02d", st.wMinute);
+                break;
+            case 'S':
+                out += hv::Format("%02d", st.wSecond);
+                break;
+            case 'p':
+                out += st.wHour < 12 ? "AM" : "PM";
+                break;
+            case '%':
+                out += '%';
+                break;
+            default:
+                out += '%';
+                out += *p;
+                break;
         }
     }
     return out;
@@ -262,6 +288,10 @@ bool IsWireTimeOlderThan(const std::string& text, long days) {
     return OlderThanDays(TimeFromFileTime(ft), days);
 }
 
-bool IsBeforeNow(HvTime t) { return t < TimeNow(); }
+bool IsBeforeNow(HvTime t) {
+    return t < TimeNow();
+}
 
-bool IsSameInstant(HvTime a, HvTime b) { return (a > b ? a - b : b - a) < 10; }
+bool IsSameInstant(HvTime a, HvTime b) {
+    return (a > b ? a - b : b - a) < 10;
+}

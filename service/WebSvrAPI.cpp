@@ -19,7 +19,9 @@ void CALLBACK CWebSvrSession::StatusCallback(HINTERNET, DWORD_PTR context, DWORD
 
 CWebSvrAPI::CWebSvrAPI(const char* agent) : m_strAgent(agent ? agent : "") {}
 
-CWebSvrAPI::~CWebSvrAPI() { Close(); }
+CWebSvrAPI::~CWebSvrAPI() {
+    Close();
+}
 
 bool CWebSvrAPI::Open() {
     if (m_fConnected && m_pSession) return true;

@@ -10,8 +10,8 @@ namespace {
 
 constexpr DWORD kUploadChunk = 4095;   // body bytes per write (the buffer holds a terminator too)
 constexpr DWORD kReceiveChunk = 4096;  // answer bytes per read
-constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT |
-                                INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION;
+constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_NO_CACHE_WRITE |
+                                INTERNET_FLAG_KEEP_CONNECTION;
 constexpr char kXmlLogClose[] = "</XmlLog>\n";
 
 DWORD ShowPasswordDialog(HINTERNET request) {
@@ -97,7 +97,9 @@ bool CWebSvrOp::UseResponseFile() {
 // ---------------------------------------------------------------------------------------------
 // Escaping and the envelope
 
-void CWebSvrOp::EscapeXml(std::string& text) { EscapeXml(text, ::GetACP()); }
+void CWebSvrOp::EscapeXml(std::string& text) {
+    EscapeXml(text, ::GetACP());
+}
 
 void CWebSvrOp::EscapeXml(std::string& text, UINT codePage) {
     const char* const* table = AsciiEscapes();
@@ -154,7 +156,9 @@ std::string CWebSvrOp::EnvelopeHead(const std::string& user, const std::string& 
         Escaped(user).c_str(), Escaped(password).c_str());
 }
 
-const char* CWebSvrOp::EnvelopeFoot() { return "</SOAP-ENV:Envelope>\n"; }
+const char* CWebSvrOp::EnvelopeFoot() {
+    return "</SOAP-ENV:Envelope>\n";
+}
 
 void CWebSvrOp::AddHeader(const char* name, const char* value, bool quoted) {
     if (!name || !value) {
@@ -193,12 +197,14 @@ HRESULT CWebSvrOp::WriteElement(const char* name, const std::string& value, HAND
 // ---------------------------------------------------------------------------------------------
 // Debug copy
 
-std::string CWebSvrOp::DebugCopyPath() { return hv::Format("%s\\%sDebug.xml", hv::TempFolder().c_str(), "Halvane"); }
+std::string CWebSvrOp::DebugCopyPath() {
+    return hv::Format("%s\\%sDebug.xml", hv::TempFolder().c_str(), "Halvane");
+}
 
 void CWebSvrOp::LogXml(const std::string& textOrPath, bool isPath) {
     if (!m_fKeepXml) return;
-    hv::unique_hfile file(::CreateFileA(DebugCopyPath().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    hv::unique_hfile file(::CreateFileA(DebugCopyPath().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return;
     const bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
     DWORD written = 0;
@@ -478,8 +484,8 @@ bool CWebSvrOp::StepReceive(bool& more, int& result) {
                 }
             }
             DWORD written = 0;
-            if (!m_hResponseFile || !::WriteFile(m_hResponseFile.get(), m_pReceiveBuffer.get(), got, &written, nullptr) ||
-                written != got) {
+            if (!m_hResponseFile ||
+                !::WriteFile(m_hResponseFile.get(), m_pReceiveBuffer.get(), got, &written, nullptr) || written != got) {
                 HvLog().LogError("CWebSvrOp::Run: cannot write the response file");
                 m_hResult = E_FAIL;
                 return false;
@@ -554,20 +560,26 @@ int CWebSvrOp::Run(int /*reserved*/, HWND hwnd, UINT msg, int step) {
             for (int s = step; ok && s <= 4; ++s) {
                 bool more = false;
                 switch (s) {
-                case 0: ok = StepPrepare(); break;
-                case 1: ok = StepOpen(); break;
-                case 2:
-                    do ok = StepSend(more);
-                    while (ok && more);
-                    break;
-                case 3: ok = StepStatus(); break;
-                case 4: {
-                    int parsed = 1;
-                    do ok = StepReceive(more, parsed);
-                    while (ok && more);
-                    if (!ok || !parsed) ok = false;
-                    break;
-                }
+                    case 0:
+                        ok = StepPrepare();
+                        break;
+                    case 1:
+                        ok = StepOpen();
+                        break;
+                    case 2:
+                        do ok = StepSend(more);
+                        while (ok && more);
+                        break;
+                    case 3:
+                        ok = StepStatus();
+                        break;
+                    case 4: {
+                        int parsed = 1;
+                        do ok = StepReceive(more, parsed);
+                        while (ok && more);
+                        if (!ok || !parsed) ok = false;
+                        break;
+                    }
                 }
             }
             result = ok ? 1 : 0;
@@ -581,25 +593,31 @@ int CWebSvrOp::Run(int /*reserved*/, HWND hwnd, UINT msg, int step) {
         bool ok = true;
         int next = step + 1;
         switch (step) {
-        case 0: ok = StepPrepare(); break;
-        case 1: ok = StepOpen(); break;
-        case 2:
-            ok = StepSend(more);
-            if (more) next = 2;
-            break;
-        case 3: ok = StepStatus(); break;
-        case 4: {
-            int parsed = 1;
-            ok = StepReceive(more, parsed) && parsed;
-            if (more) next = 4;
-            if (!ok && m_fAnswered) {
-                // The whole answer was read, but it is a fault or does not parse: the exchange is
-                // over all the same, so its owner gets step 5 and closes it as failed.
-                ::PostMessageA(hwnd, msg, 5, 0);
-                return 0;
+            case 0:
+                ok = StepPrepare();
+                break;
+            case 1:
+                ok = StepOpen();
+                break;
+            case 2:
+                ok = StepSend(more);
+                if (more) next = 2;
+                break;
+            case 3:
+                ok = StepStatus();
+                break;
+            case 4: {
+                int parsed = 1;
+                ok = StepReceive(more, parsed) && parsed;
+                if (more) next = 4;
+                if (!ok && m_fAnswered) {
+                    // The whole answer was read, but it is a fault or does not parse: the exchange is
+                    // over all the same, so its owner gets step 5 and closes it as failed.
+                    ::PostMessageA(hwnd, msg, 5, 0);
+                    return 0;
+                }
+                break;
             }
-            break;
-        }
         }
         if (!ok) {
             if (m_hResult == S_OK) m_hResult = E_FAIL;  // a step that failed before the answer

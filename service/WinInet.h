@@ -6,7 +6,9 @@
 
 namespace hv {
 namespace details {
-struct close_internet { void operator()(HINTERNET h) const noexcept { ::InternetCloseHandle(h); } };
+struct close_internet {
+    void operator()(HINTERNET h) const noexcept { ::InternetCloseHandle(h); }
+};
 }  // namespace details
 using unique_hinternet = unique_any<HINTERNET, details::close_internet>;
 }  // namespace hv

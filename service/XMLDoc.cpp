@@ -16,7 +16,9 @@ HRESULT CaughtIn(const char* operation) noexcept {
     return FAILED(hr) ? hr : E_FAIL;
 }
 
-std::string BstrToAnsi(BSTR b) { return hv::ToAnsi(b, b ? ::SysStringLen(b) : 0); }
+std::string BstrToAnsi(BSTR b) {
+    return hv::ToAnsi(b, b ? ::SysStringLen(b) : 0);
+}
 
 }  // namespace
 
@@ -102,8 +104,8 @@ void CXMLDoc::NoteParseError() {
         error->get_errorCode(&code);
         hv::unique_bstr reason;
         error->get_reason(reason.put());
-        HvLog().LogError(hv::Format("XML Parse Error 0x%x : %s", static_cast<unsigned>(code),
-                                    BstrToAnsi(reason.get()).c_str()));
+        HvLog().LogError(
+            hv::Format("XML Parse Error 0x%x : %s", static_cast<unsigned>(code), BstrToAnsi(reason.get()).c_str()));
     } catch (...) {
         CaughtIn("NoteParseError");
     }

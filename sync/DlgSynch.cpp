@@ -16,8 +16,12 @@ namespace {
 
 // Logs a named block for the lifetime of a handler.
 
-bool IsKind(const CWebSvrOp* op, const char* kind) { return op && op->m_strKind == kind; }
-bool IsDownload(const CWebSvrOp* op) { return IsKind(op, "OpGetMyTasks") || IsKind(op, "OpGetMyEvents"); }
+bool IsKind(const CWebSvrOp* op, const char* kind) {
+    return op && op->m_strKind == kind;
+}
+bool IsDownload(const CWebSvrOp* op) {
+    return IsKind(op, "OpGetMyTasks") || IsKind(op, "OpGetMyEvents");
+}
 bool IsServiceAction(const CSyncItem* record) {
     return record && (record->m_nAction == ACTION_UPDATE_SERVICE || record->m_nAction == ACTION_DELETE_SERVICE);
 }
@@ -62,9 +66,12 @@ CSyncItem* CDlgSynch::Own(CSyncItem* record) {
 std::string CDlgSynch::RowText(const CSyncItem* record, int column) {
     if (!record) return std::string();
     switch (column) {
-    case 0: return record->m_strActionText;
-    case 1: return record->m_strType;
-    default: return record->title;
+        case 0:
+            return record->m_strActionText;
+        case 1:
+            return record->m_strType;
+        default:
+            return record->title;
     }
 }
 
@@ -86,10 +93,12 @@ BOOL CDlgSynch::OnInitDialog() {
 
     ::SetForegroundWindow(hwnd);
     HINSTANCE module = hv::ThisModule();
-    HICON big = static_cast<HICON>(::LoadImageA(module, MAKEINTRESOURCEA(IDI_SYNCH), IMAGE_ICON,
-                                                ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), LR_SHARED));
-    HICON small = static_cast<HICON>(::LoadImageA(module, MAKEINTRESOURCEA(IDI_SYNCH), IMAGE_ICON,
-                                                  ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    HICON big =
+        static_cast<HICON>(::LoadImageA(module, MAKEINTRESOURCEA(IDI_SYNCH), IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
+                                        ::GetSystemMetrics(SM_CYICON), LR_SHARED));
+    HICON small =
+        static_cast<HICON>(::LoadImageA(module, MAKEINTRESOURCEA(IDI_SYNCH), IMAGE_ICON,
+                                        ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
     if (big) ::SendMessageA(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
     if (small) ::SendMessageA(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
 
@@ -219,40 +228,40 @@ LRESULT CDlgSynch::OnNotify(NMHDR* header, bool& handled) {
 INT_PTR CDlgSynch::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) {
     try {
         switch (msg) {
-        case hv::WMU_RUN_OP:
-            handled = true;
-            OnRunOp(static_cast<int>(wParam));
-            return 0;
-        case WMU_SYNCH_SLICE:
-            handled = true;
-            if (m_fCancelled) return 0;
-            BeginSlice();
-            if (m_fPlanning)
-                ContinuePlanning();
-            else
-                OnTick();
-            return 0;
-        case WM_GETMINMAXINFO: {
-            handled = true;
-            auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
-            if (m_minTrack.cx > 0) {
-                info->ptMinTrackSize.x = m_minTrack.cx;
-                if (m_nDetails == 1) {
-                    // Collapsed: only the top part, which does not stretch vertically.
-                    const SIZE small = GetSize(1);
-                    info->ptMinTrackSize.y = small.cy;
-                    info->ptMaxTrackSize.y = small.cy;
-                } else {
-                    info->ptMinTrackSize.y = m_minTrack.cy;
+            case hv::WMU_RUN_OP:
+                handled = true;
+                OnRunOp(static_cast<int>(wParam));
+                return 0;
+            case WMU_SYNCH_SLICE:
+                handled = true;
+                if (m_fCancelled) return 0;
+                BeginSlice();
+                if (m_fPlanning)
+                    ContinuePlanning();
+                else
+                    OnTick();
+                return 0;
+            case WM_GETMINMAXINFO: {
+                handled = true;
+                auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+                if (m_minTrack.cx > 0) {
+                    info->ptMinTrackSize.x = m_minTrack.cx;
+                    if (m_nDetails == 1) {
+                        // Collapsed: only the top part, which does not stretch vertically.
+                        const SIZE small = GetSize(1);
+                        info->ptMinTrackSize.y = small.cy;
+                        info->ptMaxTrackSize.y = small.cy;
+                    } else {
+                        info->ptMinTrackSize.y = m_minTrack.cy;
+                    }
                 }
+                return 0;
             }
-            return 0;
-        }
-        case WM_SIZE:
-            SizeColumns();
-            return 0;
-        default:
-            break;
+            case WM_SIZE:
+                SizeColumns();
+                return 0;
+            default:
+                break;
         }
     } catch (...) {
         HvLog().LogError("CDlgSynch::OnMessage: exception");
@@ -337,8 +346,12 @@ void CDlgSynch::RedrawAllRows() {
     if (m_hList && !m_rows.empty()) ListView_RedrawItems(m_hList, 0, static_cast<int>(m_rows.size()) - 1);
 }
 
-void CDlgSynch::SetStatus(const std::string& text) { SetItemText(IDC_SYNCH_STATUS, text); }
-void CDlgSynch::SetStatusRes(UINT id) { SetStatus(hv::LoadResString(id)); }
+void CDlgSynch::SetStatus(const std::string& text) {
+    SetItemText(IDC_SYNCH_STATUS, text);
+}
+void CDlgSynch::SetStatusRes(UINT id) {
+    SetStatus(hv::LoadResString(id));
+}
 void CDlgSynch::SetStatusFmt(UINT id, const std::string& title) {
     std::string format = hv::LoadResString(id);
     std::string text = format;
@@ -347,7 +360,9 @@ void CDlgSynch::SetStatusFmt(UINT id, const std::string& title) {
     SetStatus(text);
 }
 
-void CDlgSynch::ShowClose() { SetItemText(IDCANCEL, hv::LoadResString(IDS_CLOSE)); }
+void CDlgSynch::ShowClose() {
+    SetItemText(IDCANCEL, hv::LoadResString(IDS_CLOSE));
+}
 
 // ---- slices ------------------------------------------------------------------------------------
 
@@ -550,7 +565,8 @@ BOOL CDlgSynch::PostOp() {
 // fails, and the record the service now holds is remembered with the item, so that the next
 // run pairs the two (and writes the link) instead of pushing the item as a second record.
 void CDlgSynch::LinkFailed(CSyncItem* record, const char* type, const std::string& recordId) {
-    HvLog().LogError("CDlgSynch: the service took \"" + record->title + "\", but its link could not be saved in Outlook");
+    HvLog().LogError("CDlgSynch: the service took \"" + record->title +
+                     "\", but its link could not be saved in Outlook");
     if (!recordId.empty() && !record->m_strEntryID.empty() && !record->m_pOccurrence)
         CConfig().SetPendingLink(type, record->m_strEntryID, recordId);
     const std::string text = hv::LoadResString(IDS_ACTION_FAILED);
@@ -771,103 +787,102 @@ void CDlgSynch::NextRow() {
     CSyncItem* cur = m_pCurrent;
     const bool isEvent = cur->m_strType == "Event";
     switch (cur->m_nAction) {
-    case ACTION_DELETE_SERVICE: {
-        // Started by the timer (not posted as well), so step 0 runs exactly once.
-        const HRESULT hr =
-            isEvent ? DeleteEvent(cur->m_target.m_strID, 0) : DeleteTask(cur->m_target.m_strID, 0);
-        if (FAILED(hr) || !Op()) {
-            // No operation to run: the row has failed, it must not pass for a deletion.
-            cur->SetAction(ACTION_FAILED);
-            RedrawRow(cur);
-            ::PostMessageA(hwnd, hv::WMU_RUN_OP, 5, 0);
-            return;
-        }
-        break;
-    }
-    case ACTION_UPDATE_SERVICE: {
-        HRESULT hr = E_FAIL;
-        hv::com_ptr<IDispatch> item;
-        if (!cur->m_strEntryID.empty()) {
-            HvLog().LogComment("NextItem: GetItemFromID");
-            if (isEvent && cur->m_pOccurrence) {
-                if (!ReconstituteAppt(cur, item, 0, 1)) item.reset();
-            } else if (FAILED(GetItemFromID(cur->m_strEntryID, item))) {
-                item.reset();
+        case ACTION_DELETE_SERVICE: {
+            // Started by the timer (not posted as well), so step 0 runs exactly once.
+            const HRESULT hr = isEvent ? DeleteEvent(cur->m_target.m_strID, 0) : DeleteTask(cur->m_target.m_strID, 0);
+            if (FAILED(hr) || !Op()) {
+                // No operation to run: the row has failed, it must not pass for a deletion.
+                cur->SetAction(ACTION_FAILED);
+                RedrawRow(cur);
+                ::PostMessageA(hwnd, hv::WMU_RUN_OP, 5, 0);
+                return;
             }
+            break;
         }
-        if (item) {
-            ReleaseOperation();
-            // A record the planner loaded from this very item holds its link properties already;
-            // an occurrence's record holds its blob's, so its item is asked.
-            const bool loaded = cur->m_nSource == SOURCE_OUTLOOK && !cur->m_pOccurrence;
-            if (!isEvent) {
-                if (loaded)
-                    m_strAssignedIds = cur->assigned_to_userids;
-                else
-                    GetUserProperty(item.get(), L"HV Assigned To IDs", m_strAssignedIds);
-                BuildMemberList();
-                HvLog().LogComment("NextItem: PushTask...");
-                hr = PushTask(item.get(), cur->m_target, 0);
-            } else {
-                m_strAssignedIds = cur->assigned_to_userids;
-                if (m_strAssignedIds.empty() && !loaded)
-                    GetUserProperty(item.get(), L"HV Assigned To IDs", m_strAssignedIds);
-                BuildMemberList();
-                if (loaded) {
-                    m_strOrganizer = cur->organizer;
-                    m_strInternalUse = cur->internal_use_only;
-                } else {
-                    GetUserProperty(item.get(), L"HV Organizer", m_strOrganizer);
-                    GetUserProperty(item.get(), L"HV Internal Use", m_strInternalUse);
+        case ACTION_UPDATE_SERVICE: {
+            HRESULT hr = E_FAIL;
+            hv::com_ptr<IDispatch> item;
+            if (!cur->m_strEntryID.empty()) {
+                HvLog().LogComment("NextItem: GetItemFromID");
+                if (isEvent && cur->m_pOccurrence) {
+                    if (!ReconstituteAppt(cur, item, 0, 1)) item.reset();
+                } else if (FAILED(GetItemFromID(cur->m_strEntryID, item))) {
+                    item.reset();
                 }
-                HvLog().LogComment("NextItem: PushAppt...");
-                hr = PushAppt(item.get(), cur->m_target, 0, cur->m_fLaterOccurrence);
             }
+            if (item) {
+                ReleaseOperation();
+                // A record the planner loaded from this very item holds its link properties already;
+                // an occurrence's record holds its blob's, so its item is asked.
+                const bool loaded = cur->m_nSource == SOURCE_OUTLOOK && !cur->m_pOccurrence;
+                if (!isEvent) {
+                    if (loaded)
+                        m_strAssignedIds = cur->assigned_to_userids;
+                    else
+                        GetUserProperty(item.get(), L"HV Assigned To IDs", m_strAssignedIds);
+                    BuildMemberList();
+                    HvLog().LogComment("NextItem: PushTask...");
+                    hr = PushTask(item.get(), cur->m_target, 0);
+                } else {
+                    m_strAssignedIds = cur->assigned_to_userids;
+                    if (m_strAssignedIds.empty() && !loaded)
+                        GetUserProperty(item.get(), L"HV Assigned To IDs", m_strAssignedIds);
+                    BuildMemberList();
+                    if (loaded) {
+                        m_strOrganizer = cur->organizer;
+                        m_strInternalUse = cur->internal_use_only;
+                    } else {
+                        GetUserProperty(item.get(), L"HV Organizer", m_strOrganizer);
+                        GetUserProperty(item.get(), L"HV Internal Use", m_strInternalUse);
+                    }
+                    HvLog().LogComment("NextItem: PushAppt...");
+                    hr = PushAppt(item.get(), cur->m_target, 0, cur->m_fLaterOccurrence);
+                }
+            }
+            if (FAILED(hr) || !Op()) {
+                cur->SetAction(ACTION_FAILED);
+                RedrawRow(cur);
+                ::PostMessageA(hwnd, hv::WMU_RUN_OP, 5, 0);
+                return;
+            }
+            break;
         }
-        if (FAILED(hr) || !Op()) {
-            cur->SetAction(ACTION_FAILED);
-            RedrawRow(cur);
-            ::PostMessageA(hwnd, hv::WMU_RUN_OP, 5, 0);
-            return;
-        }
-        break;
-    }
-    case ACTION_UPDATE_OUTLOOK: {
-        HRESULT hr;
-        if (isEvent) {
-            HvLog().LogComment("NextItem: AbsorbAppt...");
-            hr = AbsorbAppt(cur->m_strEntryID, cur);
-        } else {
-            HvLog().LogComment("NextItem: AbsorbTask...");
-            hr = AbsorbTask(cur->m_strEntryID, cur);
-        }
-        if (SUCCEEDED(hr)) {
-            cur->SetAction(ACTION_DONE);
-            cur->m_strActionText = hv::LoadResString(isEvent ? IDS_EVENT_UPDATED : IDS_TASK_UPDATED);
-        } else {
-            cur->SetAction(ACTION_FAILED);
-            cur->m_strActionText = hv::LoadResString(IDS_ACTION_FAILED);
-        }
-        if (cur->m_pCounterpart) cur->m_pCounterpart->m_strActionText = cur->m_strActionText;
-        break;
-    }
-    case ACTION_DELETE_OUTLOOK:
-        if (cur->m_strEntryID.empty()) {
-            cur->SetAction(ACTION_FAILED);
-        } else {
-            HvLog().LogComment("NextItem: DeleteItem...");
-            // An occurrence shares its series' EntryID: only that occurrence goes (Outlook keeps
-            // it as a deleted exception), never the whole series.
-            const HRESULT deleted = cur->m_pOccurrence ? DeleteOccurrence(cur) : DeleteItem(cur->m_strEntryID);
-            if (SUCCEEDED(deleted)) {
+        case ACTION_UPDATE_OUTLOOK: {
+            HRESULT hr;
+            if (isEvent) {
+                HvLog().LogComment("NextItem: AbsorbAppt...");
+                hr = AbsorbAppt(cur->m_strEntryID, cur);
+            } else {
+                HvLog().LogComment("NextItem: AbsorbTask...");
+                hr = AbsorbTask(cur->m_strEntryID, cur);
+            }
+            if (SUCCEEDED(hr)) {
                 cur->SetAction(ACTION_DONE);
-                cur->m_strActionText = hv::LoadResString(IDS_ITEM_DELETED);
-                if (cur->m_pCounterpart) cur->m_pCounterpart->m_strActionText = cur->m_strActionText;
+                cur->m_strActionText = hv::LoadResString(isEvent ? IDS_EVENT_UPDATED : IDS_TASK_UPDATED);
+            } else {
+                cur->SetAction(ACTION_FAILED);
+                cur->m_strActionText = hv::LoadResString(IDS_ACTION_FAILED);
             }
+            if (cur->m_pCounterpart) cur->m_pCounterpart->m_strActionText = cur->m_strActionText;
+            break;
         }
-        break;
-    default:
-        break;
+        case ACTION_DELETE_OUTLOOK:
+            if (cur->m_strEntryID.empty()) {
+                cur->SetAction(ACTION_FAILED);
+            } else {
+                HvLog().LogComment("NextItem: DeleteItem...");
+                // An occurrence shares its series' EntryID: only that occurrence goes (Outlook keeps
+                // it as a deleted exception), never the whole series.
+                const HRESULT deleted = cur->m_pOccurrence ? DeleteOccurrence(cur) : DeleteItem(cur->m_strEntryID);
+                if (SUCCEEDED(deleted)) {
+                    cur->SetAction(ACTION_DONE);
+                    cur->m_strActionText = hv::LoadResString(IDS_ITEM_DELETED);
+                    if (cur->m_pCounterpart) cur->m_pCounterpart->m_strActionText = cur->m_strActionText;
+                }
+            }
+            break;
+        default:
+            break;
     }
     RedrawRow(cur);
     StartStepTimer();

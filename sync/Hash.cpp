@@ -28,8 +28,7 @@ DWORD CHash::Compute(const char* input, int isFile, std::string& hex) {
         }
     } else {
         const DWORD length = static_cast<DWORD>(strlen(input));
-        if (!::CryptHashData(hash.get(), reinterpret_cast<const BYTE*>(input), length, 0))
-            return LastErrorOr(NTE_FAIL);
+        if (!::CryptHashData(hash.get(), reinterpret_cast<const BYTE*>(input), length, 0)) return LastErrorOr(NTE_FAIL);
     }
     BYTE value[16];
     DWORD size = sizeof(value);

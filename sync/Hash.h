@@ -7,8 +7,12 @@
 
 namespace hv {
 namespace details {
-struct release_hcryptprov { void operator()(HCRYPTPROV h) const noexcept { ::CryptReleaseContext(h, 0); } };
-struct destroy_hcrypthash { void operator()(HCRYPTHASH h) const noexcept { ::CryptDestroyHash(h); } };
+struct release_hcryptprov {
+    void operator()(HCRYPTPROV h) const noexcept { ::CryptReleaseContext(h, 0); }
+};
+struct destroy_hcrypthash {
+    void operator()(HCRYPTHASH h) const noexcept { ::CryptDestroyHash(h); }
+};
 }  // namespace details
 using unique_hcryptprov = unique_any<HCRYPTPROV, details::release_hcryptprov>;
 using unique_hcrypthash = unique_any<HCRYPTHASH, details::destroy_hcrypthash>;

@@ -8,7 +8,9 @@
 
 namespace {
 
-const char* Safe(const char* text) { return text ? text : ""; }
+const char* Safe(const char* text) {
+    return text ? text : "";
+}
 
 // A text property of an item; empty when it cannot be read.
 std::string TextProperty(IDispatch* item, const wchar_t* name) {
@@ -16,7 +18,9 @@ std::string TextProperty(IDispatch* item, const wchar_t* name) {
     return hvitem::TryText(item, name, text) ? text : std::string();
 }
 
-bool DateProperty(IDispatch* item, const wchar_t* name, COleDate& date) { return hvitem::TryDate(item, name, date); }
+bool DateProperty(IDispatch* item, const wchar_t* name, COleDate& date) {
+    return hvitem::TryDate(item, name, date);
+}
 
 // A task date of Outlook as the local calendar date; Outlook's "no date" gives false.
 bool TaskDate(IDispatch* item, const wchar_t* name, std::string& text) {
@@ -63,10 +67,11 @@ void CHasher::Digest(const char* logFormat, std::string& hash) {
 }
 
 void CHasher::HashApptProps(const char* title, const char* location, const char* start, const char* end,
-                            const char* assignedIDs, const char* organizer, const char* internalUse,
-                            const char* body, std::string& hash) {
+                            const char* assignedIDs, const char* organizer, const char* internalUse, const char* body,
+                            std::string& hash) {
     std::string input;
-    for (const char* part : {title, location, start, end, assignedIDs, organizer, internalUse, body}) input += Safe(part);
+    for (const char* part : {title, location, start, end, assignedIDs, organizer, internalUse, body})
+        input += Safe(part);
     m_strInput = FilterInput(input);
     Digest("CHasher::HashApptProps: %s", hash);
 }
@@ -97,7 +102,8 @@ HRESULT CHasher::HashAppt(IDispatch* item, CSyncItem* record, int load, int comp
         if (record->assigned_to_userids.empty())
             hvitem::GetUserProperty(item, L"HV Assigned To IDs", record->assigned_to_userids);
         if (record->organizer.empty()) hvitem::GetUserProperty(item, L"HV Organizer", record->organizer);
-        if (record->internal_use_only.empty()) hvitem::GetUserProperty(item, L"HV Internal Use", record->internal_use_only);
+        if (record->internal_use_only.empty())
+            hvitem::GetUserProperty(item, L"HV Internal Use", record->internal_use_only);
     }
     if (compute) {
         HvLog().LogComment("CHasher::HashAppt: HashApptProps...");

@@ -86,7 +86,6 @@ HRESULT SetUserProperty(IDispatch* item, const wchar_t* name, const VARIANT& val
     CATCH_RETURN();
 }
 
-
 long Count(IDispatch* collection) {
     long count = 0;
     return TryLong(collection, L"Count", count) ? count : 0;

@@ -18,8 +18,9 @@
 
 namespace {
 
-
-void Log(const char* text) { HvLog().LogComment(text); }
+void Log(const char* text) {
+    HvLog().LogComment(text);
+}
 
 // Outlook's "no date": 4501-01-01.
 constexpr DATE kOutlookNoDate = 949998.0;
@@ -73,8 +74,7 @@ void CopySelectedMembers(const CMemberList& members, std::vector<CAssignee>& ass
 
 bool WriteAll(HANDLE file, const std::string& text) {
     DWORD written = 0;
-    return ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-           written == text.size();
+    return ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
 }
 
 }  // namespace
@@ -259,7 +259,9 @@ HRESULT CPushPull::PullTask(const std::string& id, int post) {
     return StartRecordOp(&OpGetTask::m_strTaskID, id, post);
 }
 
-HRESULT CPushPull::PullEvent(const std::string& id, int post) { return StartRecordOp(&OpGetEvent::m_strEventID, id, post); }
+HRESULT CPushPull::PullEvent(const std::string& id, int post) {
+    return StartRecordOp(&OpGetEvent::m_strEventID, id, post);
+}
 
 HRESULT CPushPull::DeleteTask(const std::string& id, int post) {
     return StartRecordOp(&OpDeleteTask::m_strTaskID, id, post);
@@ -457,8 +459,8 @@ HRESULT CPushPull::AttachMetadata(IDispatch* mail, const std::string& comments) 
     const std::string path = hv::TempFolder() + "\\hvmeta.xml";
     ::DeleteFileA(path.c_str());
     {
-        hv::unique_hfile file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+        hv::unique_hfile file(
+            ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) return E_FAIL;
         // The comments are the user's own text: escaped, so that they cannot break the document.
         bool ok = WriteAll(file.get(), hv::Format("<%s>\n", "hv")) &&

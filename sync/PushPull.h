@@ -144,22 +144,22 @@ public:
 
     // ---- State ----------------------------------------------------------------------------------
     HWND m_hOwner = nullptr;
-    CCredentials m_credentials;              // copied into every operation
-    hv::com_ptr<IDispatch> m_pNameSpace;     // Outlook's "MAPI" namespace, set by the creator
-    hv::com_ptr<IDispatch> m_pFolder;        // last folder opened by OpenDefaultFolder
-    hv::com_ptr<IDispatch> m_pItems;         // its "Items"
-    long m_nItemCount = 0;                   // their "Count"
-    hv::com_ptr<IDispatch> m_pCurrentItem;   // last item opened or created by an absorb or lookup
-    CMemberList m_members;                   // assignees, each with m_fChecked
-    std::string m_strAssignedIds;            // comma separated; cleared after every push
-    std::string m_strOrganizer;              // for the next event push; cleared after every push
-    std::string m_strInternalUse;            // for the next event push; cleared after every push
-    std::string m_strPriority[4];            // strings 26035 "1", 26036 "2", 26037 "3", 26070 "0"
-    long m_lClass = OL_CLASS_MAIL;           // class of the item being handled (Add Item dialog)
-    DWORD m_fNotify = 0;                     // pushed as send_email
-    DWORD m_fActivityLog = 1;                // "HashVersion" equals the current fingerprint version
-    long m_nStaleEvent = -1;                 // "EventStaleAfter", -1 until read
-    long m_nStaleTask = -1;                  // "TaskStaleAfter", -1 until read
+    CCredentials m_credentials;             // copied into every operation
+    hv::com_ptr<IDispatch> m_pNameSpace;    // Outlook's "MAPI" namespace, set by the creator
+    hv::com_ptr<IDispatch> m_pFolder;       // last folder opened by OpenDefaultFolder
+    hv::com_ptr<IDispatch> m_pItems;        // its "Items"
+    long m_nItemCount = 0;                  // their "Count"
+    hv::com_ptr<IDispatch> m_pCurrentItem;  // last item opened or created by an absorb or lookup
+    CMemberList m_members;                  // assignees, each with m_fChecked
+    std::string m_strAssignedIds;           // comma separated; cleared after every push
+    std::string m_strOrganizer;             // for the next event push; cleared after every push
+    std::string m_strInternalUse;           // for the next event push; cleared after every push
+    std::string m_strPriority[4];           // strings 26035 "1", 26036 "2", 26037 "3", 26070 "0"
+    long m_lClass = OL_CLASS_MAIL;          // class of the item being handled (Add Item dialog)
+    DWORD m_fNotify = 0;                    // pushed as send_email
+    DWORD m_fActivityLog = 1;               // "HashVersion" equals the current fingerprint version
+    long m_nStaleEvent = -1;                // "EventStaleAfter", -1 until read
+    long m_nStaleTask = -1;                 // "TaskStaleAfter", -1 until read
     // The owning list: every record shown as a row of the owner (the synchronisation dialog's
     // rows, the records ExpandAppt makes); deleted with the adapter.
     CSyncItemList m_records;

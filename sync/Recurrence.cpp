@@ -17,7 +17,9 @@ int DaysInMonth(int year, int month) {
     return days[(month - 1) % 12];
 }
 
-bool MaskHas(long mask, int weekday) { return (mask & (1L << (weekday - 1))) != 0; }
+bool MaskHas(long mask, int weekday) {
+    return (mask & (1L << (weekday - 1))) != 0;
+}
 
 // The cursor's time of day on another calendar date; throws when it cannot be built.
 COleDate OnDate(const SYSTEMTIME& cursor, int year, int month, int day) {
@@ -40,7 +42,9 @@ bool PastEnd(const COleDate& cursor, const COleDate& end) {
     return cursor.m_dt > end.m_dt + 0.5 && cursor.m_dt >= endOfDay;
 }
 
-bool IsItem(const hv::unique_variant& v) { return v.vt == VT_DISPATCH && v.pdispVal != nullptr; }
+bool IsItem(const hv::unique_variant& v) {
+    return v.vt == VT_DISPATCH && v.pdispVal != nullptr;
+}
 
 // The pattern object's occurrence at a date, or null.
 hv::com_ptr<IDispatch> GetOccurrence(IDispatch* recurrencePattern, const COleDate& date) {
@@ -87,105 +91,106 @@ bool StepPattern(CPattern& p) {
     if (st.wYear < 1970 || st.wYear > 3000) return false;
     const int weekday = st.wDayOfWeek + 1;
     switch (p.m_nType) {
-    case OL_RECURS_DAILY:
-        // An unreadable or zero interval would never move the cursor forward.
-        if (p.m_nInterval < 1) return false;
-        p.m_cursor = AddDays(p.m_cursor, p.m_nInterval);
-        return true;
-    case OL_RECURS_WEEKLY: {
-        const long mask = p.m_nDayOfWeekMask & 0x7F;
-        if (p.m_nDayOfWeekMask < 0 || mask == 0) return false;
-        // Days are counted from the series' first day of the week: with an interval above one,
-        // a week that starts on Monday holds a different Sunday than one that starts on Sunday.
-        const int first = p.m_nFirstDayOfWeek >= 1 && p.m_nFirstDayOfWeek <= 7 ? static_cast<int>(p.m_nFirstDayOfWeek) : 1;
-        auto place = [first](int day) { return (day - first + 7) % 7; };  // 0 = the week's first day
-        const int here = place(weekday);
-        for (int i = here + 1; i < 7; ++i) {
-            if (MaskHas(mask, (first - 1 + i) % 7 + 1)) {
-                p.m_cursor = AddDays(p.m_cursor, i - here);
-                return true;
+        case OL_RECURS_DAILY:
+            // An unreadable or zero interval would never move the cursor forward.
+            if (p.m_nInterval < 1) return false;
+            p.m_cursor = AddDays(p.m_cursor, p.m_nInterval);
+            return true;
+        case OL_RECURS_WEEKLY: {
+            const long mask = p.m_nDayOfWeekMask & 0x7F;
+            if (p.m_nDayOfWeekMask < 0 || mask == 0) return false;
+            // Days are counted from the series' first day of the week: with an interval above one,
+            // a week that starts on Monday holds a different Sunday than one that starts on Sunday.
+            const int first =
+                p.m_nFirstDayOfWeek >= 1 && p.m_nFirstDayOfWeek <= 7 ? static_cast<int>(p.m_nFirstDayOfWeek) : 1;
+            auto place = [first](int day) { return (day - first + 7) % 7; };  // 0 = the week's first day
+            const int here = place(weekday);
+            for (int i = here + 1; i < 7; ++i) {
+                if (MaskHas(mask, (first - 1 + i) % 7 + 1)) {
+                    p.m_cursor = AddDays(p.m_cursor, i - here);
+                    return true;
+                }
             }
-        }
-        const long interval = p.m_nInterval < 1 ? 1 : p.m_nInterval;
-        const long weekStart = (7 - here) + 7 * (interval - 1);  // days to that week's first day
-        for (int i = 0; i < 7; ++i) {
-            if (MaskHas(mask, (first - 1 + i) % 7 + 1)) {
-                p.m_cursor = AddDays(p.m_cursor, weekStart + i);
-                return true;
+            const long interval = p.m_nInterval < 1 ? 1 : p.m_nInterval;
+            const long weekStart = (7 - here) + 7 * (interval - 1);  // days to that week's first day
+            for (int i = 0; i < 7; ++i) {
+                if (MaskHas(mask, (first - 1 + i) % 7 + 1)) {
+                    p.m_cursor = AddDays(p.m_cursor, weekStart + i);
+                    return true;
+                }
             }
+            return false;
         }
-        return false;
-    }
-    case OL_RECURS_MONTHLY: {
-        if (p.m_nInterval < 1) return false;
-        const long months = st.wMonth - 1 + p.m_nInterval;
-        const int year = st.wYear + static_cast<int>(months / 12);
-        const int month = static_cast<int>(months % 12) + 1;
-        // The series' own day of month, so that a series on the 31st comes back to the 31st
-        // after a shorter month; a month without that day takes its last day, as Outlook does.
-        SYSTEMTIME anchor;
-        int day = st.wDay;
-        if (p.m_start.GetAsSystemTime(anchor) && anchor.wDay > day) day = anchor.wDay;
-        if (day > DaysInMonth(year, month)) day = DaysInMonth(year, month);
-        p.m_cursor = OnDate(st, year, month, day);
-        return true;
-    }
-    case OL_RECURS_MONTH_NTH: {
-        if (p.m_nInterval < 1) return false;
-        if (p.m_nInstance >= 5) {
-            // The last such weekday: the same weekday in the last seven days of the month
-            // `interval` months on. Four weeks on (or five) would miss it in every month where
-            // it falls on the 22nd to the 28th.
+        case OL_RECURS_MONTHLY: {
+            if (p.m_nInterval < 1) return false;
             const long months = st.wMonth - 1 + p.m_nInterval;
             const int year = st.wYear + static_cast<int>(months / 12);
             const int month = static_cast<int>(months % 12) + 1;
-            const int last = DaysInMonth(year, month);
-            COleDate next = OnDate(st, year, month, last);
-            const int back = (OutlookWeekday(next) - weekday + 7) % 7;
-            p.m_cursor = OnDate(st, year, month, last - back);
+            // The series' own day of month, so that a series on the 31st comes back to the 31st
+            // after a shorter month; a month without that day takes its last day, as Outlook does.
+            SYSTEMTIME anchor;
+            int day = st.wDay;
+            if (p.m_start.GetAsSystemTime(anchor) && anchor.wDay > day) day = anchor.wDay;
+            if (day > DaysInMonth(year, month)) day = DaysInMonth(year, month);
+            p.m_cursor = OnDate(st, year, month, day);
             return true;
         }
-        COleDate next = p.m_cursor;
-        for (long i = 0; i < p.m_nInterval; ++i) {
-            next = AddDays(next, 28);
-            SYSTEMTIME reached;
-            THROW_HR_IF(E_INVALIDARG, !next.GetAsSystemTime(reached));
-            const long first = 7 * p.m_nInstance - 6, last = 7 * p.m_nInstance;
-            if (reached.wDay < first || reached.wDay > last) next = AddDays(next, 7);
-        }
-        p.m_cursor = next;
-        return true;
-    }
-    case OL_RECURS_YEARLY: {
-        // The interval of a yearly series counts months (12 a year); less than a year would
-        // never move the cursor.
-        const long years = p.m_nInterval / 12 < 1 ? 1 : p.m_nInterval / 12;
-        const int year = st.wYear + static_cast<int>(years);
-        int day = st.wDay;
-        if (day > DaysInMonth(year, st.wMonth)) day = DaysInMonth(year, st.wMonth);  // 29 February
-        p.m_cursor = OnDate(st, year, st.wMonth, day);
-        return true;
-    }
-    case OL_RECURS_YEAR_NTH: {
-        const long mask = p.m_nDayOfWeekMask & 0x7F;
-        if (p.m_nDayOfWeekMask < 0 || mask == 0) return false;
-        const int year = st.wYear + 1;
-        const long instance = p.m_nInstance < 1 ? 1 : p.m_nInstance;
-        int day = static_cast<int>(7 * (instance - 1) + 1);
-        // The last week ("Instance" 5) is the last seven days of the month.
-        if (day + 6 > DaysInMonth(year, st.wMonth)) day = DaysInMonth(year, st.wMonth) - 6;
-        COleDate next = OnDate(st, year, st.wMonth, day);
-        for (int i = 0; i < 7; ++i) {
-            if (MaskHas(mask, OutlookWeekday(next))) {
-                p.m_cursor = next;
+        case OL_RECURS_MONTH_NTH: {
+            if (p.m_nInterval < 1) return false;
+            if (p.m_nInstance >= 5) {
+                // The last such weekday: the same weekday in the last seven days of the month
+                // `interval` months on. Four weeks on (or five) would miss it in every month where
+                // it falls on the 22nd to the 28th.
+                const long months = st.wMonth - 1 + p.m_nInterval;
+                const int year = st.wYear + static_cast<int>(months / 12);
+                const int month = static_cast<int>(months % 12) + 1;
+                const int last = DaysInMonth(year, month);
+                COleDate next = OnDate(st, year, month, last);
+                const int back = (OutlookWeekday(next) - weekday + 7) % 7;
+                p.m_cursor = OnDate(st, year, month, last - back);
                 return true;
             }
-            next = AddDays(next, 1);
+            COleDate next = p.m_cursor;
+            for (long i = 0; i < p.m_nInterval; ++i) {
+                next = AddDays(next, 28);
+                SYSTEMTIME reached;
+                THROW_HR_IF(E_INVALIDARG, !next.GetAsSystemTime(reached));
+                const long first = 7 * p.m_nInstance - 6, last = 7 * p.m_nInstance;
+                if (reached.wDay < first || reached.wDay > last) next = AddDays(next, 7);
+            }
+            p.m_cursor = next;
+            return true;
         }
-        return false;
-    }
-    default:
-        return false;
+        case OL_RECURS_YEARLY: {
+            // The interval of a yearly series counts months (12 a year); less than a year would
+            // never move the cursor.
+            const long years = p.m_nInterval / 12 < 1 ? 1 : p.m_nInterval / 12;
+            const int year = st.wYear + static_cast<int>(years);
+            int day = st.wDay;
+            if (day > DaysInMonth(year, st.wMonth)) day = DaysInMonth(year, st.wMonth);  // 29 February
+            p.m_cursor = OnDate(st, year, st.wMonth, day);
+            return true;
+        }
+        case OL_RECURS_YEAR_NTH: {
+            const long mask = p.m_nDayOfWeekMask & 0x7F;
+            if (p.m_nDayOfWeekMask < 0 || mask == 0) return false;
+            const int year = st.wYear + 1;
+            const long instance = p.m_nInstance < 1 ? 1 : p.m_nInstance;
+            int day = static_cast<int>(7 * (instance - 1) + 1);
+            // The last week ("Instance" 5) is the last seven days of the month.
+            if (day + 6 > DaysInMonth(year, st.wMonth)) day = DaysInMonth(year, st.wMonth) - 6;
+            COleDate next = OnDate(st, year, st.wMonth, day);
+            for (int i = 0; i < 7; ++i) {
+                if (MaskHas(mask, OutlookWeekday(next))) {
+                    p.m_cursor = next;
+                    return true;
+                }
+                next = AddDays(next, 1);
+            }
+            return false;
+        }
+        default:
+            return false;
     }
 }
 
@@ -416,9 +421,10 @@ hv::com_ptr<IDispatch> ExceptionItem(IDispatch* patternObject, const CRecurrence
         if (!hvitem::TryGet(exception.AsDispatch(), L"AppointmentItem", appt) || !appt.AsDispatch()) return nullptr;
         if (mustFit) {
             COleDate original, start;
-            const bool fits = (hvitem::TryDate(exception.AsDispatch(), L"OriginalDate", original) &&
-                               TimeFromOutlookDate(original) == when) ||
-                              (hvitem::TryDate(appt.AsDispatch(), L"Start", start) && TimeFromOutlookDate(start) == when);
+            const bool fits =
+                (hvitem::TryDate(exception.AsDispatch(), L"OriginalDate", original) &&
+                 TimeFromOutlookDate(original) == when) ||
+                (hvitem::TryDate(appt.AsDispatch(), L"Start", start) && TimeFromOutlookDate(start) == when);
             if (!fits) return nullptr;
         }
         return hv::com_ptr<IDispatch>(appt.AsDispatch());

@@ -38,26 +38,26 @@ public:
 // readable.
 class CPattern {
 public:
-    long m_nType = -1;           // "RecurrenceType"
-    long m_nInterval = -1;       // "Interval" (days, weeks, months; months for the yearly types)
-    long m_nDayOfWeekMask = -1;  // "DayOfWeekMask": Sunday 1 ... Saturday 64
-    long m_nDayOfMonth = -1;     // "DayOfMonth" (read, not used by the stepping)
-    long m_nMonthOfYear = -1;    // "MonthOfYear" (read, not used by the stepping)
-    long m_fNoEndDate = 0;       // "NoEndDate"
-    COleDate m_start{0.0};       // "PatternStartDate"
-    COleDate m_end{0.0};         // "PatternEndDate", clipped to the window by LimitPattern
-    COleDate m_cursor{0.0};      // the date the expansion has reached
-    long m_nOccurrences = -1;    // "Occurrences" (read, not used)
-    long m_nLimit = -1;          // setting "MaxOccurrences"
-    long m_nExceptionCount = -1; // "Count" of "Exceptions"
-    long m_nInstance = -1;       // "Instance": which week of the month, 1 to 5
+    long m_nType = -1;            // "RecurrenceType"
+    long m_nInterval = -1;        // "Interval" (days, weeks, months; months for the yearly types)
+    long m_nDayOfWeekMask = -1;   // "DayOfWeekMask": Sunday 1 ... Saturday 64
+    long m_nDayOfMonth = -1;      // "DayOfMonth" (read, not used by the stepping)
+    long m_nMonthOfYear = -1;     // "MonthOfYear" (read, not used by the stepping)
+    long m_fNoEndDate = 0;        // "NoEndDate"
+    COleDate m_start{0.0};        // "PatternStartDate"
+    COleDate m_end{0.0};          // "PatternEndDate", clipped to the window by LimitPattern
+    COleDate m_cursor{0.0};       // the date the expansion has reached
+    long m_nOccurrences = -1;     // "Occurrences" (read, not used)
+    long m_nLimit = -1;           // setting "MaxOccurrences"
+    long m_nExceptionCount = -1;  // "Count" of "Exceptions"
+    long m_nInstance = -1;        // "Instance": which week of the month, 1 to 5
     // The day weekly periods start on, Sunday 1 to Saturday 7. Outlook gives a series the first
     // day of the week of the user's regional settings when it is made, and does not show it in
     // the object model, so ReadPattern takes it from those settings.
     long m_nFirstDayOfWeek = 1;
     hv::unique_variant m_exceptions;  // the pattern's "Exceptions" collection
-    long m_fStarted = 0;         // set once the first occurrence exists
-    long m_nProduced = 0;        // occurrences produced so far
+    long m_fStarted = 0;              // set once the first occurrence exists
+    long m_nProduced = 0;             // occurrences produced so far
 };
 
 // Moves the cursor to the next date the rule allows, keeping its time of day. False when the

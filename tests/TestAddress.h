@@ -13,6 +13,8 @@ inline std::string LoopbackNet() {
 }
 
 // 127.<a>.<b>.<host> of this build tree; host is the last octet the test program was given.
-inline std::string Loopback(int host) { return LoopbackNet() + "." + std::to_string(host); }
+inline std::string Loopback(int host) {
+    return LoopbackNet() + "." + std::to_string(host);
+}
 
 }  // namespace hvtest

@@ -31,22 +31,24 @@ void CDlgLogin::OnOK() {
     StartOperation(GetHwnd(), std::move(op));
 }
 
-void CDlgLogin::OnTimer(UINT_PTR id) { CPumpOp::OnTimer(GetHwnd(), id, IDS_CREDENTIALS_REJECTED); }
+void CDlgLogin::OnTimer(UINT_PTR id) {
+    CPumpOp::OnTimer(GetHwnd(), id, IDS_CREDENTIALS_REJECTED);
+}
 
 INT_PTR CDlgLogin::OnMessage(UINT msg, WPARAM wParam, LPARAM, bool& handled) {
     handled = true;
     switch (msg) {
-    case hv::WMU_RUN_OP:
-        return OnStep(GetHwnd(), static_cast<int>(wParam), true);
-    case WM_SIZE:
-        OnSize(GetHwnd());
-        return 0;
-    case WM_PAINT:
-        m_banner.Paint(GetHwnd());
-        return 0;
-    default:
-        handled = false;
-        return 0;
+        case hv::WMU_RUN_OP:
+            return OnStep(GetHwnd(), static_cast<int>(wParam), true);
+        case WM_SIZE:
+            OnSize(GetHwnd());
+            return 0;
+        case WM_PAINT:
+            m_banner.Paint(GetHwnd());
+            return 0;
+        default:
+            handled = false;
+            return 0;
     }
 }
 

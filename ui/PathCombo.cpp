@@ -86,7 +86,8 @@ void CPathCombo::OnEditChange() {
             added = true;
         }
     }
-    if (added && !::SendMessageW(m_hCombo, CB_GETDROPPEDSTATE, 0, 0)) ::SendMessageW(m_hCombo, CB_SHOWDROPDOWN, TRUE, 0);
+    if (added && !::SendMessageW(m_hCombo, CB_GETDROPPEDSTATE, 0, 0))
+        ::SendMessageW(m_hCombo, CB_SHOWDROPDOWN, TRUE, 0);
     // Emptying and opening the list may have changed the edit: it keeps exactly what was typed,
     // caret at its end.
     ::SendMessageW(m_hCombo, CB_SETEDITSEL, 0, MAKELPARAM(0, -1));

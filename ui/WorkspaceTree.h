@@ -38,7 +38,7 @@ public:
 
     HWND m_hTree = nullptr;
     long m_lClass = 0;
-    std::string m_strLastCategory;   // remembered location to select
+    std::string m_strLastCategory;  // remembered location to select
     std::string m_strLastWorkspace;
     CUserPathList m_paths;
     CWorkspaceList m_workspaces;

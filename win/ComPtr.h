@@ -12,8 +12,12 @@ class com_ptr {
 public:
     com_ptr() noexcept = default;
     com_ptr(std::nullptr_t) noexcept {}
-    com_ptr(T* p) noexcept : m_p(p) { if (m_p) m_p->AddRef(); }
-    com_ptr(const com_ptr& o) noexcept : m_p(o.m_p) { if (m_p) m_p->AddRef(); }
+    com_ptr(T* p) noexcept : m_p(p) {
+        if (m_p) m_p->AddRef();
+    }
+    com_ptr(const com_ptr& o) noexcept : m_p(o.m_p) {
+        if (m_p) m_p->AddRef();
+    }
     com_ptr(com_ptr&& o) noexcept : m_p(std::exchange(o.m_p, nullptr)) {}
     ~com_ptr() { reset(); }
     com_ptr& operator=(const com_ptr& o) noexcept {
@@ -74,8 +78,12 @@ private:
 };
 
 template <typename T>
-bool operator==(const com_ptr<T>& a, std::nullptr_t) noexcept { return !a; }
+bool operator==(const com_ptr<T>& a, std::nullptr_t) noexcept {
+    return !a;
+}
 template <typename T>
-bool operator!=(const com_ptr<T>& a, std::nullptr_t) noexcept { return static_cast<bool>(a); }
+bool operator!=(const com_ptr<T>& a, std::nullptr_t) noexcept {
+    return static_cast<bool>(a);
+}
 
 }  // namespace hv

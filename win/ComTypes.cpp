@@ -108,12 +108,18 @@ unique_variant ChangedTo(const VARIANT& v, VARTYPE type) {
 }
 }  // namespace
 
-LONG unique_variant::AsLong() const { return vt == VT_I4 ? lVal : ChangedTo(*this, VT_I4).lVal; }
+LONG unique_variant::AsLong() const {
+    return vt == VT_I4 ? lVal : ChangedTo(*this, VT_I4).lVal;
+}
 bool unique_variant::AsBool() const {
     return (vt == VT_BOOL ? boolVal : ChangedTo(*this, VT_BOOL).boolVal) != VARIANT_FALSE;
 }
-DATE unique_variant::AsDate() const { return vt == VT_DATE ? date : ChangedTo(*this, VT_DATE).date; }
-double unique_variant::AsDouble() const { return vt == VT_R8 ? dblVal : ChangedTo(*this, VT_R8).dblVal; }
+DATE unique_variant::AsDate() const {
+    return vt == VT_DATE ? date : ChangedTo(*this, VT_DATE).date;
+}
+double unique_variant::AsDouble() const {
+    return vt == VT_R8 ? dblVal : ChangedTo(*this, VT_R8).dblVal;
+}
 
 std::string unique_variant::AsString() const {
     if (vt == VT_BSTR) return ToAnsi(bstrVal, bstrVal ? ::SysStringLen(bstrVal) : 0);
@@ -122,6 +128,8 @@ std::string unique_variant::AsString() const {
     return ToAnsi(s.bstrVal, s.bstrVal ? ::SysStringLen(s.bstrVal) : 0);
 }
 
-IDispatch* unique_variant::AsDispatch() const noexcept { return vt == VT_DISPATCH ? pdispVal : nullptr; }
+IDispatch* unique_variant::AsDispatch() const noexcept {
+    return vt == VT_DISPATCH ? pdispVal : nullptr;
+}
 
 }  // namespace hv

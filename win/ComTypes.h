@@ -8,7 +8,9 @@
 namespace hv {
 
 namespace details {
-struct free_bstr { void operator()(BSTR b) const noexcept { ::SysFreeString(b); } };
+struct free_bstr {
+    void operator()(BSTR b) const noexcept { ::SysFreeString(b); }
+};
 }  // namespace details
 
 using unique_bstr = unique_any<BSTR, details::free_bstr>;
@@ -33,7 +35,7 @@ public:
     static unique_variant FromString(const std::string& ansi);
     static unique_variant FromWide(const wchar_t* wide);
     static unique_variant FromDispatch(IDispatch* p);  // AddRefs
-    static unique_variant Missing();                    // an omitted optional argument
+    static unique_variant Missing();                   // an omitted optional argument
 
     VARIANT* put() noexcept {
         ::VariantClear(this);
@@ -47,7 +49,7 @@ public:
     bool AsBool() const;
     DATE AsDate() const;
     double AsDouble() const;
-    std::string AsString() const;  // ANSI
+    std::string AsString() const;            // ANSI
     IDispatch* AsDispatch() const noexcept;  // borrowed; null unless VT_DISPATCH
     bool IsEmpty() const noexcept { return vt == VT_EMPTY || vt == VT_NULL; }
 };

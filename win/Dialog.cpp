@@ -98,27 +98,27 @@ INT_PTR CALLBACK CDialogBase::StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPA
 
 INT_PTR CDialogBase::DialogProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
-    case WM_INITDIALOG:
-        return OnInitDialog();
-    case WM_COMMAND:
-        return OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam)) ? TRUE : FALSE;
-    case WM_NOTIFY: {
-        bool handled = false;
-        LRESULT r = OnNotify(reinterpret_cast<NMHDR*>(lParam), handled);
-        if (handled) ::SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, r);
-        return handled ? TRUE : FALSE;
-    }
-    case WM_TIMER:
-        OnTimer(static_cast<UINT_PTR>(wParam));
-        return TRUE;
-    case WM_DESTROY:
-        OnDestroy();
-        return FALSE;
-    default: {
-        bool handled = false;
-        INT_PTR r = OnMessage(msg, wParam, lParam, handled);
-        return handled ? r : FALSE;
-    }
+        case WM_INITDIALOG:
+            return OnInitDialog();
+        case WM_COMMAND:
+            return OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam)) ? TRUE : FALSE;
+        case WM_NOTIFY: {
+            bool handled = false;
+            LRESULT r = OnNotify(reinterpret_cast<NMHDR*>(lParam), handled);
+            if (handled) ::SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, r);
+            return handled ? TRUE : FALSE;
+        }
+        case WM_TIMER:
+            OnTimer(static_cast<UINT_PTR>(wParam));
+            return TRUE;
+        case WM_DESTROY:
+            OnDestroy();
+            return FALSE;
+        default: {
+            bool handled = false;
+            INT_PTR r = OnMessage(msg, wParam, lParam, handled);
+            return handled ? r : FALSE;
+        }
     }
 }
 

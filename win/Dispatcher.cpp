@@ -12,8 +12,8 @@ HRESULT CDispatcher::GetProperty(IDispatch* object, const wchar_t* name, VARIANT
     HRESULT hr = GetDispId(object, name, &id);
     if (FAILED(hr)) return hr;
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
-    return object->Invoke(id, IID_NULL, LOCALE_SYSTEM_DEFAULT, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none,
-                          result, nullptr, nullptr);
+    return object->Invoke(id, IID_NULL, LOCALE_SYSTEM_DEFAULT, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, result,
+                          nullptr, nullptr);
 }
 
 HRESULT CDispatcher::PutProperty(IDispatch* object, const wchar_t* name, const VARIANT* value) {
@@ -29,8 +29,8 @@ HRESULT CDispatcher::PutProperty(IDispatch* object, const wchar_t* name, const V
                             nullptr, nullptr, nullptr);
         if (SUCCEEDED(hr)) return hr;
     }
-    return object->Invoke(id, IID_NULL, LOCALE_SYSTEM_DEFAULT, DISPATCH_METHOD | DISPATCH_PROPERTYPUT, &params,
-                          nullptr, nullptr, nullptr);
+    return object->Invoke(id, IID_NULL, LOCALE_SYSTEM_DEFAULT, DISPATCH_METHOD | DISPATCH_PROPERTYPUT, &params, nullptr,
+                          nullptr, nullptr);
 }
 
 HRESULT CDispatcher::CallMethod(IDispatch* object, const wchar_t* name, VARIANT* result, UINT argCount,

@@ -14,7 +14,9 @@ struct hr_error : std::exception {
     HRESULT hr;
 };
 
-[[noreturn]] inline void throw_hr(HRESULT hr) { throw hr_error(hr); }
+[[noreturn]] inline void throw_hr(HRESULT hr) {
+    throw hr_error(hr);
+}
 
 // Where LOG_IF_FAILED reports to; the diagnostic log installs itself here.
 using failure_logger = void (*)(HRESULT hr, const char* file, int line) noexcept;
@@ -41,7 +43,9 @@ inline HRESULT ResultFromCaughtException() noexcept {
     }
 }
 
-inline HRESULT HResultFromWin32(DWORD err) noexcept { return HRESULT_FROM_WIN32(err); }
+inline HRESULT HResultFromWin32(DWORD err) noexcept {
+    return HRESULT_FROM_WIN32(err);
+}
 inline HRESULT HResultFromLastError() noexcept {
     DWORD err = ::GetLastError();
     return err ? HRESULT_FROM_WIN32(err) : E_FAIL;
@@ -49,15 +53,15 @@ inline HRESULT HResultFromLastError() noexcept {
 
 }  // namespace hv
 
-#define RETURN_IF_FAILED(expr)                      \
-    do {                                            \
-        const HRESULT hv_hr_ = (expr);              \
-        if (FAILED(hv_hr_)) return hv_hr_;          \
+#define RETURN_IF_FAILED(expr)             \
+    do {                                   \
+        const HRESULT hv_hr_ = (expr);     \
+        if (FAILED(hv_hr_)) return hv_hr_; \
     } while (0)
 
-#define RETURN_HR_IF(hr, cond)                      \
-    do {                                            \
-        if (cond) return (hr);                      \
+#define RETURN_HR_IF(hr, cond) \
+    do {                       \
+        if (cond) return (hr); \
     } while (0)
 
 #define RETURN_HR_IF_NULL(hr, ptr) RETURN_HR_IF(hr, (ptr) == nullptr)
@@ -70,19 +74,19 @@ inline HRESULT HResultFromLastError() noexcept {
 
 #define THROW_HR(hr) ::hv::throw_hr(hr)
 
-#define THROW_HR_IF(hr, cond)                       \
-    do {                                            \
-        if (cond) ::hv::throw_hr(hr);               \
+#define THROW_HR_IF(hr, cond)         \
+    do {                              \
+        if (cond) ::hv::throw_hr(hr); \
     } while (0)
 
-#define THROW_LAST_ERROR_IF(cond)                                   \
-    do {                                                            \
-        if (cond) ::hv::throw_hr(::hv::HResultFromLastError());     \
+#define THROW_LAST_ERROR_IF(cond)                               \
+    do {                                                        \
+        if (cond) ::hv::throw_hr(::hv::HResultFromLastError()); \
     } while (0)
 
 #define LOG_IF_FAILED(expr) ::hv::LogIfFailed((expr), __FILE__, __LINE__)
 
-#define CATCH_RETURN()                                      \
-    catch (...) {                                           \
-        return ::hv::ResultFromCaughtException();           \
+#define CATCH_RETURN()                            \
+    catch (...) {                                 \
+        return ::hv::ResultFromCaughtException(); \
     }

@@ -27,8 +27,8 @@ bool FileExists(const std::string& path) {
 }
 
 bool ReadWholeFile(const std::string& path, std::string& out) {
-    unique_hfile f(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    unique_hfile f(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!f) return false;
     LARGE_INTEGER size{};
     if (!::GetFileSizeEx(f.get(), &size) || size.QuadPart > 0x7fffffff) return false;
@@ -45,7 +45,8 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
 }
 
 bool WriteWholeFile(const std::string& path, const std::string& data) {
-    unique_hfile f(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    unique_hfile f(
+        ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!f) return false;
     DWORD written = 0;
     return ::WriteFile(f.get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&

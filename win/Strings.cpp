@@ -33,8 +33,12 @@ std::string ToAnsi(const wchar_t* wide, size_t length) {
     return out;
 }
 
-std::string ToAnsi(const wchar_t* wide) { return wide ? ToAnsi(wide, wcslen(wide)) : std::string(); }
-std::string ToAnsi(const std::wstring& wide) { return ToAnsi(wide.data(), wide.size()); }
+std::string ToAnsi(const wchar_t* wide) {
+    return wide ? ToAnsi(wide, wcslen(wide)) : std::string();
+}
+std::string ToAnsi(const std::wstring& wide) {
+    return ToAnsi(wide.data(), wide.size());
+}
 
 std::string FormatV(const char* format, va_list args) {
     va_list copy;
@@ -53,12 +57,24 @@ std::string EscapeFiveSpecials(const std::string& text) {
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&apos;"; break;
-        default: out += c; break;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&apos;";
+                break;
+            default:
+                out += c;
+                break;
         }
     }
     return out;
@@ -82,7 +98,9 @@ size_t ReplaceAll(std::string& text, const std::string& from, const std::string&
     return count;
 }
 
-HINSTANCE ThisModule() noexcept { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
+HINSTANCE ThisModule() noexcept {
+    return reinterpret_cast<HINSTANCE>(&__ImageBase);
+}
 
 std::string LoadResString(UINT id) {
     // LoadStringW with a zero buffer length hands back a pointer into the resource itself.

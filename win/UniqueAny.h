@@ -49,15 +49,33 @@ private:
 };
 
 namespace details {
-struct close_handle { void operator()(HANDLE h) const noexcept { ::CloseHandle(h); } };
-struct close_hkey { void operator()(HKEY h) const noexcept { ::RegCloseKey(h); } };
-struct delete_object { void operator()(HGDIOBJ h) const noexcept { ::DeleteObject(h); } };
-struct delete_dc { void operator()(HDC h) const noexcept { ::DeleteDC(h); } };
-struct destroy_window { void operator()(HWND h) const noexcept { ::DestroyWindow(h); } };
-struct free_library { void operator()(HMODULE h) const noexcept { ::FreeLibrary(h); } };
-struct find_close { void operator()(HANDLE h) const noexcept { ::FindClose(h); } };
-struct global_free { void operator()(HGLOBAL h) const noexcept { ::GlobalFree(h); } };
-struct unmap_view { void operator()(void* p) const noexcept { ::UnmapViewOfFile(p); } };
+struct close_handle {
+    void operator()(HANDLE h) const noexcept { ::CloseHandle(h); }
+};
+struct close_hkey {
+    void operator()(HKEY h) const noexcept { ::RegCloseKey(h); }
+};
+struct delete_object {
+    void operator()(HGDIOBJ h) const noexcept { ::DeleteObject(h); }
+};
+struct delete_dc {
+    void operator()(HDC h) const noexcept { ::DeleteDC(h); }
+};
+struct destroy_window {
+    void operator()(HWND h) const noexcept { ::DestroyWindow(h); }
+};
+struct free_library {
+    void operator()(HMODULE h) const noexcept { ::FreeLibrary(h); }
+};
+struct find_close {
+    void operator()(HANDLE h) const noexcept { ::FindClose(h); }
+};
+struct global_free {
+    void operator()(HGLOBAL h) const noexcept { ::GlobalFree(h); }
+};
+struct unmap_view {
+    void operator()(void* p) const noexcept { ::UnmapViewOfFile(p); }
+};
 }  // namespace details
 
 using unique_handle = unique_any<HANDLE, details::close_handle>;

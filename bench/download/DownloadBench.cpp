@@ -89,8 +89,8 @@ int main(int argc, char** argv) {
         const int ok = op.Run(0, nullptr, 0, 0);
         const double end = Now();
         if (!ok || FAILED(op.m_hResult)) {
-            fprintf(stderr, "bench_download: the download failed (0x%08lx) %s\n", static_cast<unsigned long>(op.m_hResult),
-                    op.m_strFaultString.c_str());
+            fprintf(stderr, "bench_download: the download failed (0x%08lx) %s\n",
+                    static_cast<unsigned long>(op.m_hResult), op.m_strFaultString.c_str());
             rc = 1;
         }
         const double parse = op.m_tParseEnd - op.m_tParseStart;

@@ -94,7 +94,9 @@ void ProgressLine(const std::string& line) {
     }
 }
 
-bool IsKind(const CWebSvrOp* op, const char* kind) { return op && op->m_strKind == kind; }
+bool IsKind(const CWebSvrOp* op, const char* kind) {
+    return op && op->m_strKind == kind;
+}
 
 // The exchanges a run made, kept so that they can be replayed without the dialog.
 struct CRecordedOps {
@@ -208,8 +210,7 @@ protected:
         if (op && (download || serviceRow)) {
             if (m_nStep == 0) {
                 ++m_nExchanges;
-                if (auto copy = CopyOfOp(op, TheAPI()->m_strServiceURL))
-                    m_recorded.ops.push_back(std::move(copy));
+                if (auto copy = CopyOfOp(op, TheAPI()->m_strServiceURL)) m_recorded.ops.push_back(std::move(copy));
             }
             const double t0 = Now();
             CDlgSynch::OnTick();
@@ -229,9 +230,9 @@ private:
         const double now = Now();
         if (now - m_tLastReport < 10.0) return;
         m_tLastReport = now;
-        const std::string line = hv::Format("  [%s] %.0f s: %s %ld of %ld rows, %ld exchanges\n", m_label,
-                                            now - m_tStart, m_fMyOpsDone ? "row" : "downloading,", m_nNextItem,
-                                            m_nItemCount, m_nExchanges);
+        const std::string line =
+            hv::Format("  [%s] %.0f s: %s %ld of %ld rows, %ld exchanges\n", m_label, now - m_tStart,
+                       m_fMyOpsDone ? "row" : "downloading,", m_nNextItem, m_nItemCount, m_nExchanges);
         ProgressLine(line);
     }
     const char* m_label;
@@ -324,9 +325,11 @@ private:
 
     // The user, with its tasks and events, in one seed request.
     void CreateUser(long tasks, long events) {
-        json seed = {{"users", json::array({{{"username", m_user}, {"password", m_password}, {"full_name", "Bench " + m_user}}})},
-                     {"tasks", json::array()},
-                     {"events", json::array()}};
+        json seed = {
+            {"users",
+             json::array({{{"username", m_user}, {"password", m_password}, {"full_name", "Bench " + m_user}}})},
+            {"tasks", json::array()},
+            {"events", json::array()}};
         for (long k = 0; k < tasks; ++k)
             seed["tasks"].push_back({{"created_by", m_user},
                                      {"title", hv::Format("Task %ld of %ld", k, tasks)},
@@ -397,7 +400,8 @@ private:
         edit(hvsim::olFolderTasks, std::min(perKind, tasks), "Body", "Changed in Outlook");
         edit(hvsim::olFolderCalendar, std::min(perKind, events), "Location", "Moved in Outlook");
         m_outlook->SetClock(nullptr);
-        ProgressLine(hv::Format("  [%s %ld] changed %ld records (half on each side)\n", m_mode.c_str(), m_rows, changed));
+        ProgressLine(
+            hv::Format("  [%s %ld] changed %ld records (half on each side)\n", m_mode.c_str(), m_rows, changed));
     }
 
     CRunFigures Sync(long incremental, const char* label) {
@@ -485,13 +489,12 @@ private:
         pmc.cb = sizeof(pmc);
         ::GetProcessMemoryInfo(::GetCurrentProcess(), &pmc, sizeof(pmc));
         const double rows = r.rows ? static_cast<double>(r.rows) : 1.0;
-        printf("%s %zu %ld %.2f %.2f %.2f %.2f %.2f %.2f %.1f %.1f %.1f %zu %zu %.0f %.2f %.1f %.1f %.2f %.2f\n", m_mode.c_str(),
-               r.rows, r.exchanges, r.wall, r.exchange, bare, 1000.0 * r.wall / rows, 1000.0 * r.exchange / rows,
-               1000.0 * (r.wall - r.exchange) / rows, bare > 0 ? r.wall / bare : 0.0,
+        printf("%s %zu %ld %.2f %.2f %.2f %.2f %.2f %.2f %.1f %.1f %.1f %zu %zu %.0f %.2f %.1f %.1f %.2f %.2f\n",
+               m_mode.c_str(), r.rows, r.exchanges, r.wall, r.exchange, bare, 1000.0 * r.wall / rows,
+               1000.0 * r.exchange / rows, 1000.0 * (r.wall - r.exchange) / rows, bare > 0 ? r.wall / bare : 0.0,
                static_cast<double>(pmc.PeakWorkingSetSize) / kMB, static_cast<double>(pmc.PeakPagefileUsage) / kMB,
                r.done, r.failed, 1000.0 * r.maxGap, r.planning, static_cast<double>(r.invokes) / rows,
-               static_cast<double>(r.lookups) / rows, r.inside,
-               1000.0 * (r.wall - r.exchange - r.inside) / rows);
+               static_cast<double>(r.lookups) / rows, r.inside, 1000.0 * (r.wall - r.exchange - r.inside) / rows);
         fflush(stdout);
     }
 

@@ -25,9 +25,9 @@ std::string FormatDate(int64_t t);
 // (+hh:mm, -hh:mm, +hhmm) after it; a space may stand for the "T".
 // Also "today", "today+N", "today-N" optionally followed by "Thh:mm:ss"
 // (used by seed files). Returns false on anything else.
-bool ParseTime(std::string_view text, int64_t &out);
+bool ParseTime(std::string_view text, int64_t& out);
 // Normalises a task date to "YYYY-MM-DD"; an empty text stays empty.
-bool ParseDateOnly(std::string_view text, std::string &out);
+bool ParseDateOnly(std::string_view text, std::string& out);
 
 // UTF-8 helpers. Text from the add-in arrives as numeric character
 // references of Windows-1252 characters; 128-159 are mapped through the
@@ -43,7 +43,7 @@ std::string Utf8ToCp1252(std::string_view utf8);
 
 // Text content for XML: & < > escaped, CR kept as a reference, other
 // characters not allowed in XML 1.0 dropped.
-void AppendXmlText(std::string &out, std::string_view s);
+void AppendXmlText(std::string& out, std::string_view s);
 std::string HtmlEscape(std::string_view s);
 std::string UrlEncode(std::string_view s);
 
@@ -52,7 +52,7 @@ std::string Sha256Hex(std::string_view data);
 std::string RandomHex(size_t bytes);
 
 // Decimal id: digits only, fits in 63 bits.
-bool ParseId(std::string_view text, int64_t &out);
+bool ParseId(std::string_view text, int64_t& out);
 std::string Trim(std::string_view s);
 
 }  // namespace hvsvc

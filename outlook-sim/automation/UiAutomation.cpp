@@ -18,7 +18,9 @@ namespace {
 
 constexpr DWORD kPollMs = 15;
 
-[[noreturn]] void Fail(const std::string& what) { throw AutomationError(what); }
+[[noreturn]] void Fail(const std::string& what) {
+    throw AutomationError(what);
+}
 
 std::wstring WindowTextW(HWND window) {
     // WM_GETTEXT rather than GetWindowText: the latter does not ask windows of other threads.
@@ -70,7 +72,9 @@ HWND Find(const std::string& caption, const char* className, bool prefix) noexce
     }
 }
 
-void Sleep() noexcept { ::Sleep(kPollMs); }
+void Sleep() noexcept {
+    ::Sleep(kPollMs);
+}
 
 // Marks a point in a window's posted-message queue: a message-retrieval hook on the window's
 // thread signals the event once the marker is taken from the queue, that is after everything
@@ -137,8 +141,8 @@ std::string TreeText(HWND tree, HTREEITEM item, UINT* state, bool* hasChildren) 
 }
 
 void CollectTree(HWND tree, HTREEITEM first, int level, const std::string& parentPath, std::vector<TreeItem>& out) {
-    for (HTREEITEM item = first; item;
-         item = reinterpret_cast<HTREEITEM>(::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
+    for (HTREEITEM item = first; item; item = reinterpret_cast<HTREEITEM>(::SendMessageW(
+                                           tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
         TreeItem entry;
         UINT state = 0;
         entry.handle = item;
@@ -148,7 +152,8 @@ void CollectTree(HWND tree, HTREEITEM first, int level, const std::string& paren
         entry.expanded = (state & TVIS_EXPANDED) != 0;
         entry.selected = (state & TVIS_SELECTED) != 0;
         out.push_back(entry);
-        auto child = reinterpret_cast<HTREEITEM>(::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(item)));
+        auto child = reinterpret_cast<HTREEITEM>(
+            ::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(item)));
         if (child) CollectTree(tree, child, level + 1, entry.path, out);
     }
 }
@@ -304,7 +309,9 @@ bool Automation::WaitUntil(const std::function<bool()>& predicate, DWORD timeout
     return true;
 }
 
-std::string Automation::GetCaption(HWND window) { return ToAnsi(WindowTextW(window)); }
+std::string Automation::GetCaption(HWND window) {
+    return ToAnsi(WindowTextW(window));
+}
 
 std::string Automation::GetClass(HWND window) {
     wchar_t cls[256] = {};
@@ -327,7 +334,9 @@ HWND Automation::Control(HWND dialog, int id) {
     return control;
 }
 
-std::string Automation::GetText(HWND dialog, int id) { return ToAnsi(WindowTextW(Control(dialog, id))); }
+std::string Automation::GetText(HWND dialog, int id) {
+    return ToAnsi(WindowTextW(Control(dialog, id)));
+}
 
 void Automation::SetText(HWND dialog, int id, const std::string& text) {
     std::wstring wide = ToWide(text);
@@ -340,9 +349,13 @@ void Automation::TypeText(HWND dialog, int id, const std::string& text) const {
     if (!WaitForPostedMessages(target, m_timeout)) Fail("the typed text was not consumed");
 }
 
-bool Automation::IsEnabled(HWND dialog, int id) { return ::IsWindowEnabled(Control(dialog, id)) != FALSE; }
+bool Automation::IsEnabled(HWND dialog, int id) {
+    return ::IsWindowEnabled(Control(dialog, id)) != FALSE;
+}
 
-bool Automation::IsVisible(HWND dialog, int id) { return ::IsWindowVisible(Control(dialog, id)) != FALSE; }
+bool Automation::IsVisible(HWND dialog, int id) {
+    return ::IsWindowVisible(Control(dialog, id)) != FALSE;
+}
 
 bool Automation::IsChecked(HWND dialog, int id) {
     return ::SendMessageW(Control(dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
@@ -351,21 +364,24 @@ bool Automation::IsChecked(HWND dialog, int id) {
 void Automation::SetChecked(HWND dialog, int id, bool checked) const {
     if (IsChecked(dialog, id) == checked) return;
     Click(dialog, id);
-    if (!WaitUntil([&] { return IsChecked(dialog, id) == checked; }))
-        Fail(Format("check box %d did not change", id));
+    if (!WaitUntil([&] { return IsChecked(dialog, id) == checked; })) Fail(Format("check box %d did not change", id));
 }
 
 void Automation::Settle(HWND window) const {
     if (!WaitForPostedMessages(window, m_timeout)) Fail("the window did not process its messages");
 }
 
-void Automation::Click(HWND dialog, int id) { ::PostMessageW(Control(dialog, id), BM_CLICK, 0, 0); }
+void Automation::Click(HWND dialog, int id) {
+    ::PostMessageW(Control(dialog, id), BM_CLICK, 0, 0);
+}
 
 void Automation::Command(HWND dialog, int id) {
     ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(dialog, id)));
 }
 
-void Automation::Close(HWND window) { ::PostMessageW(window, WM_CLOSE, 0, 0); }
+void Automation::Close(HWND window) {
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+}
 
 // ---------------------------------------------------------------------------------------------
 // List view
@@ -441,7 +457,8 @@ std::vector<int> Automation::ListViewSelection(HWND dialog, int id) {
 }
 
 bool Automation::ListViewIsChecked(HWND dialog, int id, int row) {
-    LRESULT state = ::SendMessageW(Control(dialog, id), LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_STATEIMAGEMASK);
+    LRESULT state =
+        ::SendMessageW(Control(dialog, id), LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_STATEIMAGEMASK);
     return ((state & LVIS_STATEIMAGEMASK) >> 12) == 2;
 }
 
@@ -573,7 +590,8 @@ bool Automation::SaveScreenshot(const std::string& path, HWND window) noexcept {
         unique_hbitmap bitmap(::CreateCompatibleBitmap(screen.get(), width, height));
         if (!memory || !bitmap) return false;
         HGDIOBJ old = ::SelectObject(memory.get(), bitmap.get());
-        BOOL copied = ::BitBlt(memory.get(), 0, 0, width, height, screen.get(), rect.left, rect.top, SRCCOPY | CAPTUREBLT);
+        BOOL copied =
+            ::BitBlt(memory.get(), 0, 0, width, height, screen.get(), rect.left, rect.top, SRCCOPY | CAPTUREBLT);
         ::SelectObject(memory.get(), old);
         if (!copied) return false;
         const bool png = path.size() > 4 && _stricmp(path.c_str() + path.size() - 4, ".png") == 0;
@@ -585,7 +603,8 @@ bool Automation::SaveScreenshot(const std::string& path, HWND window) noexcept {
 
 // ---------------------------------------------------------------------------------------------
 
-void RunWhileDriving(const std::function<void()>& modal, const std::function<void(Automation&)>& driver, DWORD timeoutMs) {
+void RunWhileDriving(const std::function<void()>& modal, const std::function<void(Automation&)>& driver,
+                     DWORD timeoutMs) {
     const DWORD uiThread = ::GetCurrentThreadId();
     std::atomic<bool> modalDone{false};
     std::exception_ptr driverError;

@@ -27,9 +27,9 @@ struct AutomationError : std::runtime_error {
 // One tree-view item, listed depth first.
 struct TreeItem {
     HTREEITEM handle = nullptr;
-    int level = 0;           // 0 for roots
-    std::string text;        // ANSI
-    std::string path;        // texts from the root joined by '\\'
+    int level = 0;     // 0 for roots
+    std::string text;  // ANSI
+    std::string path;  // texts from the root joined by '\\'
     bool expanded = false;
     bool selected = false;
     bool hasChildren = false;

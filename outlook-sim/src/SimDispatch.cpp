@@ -106,10 +106,18 @@ const VARIANT& Args::PutValue() const {
     return v;
 }
 
-std::string Args::PutText() const { return Utf8(Converted(PutValue(), VT_BSTR, 0).bstrVal); }
-long Args::PutLong() const { return Converted(PutValue(), VT_I4, 0).lVal; }
-bool Args::PutBool() const { return Converted(PutValue(), VT_BOOL, 0).boolVal != VARIANT_FALSE; }
-DATE Args::PutDate() const { return Converted(PutValue(), VT_DATE, 0).date; }
+std::string Args::PutText() const {
+    return Utf8(Converted(PutValue(), VT_BSTR, 0).bstrVal);
+}
+long Args::PutLong() const {
+    return Converted(PutValue(), VT_I4, 0).lVal;
+}
+bool Args::PutBool() const {
+    return Converted(PutValue(), VT_BOOL, 0).boolVal != VARIANT_FALSE;
+}
+DATE Args::PutDate() const {
+    return Converted(PutValue(), VT_DATE, 0).date;
+}
 
 void SetText(VARIANT* r, const std::string& utf8) {
     if (!r) return;
@@ -184,9 +192,7 @@ public:
         return S_OK;
     }
     CATCH_RETURN()
-    STDMETHODIMP Unadvise(DWORD cookie) override {
-        return m_sinks.erase(cookie) ? S_OK : CONNECT_E_NOCONNECTION;
-    }
+    STDMETHODIMP Unadvise(DWORD cookie) override { return m_sinks.erase(cookie) ? S_OK : CONNECT_E_NOCONNECTION; }
     STDMETHODIMP EnumConnections(IEnumConnections** out) override {
         if (out) *out = nullptr;
         return E_NOTIMPL;
@@ -267,7 +273,9 @@ STDMETHODIMP CSimObject::QueryInterface(REFIID riid, void** ppv) {
     return S_OK;
 }
 
-STDMETHODIMP_(ULONG) CSimObject::AddRef() { return static_cast<ULONG>(::InterlockedIncrement(&m_refs)); }
+STDMETHODIMP_(ULONG) CSimObject::AddRef() {
+    return static_cast<ULONG>(::InterlockedIncrement(&m_refs));
+}
 
 STDMETHODIMP_(ULONG) CSimObject::Release() {
     LONG n = ::InterlockedDecrement(&m_refs);
@@ -340,7 +348,9 @@ STDMETHODIMP CSimObject::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count,
 }
 CATCH_RETURN()
 
-void CSimObject::NotFound() { throw SimError(DISP_E_MEMBERNOTFOUND, "Member not found"); }
+void CSimObject::NotFound() {
+    throw SimError(DISP_E_MEMBERNOTFOUND, "Member not found");
+}
 
 long long InvokeCount() noexcept {
     return g_invokeCount.load();
@@ -418,7 +428,9 @@ STDMETHODIMP CSimObject::FindConnectionPoint(REFIID riid, IConnectionPoint** out
     return CONNECT_E_NOCONNECTION;
 }
 
-void CSimObject::AddConnectionPoint(REFIID iid) { m_points.push_back(std::make_unique<CSimConnectionPoint>(this, iid)); }
+void CSimObject::AddConnectionPoint(REFIID iid) {
+    m_points.push_back(std::make_unique<CSimConnectionPoint>(this, iid));
+}
 
 size_t CSimObject::SinkCount(REFIID iid) const {
     for (const auto& p : m_points)
@@ -431,7 +443,8 @@ void CSimObject::Fire(REFIID iid, DISPID id, std::vector<VARIANT*> args) {
         if (p->Iid() != iid) continue;
         std::vector<VARIANT> reversed;
         for (auto it = args.rbegin(); it != args.rend(); ++it) reversed.push_back(**it);
-        DISPPARAMS params = {reversed.empty() ? nullptr : reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+        DISPPARAMS params = {reversed.empty() ? nullptr : reversed.data(), nullptr, static_cast<UINT>(reversed.size()),
+                             0};
         hv::com_ptr<IDispatch> self(static_cast<IDispatch*>(this));  // alive while sinks run
         for (const auto& sink : p->Sinks()) {
             // A sink unadvised by an earlier one while the event runs hears no more of it.

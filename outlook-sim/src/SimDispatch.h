@@ -34,11 +34,11 @@ public:
     // Null when the argument is absent or passed as "missing".
     const VARIANT* At(size_t i) const noexcept;
     bool Has(size_t i) const noexcept { return At(i) != nullptr; }
-    std::string Text(size_t i) const;       // throws when absent or not convertible
+    std::string Text(size_t i) const;  // throws when absent or not convertible
     long Long(size_t i) const;
     bool Bool(size_t i) const;
     DATE Date(size_t i) const;
-    IDispatch* Dispatch(size_t i) const;    // borrowed; null for Nothing
+    IDispatch* Dispatch(size_t i) const;  // borrowed; null for Nothing
     long LongOr(size_t i, long fallback) const { return Has(i) ? Long(i) : fallback; }
     bool BoolOr(size_t i, bool fallback) const { return Has(i) ? Bool(i) : fallback; }
     std::string TextOr(size_t i, const std::string& fallback) const { return Has(i) ? Text(i) : fallback; }
@@ -89,8 +89,8 @@ public:
     STDMETHODIMP GetTypeInfoCount(UINT* count) override;
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override;
     STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) override;
-    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                        EXCEPINFO* excep, UINT* argErr) override;
+    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep,
+                        UINT* argErr) override;
     // IConnectionPointContainer
     STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** out) override;
     STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** out) override;

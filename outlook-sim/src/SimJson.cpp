@@ -15,38 +15,53 @@ namespace {
 
 json ValueToJson(const Value& v) {
     switch (v.kind) {
-    case Value::Text: return v.text;
-    case Value::Long: return v.l;
-    case Value::Bool: return v.l != 0;
-    case Value::Date: return FormatDate(v.d);
-    case Value::Double: return v.d;
-    default: return nullptr;
+        case Value::Text:
+            return v.text;
+        case Value::Long:
+            return v.l;
+        case Value::Bool:
+            return v.l != 0;
+        case Value::Date:
+            return FormatDate(v.d);
+        case Value::Double:
+            return v.d;
+        default:
+            return nullptr;
     }
 }
 
 // The class's defaults give the type; user properties carry their own.
 Value ValueFromJson(const json& j, Value::Kind kind) {
     switch (kind) {
-    case Value::Date: {
-        DATE d = kNoDate;
-        if (j.is_string() && !ParseDate(j.get<std::string>(), &d))
-            throw std::runtime_error("bad date " + j.get<std::string>());
-        if (j.is_number()) d = j.get<double>();
-        return Value::FromDate(d);
-    }
-    case Value::Bool: return Value(j.is_boolean() ? j.get<bool>() : j.get<long>() != 0);
-    case Value::Long: return Value(j.get<long>());
-    case Value::Double: return Value::FromDouble(j.get<double>());
-    default: return Value(j.is_string() ? j.get<std::string>() : j.dump());
+        case Value::Date: {
+            DATE d = kNoDate;
+            if (j.is_string() && !ParseDate(j.get<std::string>(), &d))
+                throw std::runtime_error("bad date " + j.get<std::string>());
+            if (j.is_number()) d = j.get<double>();
+            return Value::FromDate(d);
+        }
+        case Value::Bool:
+            return Value(j.is_boolean() ? j.get<bool>() : j.get<long>() != 0);
+        case Value::Long:
+            return Value(j.get<long>());
+        case Value::Double:
+            return Value::FromDouble(j.get<double>());
+        default:
+            return Value(j.is_string() ? j.get<std::string>() : j.dump());
     }
 }
 
 Value::Kind UserPropKind(long type) {
     switch (type) {
-    case olYesNo: return Value::Bool;
-    case olDateTime: return Value::Date;
-    case olNumber: case olInteger: return Value::Long;
-    default: return Value::Text;
+        case olYesNo:
+            return Value::Bool;
+        case olDateTime:
+            return Value::Date;
+        case olNumber:
+        case olInteger:
+            return Value::Long;
+        default:
+            return Value::Text;
     }
 }
 
@@ -75,27 +90,39 @@ json ItemToJson(const ItemData& item) {
     j["props"] = props;
     if (!item.userProps.empty()) {
         json ups = json::array();
-        for (const auto& p : item.userProps) ups.push_back({{"name", p.name}, {"type", p.type}, {"value", ValueToJson(p.value)}});
+        for (const auto& p : item.userProps)
+            ups.push_back({{"name", p.name}, {"type", p.type}, {"value", ValueToJson(p.value)}});
         j["userProperties"] = ups;
     }
     if (!item.recipients.empty()) {
         json rs = json::array();
-        for (const auto& r : item.recipients) rs.push_back({{"name", r.name}, {"address", r.address}, {"resolved", r.resolved}});
+        for (const auto& r : item.recipients)
+            rs.push_back({{"name", r.name}, {"address", r.address}, {"resolved", r.resolved}});
         j["recipients"] = rs;
     }
     if (!item.attachments.empty()) {
         json as = json::array();
         for (const auto& a : item.attachments)
-            as.push_back({{"displayName", a.displayName}, {"fileName", a.fileName}, {"type", a.type},
-                          {"position", a.position}, {"data", Hex(a.data)}});
+            as.push_back({{"displayName", a.displayName},
+                          {"fileName", a.fileName},
+                          {"type", a.type},
+                          {"position", a.position},
+                          {"data", Hex(a.data)}});
         j["attachments"] = as;
     }
     if (item.recurrence) {
         const Recurrence& r = *item.recurrence;
-        json rj = {{"type", r.type}, {"interval", r.interval}, {"dayOfWeekMask", r.dayOfWeekMask},
-                   {"dayOfMonth", r.dayOfMonth}, {"monthOfYear", r.monthOfYear}, {"instance", r.instance},
-                   {"patternStart", FormatDate(r.patternStart)}, {"patternEnd", FormatDate(r.patternEnd)},
-                   {"noEndDate", r.noEndDate}, {"occurrences", r.occurrences}, {"firstDayOfWeek", r.firstDayOfWeek},
+        json rj = {{"type", r.type},
+                   {"interval", r.interval},
+                   {"dayOfWeekMask", r.dayOfWeekMask},
+                   {"dayOfMonth", r.dayOfMonth},
+                   {"monthOfYear", r.monthOfYear},
+                   {"instance", r.instance},
+                   {"patternStart", FormatDate(r.patternStart)},
+                   {"patternEnd", FormatDate(r.patternEnd)},
+                   {"noEndDate", r.noEndDate},
+                   {"occurrences", r.occurrences},
+                   {"firstDayOfWeek", r.firstDayOfWeek},
                    {"startMinutes", static_cast<long>(std::lround(r.startTime * 1440))},
                    {"durationMinutes", static_cast<long>(std::lround(r.duration * 1440))}};
         json ex = json::array();
@@ -132,8 +159,8 @@ std::shared_ptr<ItemData> ItemFromJson(const json& j, Folder* folder) {
         if (folder && !folder->HasUserField(up.name)) folder->UserFields().push_back(up.name);
     }
     for (const auto& r : j.value("recipients", json::array()))
-        item->recipients.push_back(Recipient{r.value("name", std::string()), r.value("address", std::string()),
-                                             r.value("resolved", false)});
+        item->recipients.push_back(
+            Recipient{r.value("name", std::string()), r.value("address", std::string()), r.value("resolved", false)});
     for (const auto& a : j.value("attachments", json::array())) {
         Attachment at;
         at.displayName = a.value("displayName", std::string());
@@ -153,9 +180,9 @@ std::shared_ptr<ItemData> ItemFromJson(const json& j, Folder* folder) {
         r->monthOfYear = rj.value("monthOfYear", 0L);
         r->instance = rj.value("instance", 0L);
         // Without one, the series takes the profile locale's first day of the week.
-        r->firstDayOfWeek = rj.value("firstDayOfWeek", folder && folder->GetModel()
-                                                           ? static_cast<long>(LocaleFirstDayOfWeek(folder->GetModel()->locale))
-                                                           : 0L);
+        r->firstDayOfWeek = rj.value(
+            "firstDayOfWeek",
+            folder && folder->GetModel() ? static_cast<long>(LocaleFirstDayOfWeek(folder->GetModel()->locale)) : 0L);
         ParseDate(rj.value("patternStart", std::string("2000-01-01")), &r->patternStart);
         r->patternStart = DayNumber(r->patternStart);
         r->patternEnd = kNoDate;
@@ -198,7 +225,8 @@ std::string ModelToJson(const Model& model) {
     json groups = json::array();
     for (const auto& g : model.outlookBarGroups) {
         json shortcuts = json::array();
-        for (const auto& sc : g->shortcuts) shortcuts.push_back({{"name", sc->name}, {"target", sc->target}, {"icon", sc->icon}});
+        for (const auto& sc : g->shortcuts)
+            shortcuts.push_back({{"name", sc->name}, {"target", sc->target}, {"icon", sc->icon}});
         groups.push_back({{"name", g->name}, {"viewType", g->viewType}, {"shortcuts", shortcuts}});
     }
     j["outlookBar"] = {{"available", model.outlookBar}, {"groups", groups}};
@@ -228,7 +256,8 @@ void ModelFromJson(Model& model, const std::string& text) {
         model.storeId = j.value("storeId", model.storeId);
         model.addIns.clear();
         for (const auto& a : j.value("addins", json::array()))
-            model.addIns.push_back(AddInEntry{a.value("progId", std::string()), a.value("description", std::string()), false, nullptr});
+            model.addIns.push_back(
+                AddInEntry{a.value("progId", std::string()), a.value("description", std::string()), false, nullptr});
         model.outlookBar = true;
         model.outlookBarGroups = DefaultOutlookBarGroups();
         if (j.contains("outlookBar")) {
@@ -241,8 +270,9 @@ void ModelFromJson(Model& model, const std::string& text) {
                     g->name = gj.value("name", std::string());
                     g->viewType = gj.value("viewType", 0L);
                     for (const auto& sj : gj.value("shortcuts", json::array()))
-                        g->shortcuts.push_back(std::make_shared<ShortcutData>(ShortcutData{
-                            sj.value("name", std::string()), sj.value("target", std::string()), sj.value("icon", std::string())}));
+                        g->shortcuts.push_back(std::make_shared<ShortcutData>(
+                            ShortcutData{sj.value("name", std::string()), sj.value("target", std::string()),
+                                         sj.value("icon", std::string())}));
                     model.outlookBarGroups.push_back(g);
                 }
             }
@@ -255,7 +285,8 @@ void ModelFromJson(Model& model, const std::string& text) {
         for (const auto& fj : j.value("folders", json::array())) {
             Folder* f = model.GetFolder(fj.at("id").get<long>());
             if (!f) throw std::runtime_error("unknown folder " + fj.at("id").dump());
-            for (const auto& name : fj.value("userFields", json::array())) f->UserFields().push_back(name.get<std::string>());
+            for (const auto& name : fj.value("userFields", json::array()))
+                f->UserFields().push_back(name.get<std::string>());
             for (const auto& ij : fj.value("items", json::array())) {
                 auto item = ItemFromJson(ij, f);
                 if (item->entryId.empty()) {
@@ -269,7 +300,8 @@ void ModelFromJson(Model& model, const std::string& text) {
                 if (item->recurrence) model.SyncSeriesTimes(*item);
                 f->Items().push_back(item);
                 const std::string& id = item->entryId;
-                if (id.size() >= 16) highest = std::max(highest, std::strtoul(id.substr(id.size() - 16).c_str(), nullptr, 16));
+                if (id.size() >= 16)
+                    highest = std::max(highest, std::strtoul(id.substr(id.size() - 16).c_str(), nullptr, 16));
             }
         }
         model.nextEntry = std::max<unsigned long>({j.value("nextEntry", 1UL), highest + 1, model.nextEntry});

@@ -26,9 +26,15 @@ DATE MakeDate(int year, int month, int day, int hour, int minute, int second) {
     return d;
 }
 
-int DayNumber(DATE d) { return static_cast<int>(std::floor(d + 1e-9)); }
-double TimeOfDay(DATE d) { return d - DayNumber(d); }
-int Weekday(DATE d) { return (DayNumber(d) % 7 + 13) % 7; }  // day 0 (1899-12-30) was a Saturday
+int DayNumber(DATE d) {
+    return static_cast<int>(std::floor(d + 1e-9));
+}
+double TimeOfDay(DATE d) {
+    return d - DayNumber(d);
+}
+int Weekday(DATE d) {
+    return (DayNumber(d) % 7 + 13) % 7;
+}  // day 0 (1899-12-30) was a Saturday
 
 void SplitDate(DATE d, int* year, int* month, int* day) {
     SYSTEMTIME st = {};
@@ -44,7 +50,9 @@ int DaysInMonth(int year, int month) {
     return days[(month - 1) % 12];
 }
 
-bool SameSecond(DATE a, DATE b) { return std::fabs(a - b) * 86400.0 < 0.5; }
+bool SameSecond(DATE a, DATE b) {
+    return std::fabs(a - b) * 86400.0 < 0.5;
+}
 
 std::string FormatDate(DATE d) {
     SYSTEMTIME st = {};
@@ -137,25 +145,36 @@ DATE Model::CurrentTime() {
 
 std::string Value::AsText() const {
     switch (kind) {
-    case Text: return text;
-    case Long: return std::to_string(l);
-    case Bool: return l ? "True" : "False";
-    case Date: return FormatDate(d);
-    case Double: {
-        char buf[64];
-        std::snprintf(buf, sizeof buf, "%g", d);
-        return buf;
-    }
-    default: return std::string();
+        case Text:
+            return text;
+        case Long:
+            return std::to_string(l);
+        case Bool:
+            return l ? "True" : "False";
+        case Date:
+            return FormatDate(d);
+        case Double: {
+            char buf[64];
+            std::snprintf(buf, sizeof buf, "%g", d);
+            return buf;
+        }
+        default:
+            return std::string();
     }
 }
 
 long Value::AsLong() const {
     switch (kind) {
-    case Text: return std::strtol(text.c_str(), nullptr, 10);
-    case Long: case Bool: return l;
-    case Date: case Double: return static_cast<long>(d);
-    default: return 0;
+        case Text:
+            return std::strtol(text.c_str(), nullptr, 10);
+        case Long:
+        case Bool:
+            return l;
+        case Date:
+        case Double:
+            return static_cast<long>(d);
+        default:
+            return 0;
     }
 }
 
@@ -184,31 +203,65 @@ bool Value::operator==(const Value& o) const {
 // Item classes
 
 const std::map<std::string, Value>& ClassDefaults(long cls) {
-    static const std::map<std::string, Value> common = {
-        {"Subject", ""}, {"Body", ""}, {"Importance", 1L}, {"BillingInformation", ""}, {"Categories", ""},
-        {"Mileage", ""}, {"Sensitivity", 0L}, {"UnRead", false},
-        {"CreationTime", Value::FromDate(kNoDate)}, {"LastModificationTime", Value::FromDate(kNoDate)}};
+    static const std::map<std::string, Value> common = {{"Subject", ""},
+                                                        {"Body", ""},
+                                                        {"Importance", 1L},
+                                                        {"BillingInformation", ""},
+                                                        {"Categories", ""},
+                                                        {"Mileage", ""},
+                                                        {"Sensitivity", 0L},
+                                                        {"UnRead", false},
+                                                        {"CreationTime", Value::FromDate(kNoDate)},
+                                                        {"LastModificationTime", Value::FromDate(kNoDate)}};
     auto with = [](std::map<std::string, Value> extra) {
         for (const auto& kv : common) extra.emplace(kv);
         return extra;
     };
-    static const std::map<std::string, Value> task = with({
-        {"MessageClass", "IPM.Task"}, {"StartDate", Value::FromDate(kNoDate)}, {"DueDate", Value::FromDate(kNoDate)},
-        {"DateCompleted", Value::FromDate(kNoDate)}, {"Complete", false}, {"Status", 0L}, {"PercentComplete", 0L},
-        {"ReminderSet", false}, {"ReminderOverrideDefault", false}, {"ReminderTime", Value::FromDate(kNoDate)},
-        {"Owner", ""}, {"TotalWork", 0L}, {"ActualWork", 0L}});
-    static const std::map<std::string, Value> appt = with({
-        {"MessageClass", "IPM.Appointment"}, {"Start", Value::FromDate(kNoDate)}, {"End", Value::FromDate(kNoDate)},
-        {"Location", ""}, {"BusyStatus", 2L}, {"AllDayEvent", false}, {"ReminderSet", true},
-        {"ReminderOverrideDefault", false}, {"ReminderMinutesBeforeStart", 15L}, {"Organizer", ""},
-        {"MeetingStatus", 0L}, {"RequiredAttendees", ""}, {"OptionalAttendees", ""}});
-    static const std::map<std::string, Value> mail = with({
-        {"MessageClass", "IPM.Note"}, {"To", ""}, {"CC", ""}, {"BCC", ""}, {"SenderName", ""},
-        {"SenderEmailAddress", ""}, {"SentOn", Value::FromDate(kNoDate)}, {"ReceivedTime", Value::FromDate(kNoDate)},
-        {"Sent", false}, {"BodyFormat", 1L}, {"HTMLBody", ""}});
-    static const std::map<std::string, Value> contact = with({
-        {"MessageClass", "IPM.Contact"}, {"FullName", ""}, {"FirstName", ""}, {"LastName", ""}, {"CompanyName", ""},
-        {"Email1Address", ""}, {"BusinessTelephoneNumber", ""}, {"FileAs", ""}});
+    static const std::map<std::string, Value> task = with({{"MessageClass", "IPM.Task"},
+                                                           {"StartDate", Value::FromDate(kNoDate)},
+                                                           {"DueDate", Value::FromDate(kNoDate)},
+                                                           {"DateCompleted", Value::FromDate(kNoDate)},
+                                                           {"Complete", false},
+                                                           {"Status", 0L},
+                                                           {"PercentComplete", 0L},
+                                                           {"ReminderSet", false},
+                                                           {"ReminderOverrideDefault", false},
+                                                           {"ReminderTime", Value::FromDate(kNoDate)},
+                                                           {"Owner", ""},
+                                                           {"TotalWork", 0L},
+                                                           {"ActualWork", 0L}});
+    static const std::map<std::string, Value> appt = with({{"MessageClass", "IPM.Appointment"},
+                                                           {"Start", Value::FromDate(kNoDate)},
+                                                           {"End", Value::FromDate(kNoDate)},
+                                                           {"Location", ""},
+                                                           {"BusyStatus", 2L},
+                                                           {"AllDayEvent", false},
+                                                           {"ReminderSet", true},
+                                                           {"ReminderOverrideDefault", false},
+                                                           {"ReminderMinutesBeforeStart", 15L},
+                                                           {"Organizer", ""},
+                                                           {"MeetingStatus", 0L},
+                                                           {"RequiredAttendees", ""},
+                                                           {"OptionalAttendees", ""}});
+    static const std::map<std::string, Value> mail = with({{"MessageClass", "IPM.Note"},
+                                                           {"To", ""},
+                                                           {"CC", ""},
+                                                           {"BCC", ""},
+                                                           {"SenderName", ""},
+                                                           {"SenderEmailAddress", ""},
+                                                           {"SentOn", Value::FromDate(kNoDate)},
+                                                           {"ReceivedTime", Value::FromDate(kNoDate)},
+                                                           {"Sent", false},
+                                                           {"BodyFormat", 1L},
+                                                           {"HTMLBody", ""}});
+    static const std::map<std::string, Value> contact = with({{"MessageClass", "IPM.Contact"},
+                                                              {"FullName", ""},
+                                                              {"FirstName", ""},
+                                                              {"LastName", ""},
+                                                              {"CompanyName", ""},
+                                                              {"Email1Address", ""},
+                                                              {"BusinessTelephoneNumber", ""},
+                                                              {"FileAs", ""}});
     // A meeting request is a mail that carries a meeting; a report (delivery report) has little.
     static const std::map<std::string, Value> meeting = [] {
         auto m = mail;
@@ -217,12 +270,18 @@ const std::map<std::string, Value>& ClassDefaults(long cls) {
     }();
     static const std::map<std::string, Value> report = with({{"MessageClass", "REPORT.IPM.Note.NDR"}});
     switch (cls) {
-    case olAppointment: return appt;
-    case olMail: return mail;
-    case olMeetingRequest: return meeting;
-    case olReport: return report;
-    case olContact: return contact;
-    default: return task;
+        case olAppointment:
+            return appt;
+        case olMail:
+            return mail;
+        case olMeetingRequest:
+            return meeting;
+        case olReport:
+            return report;
+        case olContact:
+            return contact;
+        default:
+            return task;
     }
 }
 
@@ -309,32 +368,32 @@ bool Recurrence::IsOccurrenceDay(int day) const {
     int y, m, d;
     SplitDate(day, &y, &m, &d);
     switch (type) {
-    case olRecursDaily:
-        return (day - start) % every == 0;
-    case olRecursWeekly: {
-        if (!(dayOfWeekMask & (1L << Weekday(day)))) return false;
-        // Weeks start on the series' first day of the week; the first is the one holding the
-        // pattern start.
-        const int first = firstDayOfWeek < 0 ? 0 : static_cast<int>(firstDayOfWeek % 7);
-        const int week0 = start - (Weekday(start) - first + 7) % 7;
-        const int week = day - (Weekday(day) - first + 7) % 7;
-        return ((week - week0) / 7) % every == 0;
-    }
-    case olRecursMonthly:
-    case olRecursYearly: {
-        if (!StepMatches(type, every, day, start)) return false;
-        if (type == olRecursYearly && monthOfYear > 0 && m != monthOfYear) return false;
-        int want = static_cast<int>(std::min<long>(dayOfMonth, DaysInMonth(y, m)));
-        return d == want;
-    }
-    case olRecursMonthNth:
-    case olRecursYearNth: {
-        if (!StepMatches(type, every, day, start)) return false;
-        if (type == olRecursYearNth && monthOfYear > 0 && m != monthOfYear) return false;
-        return NthDayOfMonth(y, m, dayOfWeekMask, instance) == d;
-    }
-    default:
-        return false;
+        case olRecursDaily:
+            return (day - start) % every == 0;
+        case olRecursWeekly: {
+            if (!(dayOfWeekMask & (1L << Weekday(day)))) return false;
+            // Weeks start on the series' first day of the week; the first is the one holding the
+            // pattern start.
+            const int first = firstDayOfWeek < 0 ? 0 : static_cast<int>(firstDayOfWeek % 7);
+            const int week0 = start - (Weekday(start) - first + 7) % 7;
+            const int week = day - (Weekday(day) - first + 7) % 7;
+            return ((week - week0) / 7) % every == 0;
+        }
+        case olRecursMonthly:
+        case olRecursYearly: {
+            if (!StepMatches(type, every, day, start)) return false;
+            if (type == olRecursYearly && monthOfYear > 0 && m != monthOfYear) return false;
+            int want = static_cast<int>(std::min<long>(dayOfMonth, DaysInMonth(y, m)));
+            return d == want;
+        }
+        case olRecursMonthNth:
+        case olRecursYearNth: {
+            if (!StepMatches(type, every, day, start)) return false;
+            if (type == olRecursYearNth && monthOfYear > 0 && m != monthOfYear) return false;
+            return NthDayOfMonth(y, m, dayOfWeekMask, instance) == d;
+        }
+        default:
+            return false;
     }
 }
 
@@ -453,8 +512,8 @@ std::shared_ptr<Filter::Node> ParseComparison(Lexer& lx) {
         node->literal = Value(false);
     } else {
         size_t start = lx.i;
-        while (lx.i < lx.s.size() && (std::isdigit(static_cast<unsigned char>(lx.s[lx.i])) || lx.s[lx.i] == '-' ||
-                                      lx.s[lx.i] == '.'))
+        while (lx.i < lx.s.size() &&
+               (std::isdigit(static_cast<unsigned char>(lx.s[lx.i])) || lx.s[lx.i] == '-' || lx.s[lx.i] == '.'))
             ++lx.i;
         if (start == lx.i) lx.Error("expected a value");
         node->literal = Value::FromDouble(std::atof(lx.s.substr(start, lx.i - start).c_str()));
@@ -512,14 +571,20 @@ bool CompareWith(const std::string& op, const T& a, const T& b) {
 }
 
 // Outlook compares dates in filters to the minute.
-long long Minutes(DATE d) { return static_cast<long long>(std::floor(d * 1440.0 + 1e-6)); }
+long long Minutes(DATE d) {
+    return static_cast<long long>(std::floor(d * 1440.0 + 1e-6));
+}
 
 bool Evaluate(const Filter::Node& n, const ItemData& item, const Folder& folder) {
     switch (n.kind) {
-    case Filter::Node::And: return Evaluate(*n.left, item, folder) && Evaluate(*n.right, item, folder);
-    case Filter::Node::Or: return Evaluate(*n.left, item, folder) || Evaluate(*n.right, item, folder);
-    case Filter::Node::Not: return !Evaluate(*n.left, item, folder);
-    default: break;
+        case Filter::Node::And:
+            return Evaluate(*n.left, item, folder) && Evaluate(*n.right, item, folder);
+        case Filter::Node::Or:
+            return Evaluate(*n.left, item, folder) || Evaluate(*n.right, item, folder);
+        case Filter::Node::Not:
+            return !Evaluate(*n.left, item, folder);
+        default:
+            break;
     }
     Value actual;
     std::string canonical = CanonicalProperty(item.cls, n.property);
@@ -543,31 +608,33 @@ bool Evaluate(const Filter::Node& n, const ItemData& item, const Folder& folder)
     }
     const Value& lit = n.literal;
     switch (actual.kind) {
-    case Value::Date: {
-        DATE want = 0;
-        const Model* model = folder.GetModel();
-        if (lit.kind == Value::Text && !ParseFilterDate(lit.text, model ? model->locale : std::string(), &want))
-            throw FilterError("The condition value \"" + lit.text + "\" is not a valid date.");
-        if (lit.kind != Value::Text) want = lit.AsDate();
-        return CompareWith(n.op, Minutes(actual.d), Minutes(want));
-    }
-    case Value::Bool: {
-        bool want = lit.kind == Value::Text ? lit.AsBool() : lit.AsLong() != 0 || (lit.kind == Value::Double && lit.d != 0);
-        return CompareWith(n.op, actual.l != 0, want);
-    }
-    case Value::Long:
-    case Value::Double: {
-        double a = actual.kind == Value::Long ? actual.l : actual.d;
-        double b = lit.kind == Value::Text ? std::atof(lit.text.c_str()) : (lit.kind == Value::Double ? lit.d : lit.l);
-        return CompareWith(n.op, a, b);
-    }
-    default: {
-        // Text compares without regard to case, as Outlook does.
-        std::string a = actual.AsText(), b = lit.AsText();
-        std::transform(a.begin(), a.end(), a.begin(), [](unsigned char c) { return std::tolower(c); });
-        std::transform(b.begin(), b.end(), b.begin(), [](unsigned char c) { return std::tolower(c); });
-        return CompareWith(n.op, a, b);
-    }
+        case Value::Date: {
+            DATE want = 0;
+            const Model* model = folder.GetModel();
+            if (lit.kind == Value::Text && !ParseFilterDate(lit.text, model ? model->locale : std::string(), &want))
+                throw FilterError("The condition value \"" + lit.text + "\" is not a valid date.");
+            if (lit.kind != Value::Text) want = lit.AsDate();
+            return CompareWith(n.op, Minutes(actual.d), Minutes(want));
+        }
+        case Value::Bool: {
+            bool want =
+                lit.kind == Value::Text ? lit.AsBool() : lit.AsLong() != 0 || (lit.kind == Value::Double && lit.d != 0);
+            return CompareWith(n.op, actual.l != 0, want);
+        }
+        case Value::Long:
+        case Value::Double: {
+            double a = actual.kind == Value::Long ? actual.l : actual.d;
+            double b =
+                lit.kind == Value::Text ? std::atof(lit.text.c_str()) : (lit.kind == Value::Double ? lit.d : lit.l);
+            return CompareWith(n.op, a, b);
+        }
+        default: {
+            // Text compares without regard to case, as Outlook does.
+            std::string a = actual.AsText(), b = lit.AsText();
+            std::transform(a.begin(), a.end(), a.begin(), [](unsigned char c) { return std::tolower(c); });
+            std::transform(b.begin(), b.end(), b.begin(), [](unsigned char c) { return std::tolower(c); });
+            return CompareWith(n.op, a, b);
+        }
     }
 }
 
@@ -582,7 +649,9 @@ Filter Filter::Parse(const std::string& text) {
     return f;
 }
 
-bool Filter::Matches(const ItemData& item, const Folder& folder) const { return Evaluate(*root, item, folder); }
+bool Filter::Matches(const ItemData& item, const Folder& folder) const {
+    return Evaluate(*root, item, folder);
+}
 
 // ---------------------------------------------------------------------------------------------
 // The model
@@ -591,7 +660,8 @@ std::vector<std::shared_ptr<BarGroupData>> DefaultOutlookBarGroups() {
     auto shortcuts = std::make_shared<BarGroupData>();
     shortcuts->name = "Shortcuts";
     for (const char* name : {"Outlook Today", "Inbox", "Calendar", "Contacts", "Tasks"})
-        shortcuts->shortcuts.push_back(std::make_shared<ShortcutData>(ShortcutData{name, std::string("outlook:") + name, ""}));
+        shortcuts->shortcuts.push_back(
+            std::make_shared<ShortcutData>(ShortcutData{name, std::string("outlook:") + name, ""}));
     auto mine = std::make_shared<BarGroupData>();
     mine->name = "My Shortcuts";
     return {shortcuts, mine};
@@ -678,7 +748,7 @@ std::shared_ptr<ItemData> Model::GetOccurrence(const std::shared_ptr<ItemData>& 
     for (const auto& e : r.exceptions) {
         if (e.deleted || !e.item) continue;
         DATE start = e.item->Get("Start").AsDate();
-        if (DayNumber(start) == day && (!timeGiven || SameSecond(TimeOfDay(start), time)) ) return e.item;
+        if (DayNumber(start) == day && (!timeGiven || SameSecond(TimeOfDay(start), time))) return e.item;
     }
     if (!r.IsOccurrenceDay(day)) return nullptr;
     if (timeGiven && !SameSecond(time, r.startTime)) return nullptr;
@@ -747,7 +817,8 @@ void Model::Save(const std::shared_ptr<ItemData>& item) {
         item->dirty = false;
         ++series->version;
         series->props["LastModificationTime"] = Value::FromDate(now);
-        if (series->folder) for (auto* l : listeners) l->OnItemChange(*series->folder, series);
+        if (series->folder)
+            for (auto* l : listeners) l->OnItemChange(*series->folder, series);
         return;
     }
     Folder* folder = item->folder;
@@ -816,7 +887,8 @@ void Model::Delete(const std::shared_ptr<ItemData>& item) {
         if (!found) r.exceptions.push_back(ExceptionData{item->originalStart, true, nullptr});
         ++series->version;
         series->props["LastModificationTime"] = Value::FromDate(Now());
-        if (series->folder) for (auto* l : listeners) l->OnItemChange(*series->folder, series);
+        if (series->folder)
+            for (auto* l : listeners) l->OnItemChange(*series->folder, series);
         return;
     }
     if (!item->saved) return;

@@ -18,15 +18,40 @@ namespace hvsim {
 
 // Outlook's constants, as the object model numbers them.
 enum OlItemType { olMailItem = 0, olAppointmentItem = 1, olContactItem = 2, olTaskItem = 3 };
-enum OlObjectClass { olAppointment = 26, olMail = 43, olContact = 40, olTask = 48, olMeetingRequest = 53, olReport = 46 };
-enum OlDefaultFolders {
-    olFolderDeletedItems = 3, olFolderOutbox = 4, olFolderSentMail = 5, olFolderInbox = 6,
-    olFolderCalendar = 9, olFolderContacts = 10, olFolderTasks = 13
+enum OlObjectClass {
+    olAppointment = 26,
+    olMail = 43,
+    olContact = 40,
+    olTask = 48,
+    olMeetingRequest = 53,
+    olReport = 46
 };
-enum OlRecurrenceType { olRecursDaily = 0, olRecursWeekly = 1, olRecursMonthly = 2, olRecursMonthNth = 3,
-                        olRecursYearly = 5, olRecursYearNth = 6 };
-enum OlDaysOfWeek { olSunday = 1, olMonday = 2, olTuesday = 4, olWednesday = 8, olThursday = 16, olFriday = 32,
-                    olSaturday = 64 };
+enum OlDefaultFolders {
+    olFolderDeletedItems = 3,
+    olFolderOutbox = 4,
+    olFolderSentMail = 5,
+    olFolderInbox = 6,
+    olFolderCalendar = 9,
+    olFolderContacts = 10,
+    olFolderTasks = 13
+};
+enum OlRecurrenceType {
+    olRecursDaily = 0,
+    olRecursWeekly = 1,
+    olRecursMonthly = 2,
+    olRecursMonthNth = 3,
+    olRecursYearly = 5,
+    olRecursYearNth = 6
+};
+enum OlDaysOfWeek {
+    olSunday = 1,
+    olMonday = 2,
+    olTuesday = 4,
+    olWednesday = 8,
+    olThursday = 16,
+    olFriday = 32,
+    olSaturday = 64
+};
 enum OlUserPropertyType { olText = 1, olNumber = 3, olDateTime = 5, olYesNo = 6, olInteger = 20 };
 
 // 4501-01-01 00:00, what Outlook answers for an empty date.
@@ -66,8 +91,18 @@ struct Value {
     Value(int v) : kind(Long), l(v) {}
     Value(long v) : kind(Long), l(v) {}
     Value(bool v) : kind(Bool), l(v ? 1 : 0) {}
-    static Value FromDate(DATE v) { Value x; x.kind = Date; x.d = v; return x; }
-    static Value FromDouble(double v) { Value x; x.kind = Double; x.d = v; return x; }
+    static Value FromDate(DATE v) {
+        Value x;
+        x.kind = Date;
+        x.d = v;
+        return x;
+    }
+    static Value FromDouble(double v) {
+        Value x;
+        x.kind = Double;
+        x.d = v;
+        return x;
+    }
 
     std::string AsText() const;
     long AsLong() const;
@@ -116,7 +151,7 @@ struct Recurrence {
     long dayOfMonth = 0;
     long monthOfYear = 0;
     long instance = 0;
-    DATE patternStart = 0;  // date only
+    DATE patternStart = 0;      // date only
     DATE patternEnd = kNoDate;  // date only
     bool noEndDate = true;
     long occurrences = 0;  // with an end by count; 0 otherwise
@@ -141,15 +176,15 @@ class Model;
 
 struct ItemData {
     long cls = olTask;
-    std::string entryId;  // empty until the first Save
+    std::string entryId;                 // empty until the first Save
     std::map<std::string, Value> props;  // canonical property names
     std::vector<UserProperty> userProps;
     std::vector<Attachment> attachments;
     std::vector<Recipient> recipients;
     std::unique_ptr<Recurrence> recurrence;  // series only
-    Folder* folder = nullptr;  // where it lives (or will live after its first Save)
-    bool saved = false;        // in the folder
-    bool dirty = false;        // changed since the last Save or load
+    Folder* folder = nullptr;                // where it lives (or will live after its first Save)
+    bool saved = false;                      // in the folder
+    bool dirty = false;                      // changed since the last Save or load
     int saveCount = 0;
     // Tests: the next this many Saves through the object model fail, as a save of an item
     // changed elsewhere fails in Outlook ("The operation cannot be performed because the

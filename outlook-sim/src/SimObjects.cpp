@@ -38,20 +38,30 @@ constexpr DISPID DISPID_Close = 0xF004;
 
 constexpr HRESULT MAPI_E_NOT_FOUND_ = static_cast<HRESULT>(0x8004010F);
 
-std::vector<const char*> MakeNames(std::initializer_list<const char*> names) { return std::vector<const char*>(names); }
+std::vector<const char*> MakeNames(std::initializer_list<const char*> names) {
+    return std::vector<const char*>(names);
+}
 
 const char* KindName(long cls) {
     switch (cls) {
-    case olAppointment: return "Appointment";
-    case olMail: return "Message";
-    case olContact: return "Contact";
-    case olMeetingRequest: return "Meeting";
-    case olReport: return "Report";
-    default: return "Task";
+        case olAppointment:
+            return "Appointment";
+        case olMail:
+            return "Message";
+        case olContact:
+            return "Contact";
+        case olMeetingRequest:
+            return "Meeting";
+        case olReport:
+            return "Report";
+        default:
+            return "Task";
     }
 }
 
-[[noreturn]] void Fail(HRESULT hr, const std::string& text) { throw SimError(hr, text); }
+[[noreturn]] void Fail(HRESULT hr, const std::string& text) {
+    throw SimError(hr, text);
+}
 
 // MAPI_E_OBJECT_CHANGED, which Outlook reports for a save over a newer version of the item.
 constexpr HRESULT MAPI_E_OBJECT_CHANGED_SIM = static_cast<HRESULT>(0x80040109);
@@ -108,7 +118,7 @@ public:
     AddInHost* host = nullptr;  // the owner's add-in host; null once the owner is gone
     std::shared_ptr<CommandBarRegistry> barRegistry = std::make_shared<CommandBarRegistry>();
     std::shared_ptr<CommandBarSet> explorerBars;
-    CApplication* app = nullptr;            // owned by `appRef`
+    CApplication* app = nullptr;  // owned by `appRef`
     hv::com_ptr<IDispatch> appRef;
     hv::com_ptr<CExplorer> explorer;
     hv::com_ptr<CInspectors> inspectorsObj;
@@ -116,7 +126,7 @@ public:
     std::vector<CItems*> liveItems;  // unrestricted Items collections with possible sinks
     std::vector<std::shared_ptr<ItemData>> selection;
     std::vector<std::shared_ptr<ItemData>> outboxQueue;  // mail sent while offline
-    bool explorerOpen = true;  // false: no main window, ActiveExplorer is Nothing
+    bool explorerOpen = true;                            // false: no main window, ActiveExplorer is Nothing
     bool down = false;
 };
 
@@ -181,33 +191,53 @@ protected:
         UserProperty* p = m_item->FindUserProp(m_name);
         if (!p) Fail(E_FAIL, "The property has been deleted");
         switch (member) {
-        case 0:
-            if (put) {
-                const VARIANT& v = args.PutValue();
-                if (p->type == olYesNo) p->value = Value(args.PutBool());
-                else if (p->type == olDateTime) p->value = Value::FromDate(args.PutDate());
-                else if (p->type == olNumber || p->type == olInteger) p->value = Value(args.PutLong());
-                else p->value = Value(args.PutText());
-                (void)v;
+            case 0:
+                if (put) {
+                    const VARIANT& v = args.PutValue();
+                    if (p->type == olYesNo)
+                        p->value = Value(args.PutBool());
+                    else if (p->type == olDateTime)
+                        p->value = Value::FromDate(args.PutDate());
+                    else if (p->type == olNumber || p->type == olInteger)
+                        p->value = Value(args.PutLong());
+                    else
+                        p->value = Value(args.PutText());
+                    (void)v;
+                    m_item->dirty = true;
+                    return;
+                }
+                switch (p->value.kind) {
+                    case Value::Bool:
+                        SetBool(result, p->value.l != 0);
+                        break;
+                    case Value::Long:
+                        SetLong(result, p->value.l);
+                        break;
+                    case Value::Date:
+                        SetDate(result, p->value.d);
+                        break;
+                    default:
+                        SetText(result, p->value.AsText());
+                        break;
+                }
+                return;
+            case 1:
+                if (put) NotFound();
+                SetText(result, p->name);
+                return;
+            case 2:
+                if (put) NotFound();
+                SetLong(result, p->type);
+                return;
+            case 3: {
+                auto& v = m_item->userProps;
+                v.erase(std::remove_if(v.begin(), v.end(), [&](const UserProperty& u) { return &u == p; }), v.end());
                 m_item->dirty = true;
                 return;
             }
-            switch (p->value.kind) {
-            case Value::Bool: SetBool(result, p->value.l != 0); break;
-            case Value::Long: SetLong(result, p->value.l); break;
-            case Value::Date: SetDate(result, p->value.d); break;
-            default: SetText(result, p->value.AsText()); break;
-            }
-            return;
-        case 1: if (put) NotFound(); SetText(result, p->name); return;
-        case 2: if (put) NotFound(); SetLong(result, p->type); return;
-        case 3: {
-            auto& v = m_item->userProps;
-            v.erase(std::remove_if(v.begin(), v.end(), [&](const UserProperty& u) { return &u == p; }), v.end());
-            m_item->dirty = true;
-            return;
-        }
-        case 4: SetLong(result, 39); return;  // olUserProperty
+            case 4:
+                SetLong(result, 39);
+                return;  // olUserProperty
         }
         NotFound();
     }
@@ -220,7 +250,8 @@ private:
 
 class CUserProperties : public CSimObject {
 public:
-    CUserProperties(std::shared_ptr<Session> s, std::shared_ptr<ItemData> item) : m_s(std::move(s)), m_item(std::move(item)) {}
+    CUserProperties(std::shared_ptr<Session> s, std::shared_ptr<ItemData> item)
+        : m_s(std::move(s)), m_item(std::move(item)) {}
     const char* TypeName() const override { return "UserProperties"; }
 
 protected:
@@ -236,56 +267,66 @@ protected:
         if (put) NotFound();
         auto& props = m_item->userProps;
         switch (member) {
-        case 0: SetLong(result, static_cast<long>(props.size())); return;
-        case 1: {
-            const VARIANT* a = args.At(0);
-            if (!a) Fail(DISP_E_PARAMNOTFOUND, "Index missing");
-            std::string name;
-            if (a->vt == VT_BSTR) {
-                name = args.Text(0);
-                if (!m_item->FindUserProp(name)) Fail(MAPI_E_NOT_FOUND_, "The property was not found");
-            } else {
+            case 0:
+                SetLong(result, static_cast<long>(props.size()));
+                return;
+            case 1: {
+                const VARIANT* a = args.At(0);
+                if (!a) Fail(DISP_E_PARAMNOTFOUND, "Index missing");
+                std::string name;
+                if (a->vt == VT_BSTR) {
+                    name = args.Text(0);
+                    if (!m_item->FindUserProp(name)) Fail(MAPI_E_NOT_FOUND_, "The property was not found");
+                } else {
+                    long i = args.Long(0);
+                    if (i < 1 || i > static_cast<long>(props.size()))
+                        Fail(DISP_E_BADINDEX, "Array index out of bounds.");
+                    name = props[static_cast<size_t>(i - 1)].name;
+                }
+                SetDispatch(result, Prop(name).get());
+                return;
+            }
+            case 2: {  // Find(Name, [Custom]): Nothing when absent
+                std::string name = args.Text(0);
+                SetDispatch(result, m_item->FindUserProp(name) ? Prop(name).get() : nullptr);
+                return;
+            }
+            case 3: {  // Add(Name, Type, [AddToFolderFields], [DisplayFormat])
+                std::string name = args.Text(0);
+                long type = args.Long(1);
+                bool toFolder = args.BoolOr(2, true);
+                if (name.empty() || name.find_first_of("[]_#") != std::string::npos)
+                    Fail(E_INVALIDARG, "The property name is not valid");
+                if (!m_item->FindUserProp(name)) {
+                    UserProperty p;
+                    p.name = name;
+                    p.type = type;
+                    if (type == olYesNo)
+                        p.value = Value(false);
+                    else if (type == olDateTime)
+                        p.value = Value::FromDate(kNoDate);
+                    else if (type == olNumber || type == olInteger)
+                        p.value = Value(0L);
+                    else
+                        p.value = Value(std::string());
+                    props.push_back(p);
+                    m_item->dirty = true;
+                }
+                if (toFolder && m_item->folder && !m_item->folder->HasUserField(name))
+                    m_item->folder->UserFields().push_back(name);
+                SetDispatch(result, Prop(name).get());
+                return;
+            }
+            case 4: {
                 long i = args.Long(0);
                 if (i < 1 || i > static_cast<long>(props.size())) Fail(DISP_E_BADINDEX, "Array index out of bounds.");
-                name = props[static_cast<size_t>(i - 1)].name;
-            }
-            SetDispatch(result, Prop(name).get());
-            return;
-        }
-        case 2: {  // Find(Name, [Custom]): Nothing when absent
-            std::string name = args.Text(0);
-            SetDispatch(result, m_item->FindUserProp(name) ? Prop(name).get() : nullptr);
-            return;
-        }
-        case 3: {  // Add(Name, Type, [AddToFolderFields], [DisplayFormat])
-            std::string name = args.Text(0);
-            long type = args.Long(1);
-            bool toFolder = args.BoolOr(2, true);
-            if (name.empty() || name.find_first_of("[]_#") != std::string::npos)
-                Fail(E_INVALIDARG, "The property name is not valid");
-            if (!m_item->FindUserProp(name)) {
-                UserProperty p;
-                p.name = name;
-                p.type = type;
-                if (type == olYesNo) p.value = Value(false);
-                else if (type == olDateTime) p.value = Value::FromDate(kNoDate);
-                else if (type == olNumber || type == olInteger) p.value = Value(0L);
-                else p.value = Value(std::string());
-                props.push_back(p);
+                props.erase(props.begin() + (i - 1));
                 m_item->dirty = true;
+                return;
             }
-            if (toFolder && m_item->folder && !m_item->folder->HasUserField(name)) m_item->folder->UserFields().push_back(name);
-            SetDispatch(result, Prop(name).get());
-            return;
-        }
-        case 4: {
-            long i = args.Long(0);
-            if (i < 1 || i > static_cast<long>(props.size())) Fail(DISP_E_BADINDEX, "Array index out of bounds.");
-            props.erase(props.begin() + (i - 1));
-            m_item->dirty = true;
-            return;
-        }
-        case 5: SetLong(result, 38); return;  // olUserProperties
+            case 5:
+                SetLong(result, 38);
+                return;  // olUserProperties
         }
         NotFound();
     }
@@ -309,12 +350,25 @@ protected:
         if (put || m_index >= m_item->recipients.size()) NotFound();
         Recipient& r = m_item->recipients[m_index];
         switch (member) {
-        case 0: SetText(result, r.name); return;
-        case 1: SetText(result, r.address); return;
-        case 2: SetBool(result, r.resolved); return;
-        case 3: r.resolved = true; SetBool(result, true); return;
-        case 4: SetLong(result, 1); return;  // olTo
-        case 5: m_item->recipients.erase(m_item->recipients.begin() + static_cast<long>(m_index)); return;
+            case 0:
+                SetText(result, r.name);
+                return;
+            case 1:
+                SetText(result, r.address);
+                return;
+            case 2:
+                SetBool(result, r.resolved);
+                return;
+            case 3:
+                r.resolved = true;
+                SetBool(result, true);
+                return;
+            case 4:
+                SetLong(result, 1);
+                return;  // olTo
+            case 5:
+                m_item->recipients.erase(m_item->recipients.begin() + static_cast<long>(m_index));
+                return;
         }
         NotFound();
     }
@@ -338,38 +392,40 @@ protected:
         if (put) NotFound();
         auto& list = m_item->recipients;
         switch (member) {
-        case 0: SetLong(result, static_cast<long>(list.size())); return;
-        case 1: {
-            long i = args.Long(0);
-            if (i < 1 || i > static_cast<long>(list.size())) Fail(DISP_E_BADINDEX, "Array index out of bounds.");
-            SetDispatch(result, MakeSim<CRecipient>(m_item, static_cast<size_t>(i - 1)).get());
-            return;
-        }
-        case 2: {
-            Recipient r;
-            r.name = args.Text(0);
-            r.address = r.name;
-            list.push_back(r);
-            m_item->dirty = true;
-            SetDispatch(result, MakeSim<CRecipient>(m_item, list.size() - 1).get());
-            return;
-        }
-        case 3: {
-            // Every address with an "@" resolves; plain names do not.
-            bool all = true;
-            for (auto& r : list) {
-                r.resolved = r.address.find('@') != std::string::npos;
-                all = all && r.resolved;
+            case 0:
+                SetLong(result, static_cast<long>(list.size()));
+                return;
+            case 1: {
+                long i = args.Long(0);
+                if (i < 1 || i > static_cast<long>(list.size())) Fail(DISP_E_BADINDEX, "Array index out of bounds.");
+                SetDispatch(result, MakeSim<CRecipient>(m_item, static_cast<size_t>(i - 1)).get());
+                return;
             }
-            SetBool(result, all);
-            return;
-        }
-        case 4: {
-            long i = args.Long(0);
-            if (i < 1 || i > static_cast<long>(list.size())) Fail(DISP_E_BADINDEX, "Array index out of bounds.");
-            list.erase(list.begin() + (i - 1));
-            return;
-        }
+            case 2: {
+                Recipient r;
+                r.name = args.Text(0);
+                r.address = r.name;
+                list.push_back(r);
+                m_item->dirty = true;
+                SetDispatch(result, MakeSim<CRecipient>(m_item, list.size() - 1).get());
+                return;
+            }
+            case 3: {
+                // Every address with an "@" resolves; plain names do not.
+                bool all = true;
+                for (auto& r : list) {
+                    r.resolved = r.address.find('@') != std::string::npos;
+                    all = all && r.resolved;
+                }
+                SetBool(result, all);
+                return;
+            }
+            case 4: {
+                long i = args.Long(0);
+                if (i < 1 || i > static_cast<long>(list.size())) Fail(DISP_E_BADINDEX, "Array index out of bounds.");
+                list.erase(list.begin() + (i - 1));
+                return;
+            }
         }
         NotFound();
     }
@@ -385,25 +441,38 @@ public:
 
 protected:
     const std::vector<const char*>& Names() const override {
-        static const auto n = MakeNames({"DisplayName", "FileName", "Type", "Position", "Size", "Delete", "SaveAsFile"});
+        static const auto n =
+            MakeNames({"DisplayName", "FileName", "Type", "Position", "Size", "Delete", "SaveAsFile"});
         return n;
     }
     void Call(int member, bool put, Args& args, VARIANT* result) override {
         if (put || m_index >= m_item->attachments.size()) NotFound();
         Attachment& a = m_item->attachments[m_index];
         switch (member) {
-        case 0: SetText(result, a.displayName); return;
-        case 1: SetText(result, a.fileName); return;
-        case 2: SetLong(result, a.type); return;
-        case 3: SetLong(result, a.position); return;
-        case 4: SetLong(result, static_cast<long>(a.data.size())); return;
-        case 5: m_item->attachments.erase(m_item->attachments.begin() + static_cast<long>(m_index)); return;
-        case 6: {
-            std::ofstream out(Wide(args.Text(0)).c_str(), std::ios::binary);
-            out.write(a.data.data(), static_cast<std::streamsize>(a.data.size()));
-            if (!out) Fail(E_FAIL, "Cannot save the attachment");
-            return;
-        }
+            case 0:
+                SetText(result, a.displayName);
+                return;
+            case 1:
+                SetText(result, a.fileName);
+                return;
+            case 2:
+                SetLong(result, a.type);
+                return;
+            case 3:
+                SetLong(result, a.position);
+                return;
+            case 4:
+                SetLong(result, static_cast<long>(a.data.size()));
+                return;
+            case 5:
+                m_item->attachments.erase(m_item->attachments.begin() + static_cast<long>(m_index));
+                return;
+            case 6: {
+                std::ofstream out(Wide(args.Text(0)).c_str(), std::ios::binary);
+                out.write(a.data.data(), static_cast<std::streamsize>(a.data.size()));
+                if (!out) Fail(E_FAIL, "Cannot save the attachment");
+                return;
+            }
         }
         NotFound();
     }
@@ -427,37 +496,41 @@ protected:
         if (put) NotFound();
         auto& list = m_item->attachments;
         switch (member) {
-        case 0: SetLong(result, static_cast<long>(list.size())); return;
-        case 1: {
-            long i = args.Long(0);
-            if (i < 1 || i > static_cast<long>(list.size())) Fail(DISP_E_BADINDEX, "Array index out of bounds.");
-            SetDispatch(result, MakeSim<CAttachment>(m_item, static_cast<size_t>(i - 1)).get());
-            return;
-        }
-        case 2: {  // Add(Source, [Type], [Position], [DisplayName]): a copy of the file's bytes
-            Attachment a;
-            std::string path = args.Text(0);
-            a.type = args.LongOr(1, 1);
-            a.position = args.LongOr(2, 0);
-            std::ifstream in(Wide(path).c_str(), std::ios::binary);
-            if (!in) Fail(static_cast<HRESULT>(0x80070002), "Cannot find this file. Verify the path and file name are correct.");
-            std::ostringstream bytes;
-            bytes << in.rdbuf();
-            a.data = bytes.str();
-            size_t slash = path.find_last_of("\\/");
-            a.fileName = slash == std::string::npos ? path : path.substr(slash + 1);
-            a.displayName = args.TextOr(3, a.fileName);
-            list.push_back(a);
-            m_item->dirty = true;
-            SetDispatch(result, MakeSim<CAttachment>(m_item, list.size() - 1).get());
-            return;
-        }
-        case 3: {
-            long i = args.Long(0);
-            if (i < 1 || i > static_cast<long>(list.size())) Fail(DISP_E_BADINDEX, "Array index out of bounds.");
-            list.erase(list.begin() + (i - 1));
-            return;
-        }
+            case 0:
+                SetLong(result, static_cast<long>(list.size()));
+                return;
+            case 1: {
+                long i = args.Long(0);
+                if (i < 1 || i > static_cast<long>(list.size())) Fail(DISP_E_BADINDEX, "Array index out of bounds.");
+                SetDispatch(result, MakeSim<CAttachment>(m_item, static_cast<size_t>(i - 1)).get());
+                return;
+            }
+            case 2: {  // Add(Source, [Type], [Position], [DisplayName]): a copy of the file's bytes
+                Attachment a;
+                std::string path = args.Text(0);
+                a.type = args.LongOr(1, 1);
+                a.position = args.LongOr(2, 0);
+                std::ifstream in(Wide(path).c_str(), std::ios::binary);
+                if (!in)
+                    Fail(static_cast<HRESULT>(0x80070002),
+                         "Cannot find this file. Verify the path and file name are correct.");
+                std::ostringstream bytes;
+                bytes << in.rdbuf();
+                a.data = bytes.str();
+                size_t slash = path.find_last_of("\\/");
+                a.fileName = slash == std::string::npos ? path : path.substr(slash + 1);
+                a.displayName = args.TextOr(3, a.fileName);
+                list.push_back(a);
+                m_item->dirty = true;
+                SetDispatch(result, MakeSim<CAttachment>(m_item, list.size() - 1).get());
+                return;
+            }
+            case 3: {
+                long i = args.Long(0);
+                if (i < 1 || i > static_cast<long>(list.size())) Fail(DISP_E_BADINDEX, "Array index out of bounds.");
+                list.erase(list.begin() + (i - 1));
+                return;
+            }
         }
         NotFound();
     }
@@ -485,15 +558,23 @@ protected:
         if (put || !m_series->recurrence || m_index >= m_series->recurrence->exceptions.size()) NotFound();
         const ExceptionData& e = m_series->recurrence->exceptions[m_index];
         switch (member) {
-        // A deleted occurrence's original date has no time part.
-        case 0: SetDate(result, e.deleted ? static_cast<DATE>(DayNumber(e.originalDate)) : e.originalDate); return;
-        case 1: SetBool(result, e.deleted); return;
-        case 2:
-            // A deleted occurrence has no item: Outlook raises an error.
-            if (e.deleted || !e.item) Fail(E_FAIL, "You changed one of the recurrences of this item, and this instance no longer exists.");
-            SetDispatch(result, m_s->SnapshotObject(e.item, m_snapshot).get());
-            return;
-        case 3: SetLong(result, 30); return;  // olException
+            // A deleted occurrence's original date has no time part.
+            case 0:
+                SetDate(result, e.deleted ? static_cast<DATE>(DayNumber(e.originalDate)) : e.originalDate);
+                return;
+            case 1:
+                SetBool(result, e.deleted);
+                return;
+            case 2:
+                // A deleted occurrence has no item: Outlook raises an error.
+                if (e.deleted || !e.item)
+                    Fail(E_FAIL,
+                         "You changed one of the recurrences of this item, and this instance no longer exists.");
+                SetDispatch(result, m_s->SnapshotObject(e.item, m_snapshot).get());
+                return;
+            case 3:
+                SetLong(result, 30);
+                return;  // olException
         }
         NotFound();
     }
@@ -544,12 +625,30 @@ public:
     const char* TypeName() const override { return "RecurrencePattern"; }
 
 protected:
-    enum { RecurrenceType, Interval, DayOfWeekMask, DayOfMonth, MonthOfYear, Instance, PatternStartDate, PatternEndDate,
-           NoEndDate, Occurrences, StartTime, EndTime, Duration, GetOccurrence, Exceptions, Parent, Class };
+    enum {
+        RecurrenceType,
+        Interval,
+        DayOfWeekMask,
+        DayOfMonth,
+        MonthOfYear,
+        Instance,
+        PatternStartDate,
+        PatternEndDate,
+        NoEndDate,
+        Occurrences,
+        StartTime,
+        EndTime,
+        Duration,
+        GetOccurrence,
+        Exceptions,
+        Parent,
+        Class
+    };
     const std::vector<const char*>& Names() const override {
-        static const auto n = MakeNames({"RecurrenceType", "Interval", "DayOfWeekMask", "DayOfMonth", "MonthOfYear",
-                                         "Instance", "PatternStartDate", "PatternEndDate", "NoEndDate", "Occurrences",
-                                         "StartTime", "EndTime", "Duration", "GetOccurrence", "Exceptions", "Parent", "Class"});
+        static const auto n =
+            MakeNames({"RecurrenceType", "Interval", "DayOfWeekMask", "DayOfMonth", "MonthOfYear", "Instance",
+                       "PatternStartDate", "PatternEndDate", "NoEndDate", "Occurrences", "StartTime", "EndTime",
+                       "Duration", "GetOccurrence", "Exceptions", "Parent", "Class"});
         return n;
     }
     void Call(int member, bool put, Args& args, VARIANT* result) override {
@@ -561,84 +660,123 @@ protected:
             m_series->dirty = true;
         };
         switch (member) {
-        case RecurrenceType:
-            if (!put) return SetLong(result, r.type);
-            {
-                // A new type starts from Outlook's defaults for it, taken from the pattern start.
-                long t = args.PutLong();
-                if (t != 0 && t != 1 && t != 2 && t != 3 && t != 5 && t != 6) Fail(E_INVALIDARG, "The value is out of range.");
-                int y, m, d;
-                SplitDate(r.patternStart, &y, &m, &d);
-                r.type = t;
-                r.interval = (t == olRecursYearly || t == olRecursYearNth) ? 12 : 1;
-                r.dayOfWeekMask = (t == olRecursWeekly || t == olRecursMonthNth || t == olRecursYearNth) ? (1L << Weekday(r.patternStart)) : 0;
-                r.dayOfMonth = (t == olRecursMonthly || t == olRecursYearly) ? d : 0;
-                r.monthOfYear = (t == olRecursYearly || t == olRecursYearNth) ? m : 0;
-                r.instance = (t == olRecursMonthNth || t == olRecursYearNth) ? std::min(5, (d - 1) / 7 + 1) : 0;
+            case RecurrenceType:
+                if (!put) return SetLong(result, r.type);
+                {
+                    // A new type starts from Outlook's defaults for it, taken from the pattern start.
+                    long t = args.PutLong();
+                    if (t != 0 && t != 1 && t != 2 && t != 3 && t != 5 && t != 6)
+                        Fail(E_INVALIDARG, "The value is out of range.");
+                    int y, m, d;
+                    SplitDate(r.patternStart, &y, &m, &d);
+                    r.type = t;
+                    r.interval = (t == olRecursYearly || t == olRecursYearNth) ? 12 : 1;
+                    r.dayOfWeekMask = (t == olRecursWeekly || t == olRecursMonthNth || t == olRecursYearNth)
+                                          ? (1L << Weekday(r.patternStart))
+                                          : 0;
+                    r.dayOfMonth = (t == olRecursMonthly || t == olRecursYearly) ? d : 0;
+                    r.monthOfYear = (t == olRecursYearly || t == olRecursYearNth) ? m : 0;
+                    r.instance = (t == olRecursMonthNth || t == olRecursYearNth) ? std::min(5, (d - 1) / 7 + 1) : 0;
+                    changed();
+                }
+                return;
+            case Interval:
+                if (!put) return SetLong(result, r.interval);
+                r.interval = args.PutLong();
                 changed();
-            }
-            return;
-        case Interval: if (!put) return SetLong(result, r.interval); r.interval = args.PutLong(); changed(); return;
-        case DayOfWeekMask: if (!put) return SetLong(result, r.dayOfWeekMask); r.dayOfWeekMask = args.PutLong(); changed(); return;
-        case DayOfMonth: if (!put) return SetLong(result, r.dayOfMonth); r.dayOfMonth = args.PutLong(); changed(); return;
-        case MonthOfYear: if (!put) return SetLong(result, r.monthOfYear); r.monthOfYear = args.PutLong(); changed(); return;
-        case Instance: if (!put) return SetLong(result, r.instance); r.instance = args.PutLong(); changed(); return;
-        case PatternStartDate:
-            if (!put) return SetDate(result, r.patternStart);
-            r.patternStart = DayNumber(args.PutDate());
-            changed();
-            return;
-        case PatternEndDate:
-            if (!put) return SetDate(result, r.noEndDate ? kNoDate : r.patternEnd);
-            r.patternEnd = DayNumber(args.PutDate());
-            r.noEndDate = false;
-            r.occurrences = 0;
-            changed();
-            return;
-        case NoEndDate:
-            if (!put) return SetBool(result, r.noEndDate);
-            r.noEndDate = args.PutBool();
-            if (r.noEndDate) { r.occurrences = 0; r.patternEnd = kNoDate; }
-            changed();
-            return;
-        case Occurrences:
-            if (!put) {
-                if (r.noEndDate) return SetLong(result, 0);
-                if (r.occurrences > 0) return SetLong(result, r.occurrences);
-                return SetLong(result, static_cast<long>(r.OccurrencesBetween(DayNumber(r.patternStart), DayNumber(r.patternEnd)).size()));
-            }
-            r.occurrences = args.PutLong();
-            changed();
-            return;
-        case StartTime:
-            if (!put) return SetDate(result, r.startTime);
-            r.startTime = TimeOfDay(args.PutDate());
-            changed();
-            return;
-        case EndTime:
-            if (!put) return SetDate(result, TimeOfDay(r.startTime + r.duration));
-            {
-                double end = TimeOfDay(args.PutDate());
-                r.duration = end >= r.startTime ? end - r.startTime : end + 1 - r.startTime;
+                return;
+            case DayOfWeekMask:
+                if (!put) return SetLong(result, r.dayOfWeekMask);
+                r.dayOfWeekMask = args.PutLong();
                 changed();
+                return;
+            case DayOfMonth:
+                if (!put) return SetLong(result, r.dayOfMonth);
+                r.dayOfMonth = args.PutLong();
+                changed();
+                return;
+            case MonthOfYear:
+                if (!put) return SetLong(result, r.monthOfYear);
+                r.monthOfYear = args.PutLong();
+                changed();
+                return;
+            case Instance:
+                if (!put) return SetLong(result, r.instance);
+                r.instance = args.PutLong();
+                changed();
+                return;
+            case PatternStartDate:
+                if (!put) return SetDate(result, r.patternStart);
+                r.patternStart = DayNumber(args.PutDate());
+                changed();
+                return;
+            case PatternEndDate:
+                if (!put) return SetDate(result, r.noEndDate ? kNoDate : r.patternEnd);
+                r.patternEnd = DayNumber(args.PutDate());
+                r.noEndDate = false;
+                r.occurrences = 0;
+                changed();
+                return;
+            case NoEndDate:
+                if (!put) return SetBool(result, r.noEndDate);
+                r.noEndDate = args.PutBool();
+                if (r.noEndDate) {
+                    r.occurrences = 0;
+                    r.patternEnd = kNoDate;
+                }
+                changed();
+                return;
+            case Occurrences:
+                if (!put) {
+                    if (r.noEndDate) return SetLong(result, 0);
+                    if (r.occurrences > 0) return SetLong(result, r.occurrences);
+                    return SetLong(
+                        result, static_cast<long>(
+                                    r.OccurrencesBetween(DayNumber(r.patternStart), DayNumber(r.patternEnd)).size()));
+                }
+                r.occurrences = args.PutLong();
+                changed();
+                return;
+            case StartTime:
+                if (!put) return SetDate(result, r.startTime);
+                r.startTime = TimeOfDay(args.PutDate());
+                changed();
+                return;
+            case EndTime:
+                if (!put) return SetDate(result, TimeOfDay(r.startTime + r.duration));
+                {
+                    double end = TimeOfDay(args.PutDate());
+                    r.duration = end >= r.startTime ? end - r.startTime : end + 1 - r.startTime;
+                    changed();
+                }
+                return;
+            case Duration:
+                if (!put) return SetLong(result, static_cast<long>(std::lround(r.duration * 1440)));
+                r.duration = args.PutLong() / 1440.0;
+                changed();
+                return;
+            case GetOccurrence: {
+                if (put) NotFound();
+                DATE when = args.Date(0);
+                auto occ = m_s->model.GetOccurrence(m_series, when);
+                if (!occ)
+                    Fail(static_cast<HRESULT>(0x8004010F),
+                         "You changed one of the recurrences of this item, and this instance no longer exists. Close "
+                         "any open items and try again.");
+                SetDispatch(result, m_s->SnapshotObject(occ, m_snapshot).get());
+                return;
             }
-            return;
-        case Duration:
-            if (!put) return SetLong(result, static_cast<long>(std::lround(r.duration * 1440)));
-            r.duration = args.PutLong() / 1440.0;
-            changed();
-            return;
-        case GetOccurrence: {
-            if (put) NotFound();
-            DATE when = args.Date(0);
-            auto occ = m_s->model.GetOccurrence(m_series, when);
-            if (!occ) Fail(static_cast<HRESULT>(0x8004010F), "You changed one of the recurrences of this item, and this instance no longer exists. Close any open items and try again.");
-            SetDispatch(result, m_s->SnapshotObject(occ, m_snapshot).get());
-            return;
-        }
-        case Exceptions: if (put) NotFound(); SetDispatch(result, MakeSim<CExceptions>(m_s, m_series, m_snapshot).get()); return;
-        case Parent: if (put) NotFound(); SetDispatch(result, m_s->ItemObject(m_series).get()); return;
-        case Class: SetLong(result, 28); return;  // olRecurrencePattern
+            case Exceptions:
+                if (put) NotFound();
+                SetDispatch(result, MakeSim<CExceptions>(m_s, m_series, m_snapshot).get());
+                return;
+            case Parent:
+                if (put) NotFound();
+                SetDispatch(result, m_s->ItemObject(m_series).get());
+                return;
+            case Class:
+                SetLong(result, 28);
+                return;  // olRecurrencePattern
         }
         NotFound();
     }
@@ -680,9 +818,34 @@ public:
     }
 
 protected:
-    enum { Save, Delete, Close, Display, Forward, ForwardAsVcal, ForwardAsVcard, Send, GetRecurrencePattern,
-           ClearRecurrencePattern, Move, GetInspector, UserProperties, Recipients, Attachments, Application, Session_,
-           Parent, Class, EntryID, IsRecurring, RecurrenceState, Saved, Duration, Size, kFirstProperty };
+    enum {
+        Save,
+        Delete,
+        Close,
+        Display,
+        Forward,
+        ForwardAsVcal,
+        ForwardAsVcard,
+        Send,
+        GetRecurrencePattern,
+        ClearRecurrencePattern,
+        Move,
+        GetInspector,
+        UserProperties,
+        Recipients,
+        Attachments,
+        Application,
+        Session_,
+        Parent,
+        Class,
+        EntryID,
+        IsRecurring,
+        RecurrenceState,
+        Saved,
+        Duration,
+        Size,
+        kFirstProperty
+    };
     static const std::vector<std::string>& PropertyNames() {
         static const std::vector<std::string> names = [] {
             std::vector<std::string> all;
@@ -696,11 +859,31 @@ protected:
     }
     const std::vector<const char*>& Names() const override {
         static const std::vector<const char*> n = [] {
-            std::vector<const char*> v = {"Save", "Delete", "Close", "Display", "Forward", "ForwardAsVcal",
-                                          "ForwardAsVcard", "Send", "GetRecurrencePattern", "ClearRecurrencePattern",
-                                          "Move", "GetInspector", "UserProperties", "Recipients", "Attachments",
-                                          "Application", "Session", "Parent", "Class", "EntryID", "IsRecurring",
-                                          "RecurrenceState", "Saved", "Duration", "Size"};
+            std::vector<const char*> v = {"Save",
+                                          "Delete",
+                                          "Close",
+                                          "Display",
+                                          "Forward",
+                                          "ForwardAsVcal",
+                                          "ForwardAsVcard",
+                                          "Send",
+                                          "GetRecurrencePattern",
+                                          "ClearRecurrencePattern",
+                                          "Move",
+                                          "GetInspector",
+                                          "UserProperties",
+                                          "Recipients",
+                                          "Attachments",
+                                          "Application",
+                                          "Session",
+                                          "Parent",
+                                          "Class",
+                                          "EntryID",
+                                          "IsRecurring",
+                                          "RecurrenceState",
+                                          "Saved",
+                                          "Duration",
+                                          "Size"};
             for (const auto& p : PropertyNames()) v.push_back(p.c_str());
             return v;
         }();
@@ -752,11 +935,27 @@ public:
     }
 
 protected:
-    enum { Count, Item, Add, Restrict, Find, FindNext, GetFirst, GetNext, GetLast, GetPrevious, Sort, IncludeRecurrences,
-           Remove, Class, Parent };
+    enum {
+        Count,
+        Item,
+        Add,
+        Restrict,
+        Find,
+        FindNext,
+        GetFirst,
+        GetNext,
+        GetLast,
+        GetPrevious,
+        Sort,
+        IncludeRecurrences,
+        Remove,
+        Class,
+        Parent
+    };
     const std::vector<const char*>& Names() const override {
-        static const auto n = MakeNames({"Count", "Item", "Add", "Restrict", "Find", "FindNext", "GetFirst", "GetNext",
-                                         "GetLast", "GetPrevious", "Sort", "IncludeRecurrences", "Remove", "Class", "Parent"});
+        static const auto n =
+            MakeNames({"Count", "Item", "Add", "Restrict", "Find", "FindNext", "GetFirst", "GetNext", "GetLast",
+                       "GetPrevious", "Sort", "IncludeRecurrences", "Remove", "Class", "Parent"});
         return n;
     }
     std::vector<std::shared_ptr<ItemData>>& List() { return m_restricted ? m_snapshot : m_folder->Items(); }
@@ -788,22 +987,34 @@ protected:
         CheckUp(*m_s);
         if (put) NotFound();
         switch (member) {
-        case 0: SetText(result, m_folder->Name()); return;
-        case 1: {
-            // Outlook gives a fresh Items object per call; each raises the folder's events.
-            SetDispatch(result, MakeSim<CItems>(m_s, m_folder).get());
-            return;
-        }
-        case 2: SetLong(result, m_folder->DefaultItemType()); return;
-        case 3: SetText(result, m_folder->EntryId()); return;
-        case 4: case 7: SetDispatch(result, m_s->appRef.get()); return;
-        case 5: SetLong(result, 2); return;  // olFolder
-        case 6: {
-            static const char* classes[] = {"IPM.Note", "IPM.Appointment", "IPM.Contact", "IPM.Task"};
-            SetText(result, classes[std::min(3L, m_folder->DefaultItemType())]);
-            return;
-        }
-        case 8: return;
+            case 0:
+                SetText(result, m_folder->Name());
+                return;
+            case 1: {
+                // Outlook gives a fresh Items object per call; each raises the folder's events.
+                SetDispatch(result, MakeSim<CItems>(m_s, m_folder).get());
+                return;
+            }
+            case 2:
+                SetLong(result, m_folder->DefaultItemType());
+                return;
+            case 3:
+                SetText(result, m_folder->EntryId());
+                return;
+            case 4:
+            case 7:
+                SetDispatch(result, m_s->appRef.get());
+                return;
+            case 5:
+                SetLong(result, 2);
+                return;  // olFolder
+            case 6: {
+                static const char* classes[] = {"IPM.Note", "IPM.Appointment", "IPM.Contact", "IPM.Task"};
+                SetText(result, classes[std::min(3L, m_folder->DefaultItemType())]);
+                return;
+            }
+            case 8:
+                return;
         }
         NotFound();
     }
@@ -832,116 +1043,149 @@ void CItems::Call(int member, bool put, Args& args, VARIANT* result) {
     auto& list = List();
     if (put && member != IncludeRecurrences) NotFound();
     switch (member) {
-    case Count: SetLong(result, static_cast<long>(list.size())); return;
-    case Item: {
-        const VARIANT* a = args.At(0);
-        if (!a) Fail(DISP_E_PARAMNOTFOUND, "Index missing");
-        if (a->vt == VT_BSTR) {
-            std::string subject = args.Text(0);
-            for (const auto& it : list)
-                if (_stricmp(it->Subject().c_str(), subject.c_str()) == 0) return SetDispatch(result, m_s->ItemObject(it).get());
-            Fail(MAPI_E_NOT_FOUND_, "The attempted operation failed.  An object could not be found.");
-        }
-        long i = args.Long(0);
-        if (i < 1 || i > static_cast<long>(list.size())) Fail(DISP_E_BADINDEX, "Array index out of bounds.");
-        SetDispatch(result, m_s->ItemObject(list[static_cast<size_t>(i - 1)]).get());
-        return;
-    }
-    case Add: {
-        // Add([Type]): an OlItemType number or a message class; by default the folder's kind.
-        long kind = m_folder->DefaultItemType();
-        if (const VARIANT* a = args.At(0)) {
+        case Count:
+            SetLong(result, static_cast<long>(list.size()));
+            return;
+        case Item: {
+            const VARIANT* a = args.At(0);
+            if (!a) Fail(DISP_E_PARAMNOTFOUND, "Index missing");
             if (a->vt == VT_BSTR) {
-                std::string cls = args.Text(0);
-                if (_strnicmp(cls.c_str(), "IPM.Task", 8) == 0) kind = olTaskItem;
-                else if (_strnicmp(cls.c_str(), "IPM.Appointment", 15) == 0) kind = olAppointmentItem;
-                else if (_strnicmp(cls.c_str(), "IPM.Contact", 11) == 0) kind = olContactItem;
-                else kind = olMailItem;
-            } else {
-                kind = args.Long(0);
+                std::string subject = args.Text(0);
+                for (const auto& it : list)
+                    if (_stricmp(it->Subject().c_str(), subject.c_str()) == 0)
+                        return SetDispatch(result, m_s->ItemObject(it).get());
+                Fail(MAPI_E_NOT_FOUND_, "The attempted operation failed.  An object could not be found.");
             }
+            long i = args.Long(0);
+            if (i < 1 || i > static_cast<long>(list.size())) Fail(DISP_E_BADINDEX, "Array index out of bounds.");
+            SetDispatch(result, m_s->ItemObject(list[static_cast<size_t>(i - 1)]).get());
+            return;
         }
-        long cls;
-        switch (kind) {
-        case olMailItem: cls = olMail; break;
-        case olAppointmentItem: cls = olAppointment; break;
-        case olContactItem: cls = olContact; break;
-        case olTaskItem: cls = olTask; break;
-        default: Fail(E_INVALIDARG, "Could not complete the operation. One or more parameter values are not valid.");
-        }
-        // Outlook lets a folder hold only items of its own kind (mail folders take any note).
-        if (cls != olMail && kind != m_folder->DefaultItemType())
-            Fail(E_INVALIDARG, "Could not complete the operation. One or more parameter values are not valid.");
-        SetDispatch(result, m_s->ItemObject(m_s->model.NewItem(m_folder, cls)).get());
-        return;
-    }
-    case Restrict: {
-        Filter f;
-        try {
-            f = Filter::Parse(args.Text(0));
-            std::vector<std::shared_ptr<ItemData>> matched;
-            for (const auto& it : list)
-                if (f.Matches(*it, *m_folder)) matched.push_back(it);
-            SetDispatch(result, MakeSim<CItems>(m_s, m_folder, &matched).get());
-        } catch (const FilterError& e) {
-            Fail(E_INVALIDARG, e.what());
-        }
-        return;
-    }
-    case Find:
-    case FindNext: {
-        try {
-            if (member == Find) {
-                m_findFilter = std::make_shared<Filter>(Filter::Parse(args.Text(0)));
-                m_cursor = 0;
-            } else if (!m_findFilter) {
-                Fail(E_FAIL, "Find must be called before FindNext");
-            }
-            for (; m_cursor < list.size(); ++m_cursor) {
-                if (m_findFilter->Matches(*list[m_cursor], *m_folder)) {
-                    SetDispatch(result, m_s->ItemObject(list[m_cursor++]).get());
-                    return;
+        case Add: {
+            // Add([Type]): an OlItemType number or a message class; by default the folder's kind.
+            long kind = m_folder->DefaultItemType();
+            if (const VARIANT* a = args.At(0)) {
+                if (a->vt == VT_BSTR) {
+                    std::string cls = args.Text(0);
+                    if (_strnicmp(cls.c_str(), "IPM.Task", 8) == 0)
+                        kind = olTaskItem;
+                    else if (_strnicmp(cls.c_str(), "IPM.Appointment", 15) == 0)
+                        kind = olAppointmentItem;
+                    else if (_strnicmp(cls.c_str(), "IPM.Contact", 11) == 0)
+                        kind = olContactItem;
+                    else
+                        kind = olMailItem;
+                } else {
+                    kind = args.Long(0);
                 }
             }
-            SetDispatch(result, nullptr);  // Nothing
-        } catch (const FilterError& e) {
-            Fail(E_INVALIDARG, e.what());
+            long cls;
+            switch (kind) {
+                case olMailItem:
+                    cls = olMail;
+                    break;
+                case olAppointmentItem:
+                    cls = olAppointment;
+                    break;
+                case olContactItem:
+                    cls = olContact;
+                    break;
+                case olTaskItem:
+                    cls = olTask;
+                    break;
+                default:
+                    Fail(E_INVALIDARG, "Could not complete the operation. One or more parameter values are not valid.");
+            }
+            // Outlook lets a folder hold only items of its own kind (mail folders take any note).
+            if (cls != olMail && kind != m_folder->DefaultItemType())
+                Fail(E_INVALIDARG, "Could not complete the operation. One or more parameter values are not valid.");
+            SetDispatch(result, m_s->ItemObject(m_s->model.NewItem(m_folder, cls)).get());
+            return;
         }
-        return;
-    }
-    case GetFirst: case GetNext: case GetLast: case GetPrevious: {
-        if (member == GetFirst) m_cursor = 0;
-        else if (member == GetNext) ++m_cursor;
-        else if (member == GetLast) m_cursor = list.empty() ? 0 : list.size() - 1;
-        else m_cursor = m_cursor == 0 ? list.size() : m_cursor - 1;
-        SetDispatch(result, m_cursor < list.size() ? m_s->ItemObject(list[m_cursor]).get() : nullptr);
-        return;
-    }
-    case Sort: {
-        std::string prop = args.Text(0);
-        bool desc = args.BoolOr(1, false);
-        if (!prop.empty() && prop.front() == '[') prop = prop.substr(1, prop.size() - 2);
-        if (!m_restricted) { m_snapshot = list; m_restricted = true; }
-        std::stable_sort(m_snapshot.begin(), m_snapshot.end(), [&](const auto& a, const auto& b) {
-            Value x = a->Get(CanonicalProperty(a->cls, prop)), y = b->Get(CanonicalProperty(b->cls, prop));
-            bool less = (x.kind == Value::Text) ? x.text < y.text : (x.kind == Value::Date ? x.d < y.d : x.l < y.l);
-            bool greater = (x.kind == Value::Text) ? y.text < x.text : (x.kind == Value::Date ? y.d < x.d : y.l < x.l);
-            return desc ? greater : less;
-        });
-        return;
-    }
-    case IncludeRecurrences:
-        if (put) m_includeRecurrences = args.PutBool();
-        else SetBool(result, m_includeRecurrences);
-        return;
-    case Remove: {
-        long i = args.Long(0);
-        if (i < 1 || i > static_cast<long>(list.size())) Fail(DISP_E_BADINDEX, "Array index out of bounds.");
-        m_s->model.Delete(list[static_cast<size_t>(i - 1)]);
-        return;
-    }
-    case Class: SetLong(result, 16); return;  // olItems
-    case Parent: SetDispatch(result, MakeSim<CFolder>(m_s, m_folder).get()); return;
+        case Restrict: {
+            Filter f;
+            try {
+                f = Filter::Parse(args.Text(0));
+                std::vector<std::shared_ptr<ItemData>> matched;
+                for (const auto& it : list)
+                    if (f.Matches(*it, *m_folder)) matched.push_back(it);
+                SetDispatch(result, MakeSim<CItems>(m_s, m_folder, &matched).get());
+            } catch (const FilterError& e) {
+                Fail(E_INVALIDARG, e.what());
+            }
+            return;
+        }
+        case Find:
+        case FindNext: {
+            try {
+                if (member == Find) {
+                    m_findFilter = std::make_shared<Filter>(Filter::Parse(args.Text(0)));
+                    m_cursor = 0;
+                } else if (!m_findFilter) {
+                    Fail(E_FAIL, "Find must be called before FindNext");
+                }
+                for (; m_cursor < list.size(); ++m_cursor) {
+                    if (m_findFilter->Matches(*list[m_cursor], *m_folder)) {
+                        SetDispatch(result, m_s->ItemObject(list[m_cursor++]).get());
+                        return;
+                    }
+                }
+                SetDispatch(result, nullptr);  // Nothing
+            } catch (const FilterError& e) {
+                Fail(E_INVALIDARG, e.what());
+            }
+            return;
+        }
+        case GetFirst:
+        case GetNext:
+        case GetLast:
+        case GetPrevious: {
+            if (member == GetFirst)
+                m_cursor = 0;
+            else if (member == GetNext)
+                ++m_cursor;
+            else if (member == GetLast)
+                m_cursor = list.empty() ? 0 : list.size() - 1;
+            else
+                m_cursor = m_cursor == 0 ? list.size() : m_cursor - 1;
+            SetDispatch(result, m_cursor < list.size() ? m_s->ItemObject(list[m_cursor]).get() : nullptr);
+            return;
+        }
+        case Sort: {
+            std::string prop = args.Text(0);
+            bool desc = args.BoolOr(1, false);
+            if (!prop.empty() && prop.front() == '[') prop = prop.substr(1, prop.size() - 2);
+            if (!m_restricted) {
+                m_snapshot = list;
+                m_restricted = true;
+            }
+            std::stable_sort(m_snapshot.begin(), m_snapshot.end(), [&](const auto& a, const auto& b) {
+                Value x = a->Get(CanonicalProperty(a->cls, prop)), y = b->Get(CanonicalProperty(b->cls, prop));
+                bool less = (x.kind == Value::Text) ? x.text < y.text : (x.kind == Value::Date ? x.d < y.d : x.l < y.l);
+                bool greater =
+                    (x.kind == Value::Text) ? y.text < x.text : (x.kind == Value::Date ? y.d < x.d : y.l < x.l);
+                return desc ? greater : less;
+            });
+            return;
+        }
+        case IncludeRecurrences:
+            if (put)
+                m_includeRecurrences = args.PutBool();
+            else
+                SetBool(result, m_includeRecurrences);
+            return;
+        case Remove: {
+            long i = args.Long(0);
+            if (i < 1 || i > static_cast<long>(list.size())) Fail(DISP_E_BADINDEX, "Array index out of bounds.");
+            m_s->model.Delete(list[static_cast<size_t>(i - 1)]);
+            return;
+        }
+        case Class:
+            SetLong(result, 16);
+            return;  // olItems
+        case Parent:
+            SetDispatch(result, MakeSim<CFolder>(m_s, m_folder).get());
+            return;
     }
     NotFound();
 }
@@ -951,7 +1195,8 @@ void CItems::Call(int member, bool put, Args& args, VARIANT* result) {
 
 class CInspector : public CSimObject {
 public:
-    CInspector(std::shared_ptr<Session> s, hv::com_ptr<IDispatch> item, int offset) : m_s(std::move(s)), m_item(std::move(item)) {
+    CInspector(std::shared_ptr<Session> s, hv::com_ptr<IDispatch> item, int offset)
+        : m_s(std::move(s)), m_item(std::move(item)) {
         auto* data = static_cast<CItem*>(m_item.get())->Data().get();
         std::string subject = data->Subject();
         m_caption = (subject.empty() ? std::string("Untitled") : subject) + " - " + KindName(data->cls);
@@ -998,29 +1243,44 @@ protected:
         CheckUp(*m_s);
         if (put) NotFound();
         switch (member) {
-        case 0: SetText(result, m_caption); return;
-        case 1: SetDispatch(result, m_item.get()); return;
-        case 2: SetBool(result, wordMail); return;
-        case 3: {
-            long mode = args.LongOr(0, 2);  // olSave 0, olDiscard 1, olPromptForSave 2
-            CloseNow(mode == 0);
-            return;
-        }
-        case 4: case 5: m_s->ActivateInspector(this); return;  // Display, Activate: brought to the top
-        case 6: SetDispatch(result, m_s->appRef.get()); return;
-        case 7: SetLong(result, 35); return;  // olInspector
-        case 8:  // WordEditor: Word's Document for a WordMail inspector
-            SetDispatch(result, wordMail && m_s->owner ? m_s->owner->Word().Document(Item()->Data()) : nullptr);
-            return;
-        case 9: SetLong(result, wordMail ? 4 : 2); return;  // olEditorWord / olEditorHTML
-        case 10:
-            // In a WordMail inspector the bars are Word's own.
-            if (wordMail && m_s->owner) {
-                auto& word = m_s->owner->Word();
-                return SetDispatch(result, NewCommandBars(word.Bars(), word.Application()).get());
+            case 0:
+                SetText(result, m_caption);
+                return;
+            case 1:
+                SetDispatch(result, m_item.get());
+                return;
+            case 2:
+                SetBool(result, wordMail);
+                return;
+            case 3: {
+                long mode = args.LongOr(0, 2);  // olSave 0, olDiscard 1, olPromptForSave 2
+                CloseNow(mode == 0);
+                return;
             }
-            SetDispatch(result, NewCommandBars(m_bars, m_s->appRef.get()).get());
-            return;
+            case 4:
+            case 5:
+                m_s->ActivateInspector(this);
+                return;  // Display, Activate: brought to the top
+            case 6:
+                SetDispatch(result, m_s->appRef.get());
+                return;
+            case 7:
+                SetLong(result, 35);
+                return;  // olInspector
+            case 8:      // WordEditor: Word's Document for a WordMail inspector
+                SetDispatch(result, wordMail && m_s->owner ? m_s->owner->Word().Document(Item()->Data()) : nullptr);
+                return;
+            case 9:
+                SetLong(result, wordMail ? 4 : 2);
+                return;  // olEditorWord / olEditorHTML
+            case 10:
+                // In a WordMail inspector the bars are Word's own.
+                if (wordMail && m_s->owner) {
+                    auto& word = m_s->owner->Word();
+                    return SetDispatch(result, NewCommandBars(word.Bars(), word.Application()).get());
+                }
+                SetDispatch(result, NewCommandBars(m_bars, m_s->appRef.get()).get());
+                return;
         }
         NotFound();
     }
@@ -1060,24 +1320,31 @@ protected:
         auto s = m_s.lock();
         if (!s) Fail(RPC_E_DISCONNECTED, "Outlook has closed");
         switch (member) {
-        case 0: SetLong(result, static_cast<long>(s->inspectors.size())); return;
-        case 1: {
-            long i = args.Long(0);
-            if (i < 1 || i > static_cast<long>(s->inspectors.size())) Fail(DISP_E_BADINDEX, "Array index out of bounds.");
-            SetDispatch(result, s->inspectors[static_cast<size_t>(i - 1)].get());
-            return;
-        }
-        case 2: {
-            auto* item = args.Dispatch(0);
-            hv::com_ptr<IDispatch> keep(item);
-            for (const auto& f : s->model.Folders())
-                for (const auto& d : f->Items())
-                    if (d->liveObject && static_cast<IDispatch*>(static_cast<CItem*>(d->liveObject)) == item)
-                        return SetDispatch(result, s->OpenInspector(d).get());
-            Fail(E_INVALIDARG, "The item cannot be displayed");
-        }
-        case 3: SetDispatch(result, s->appRef.get()); return;
-        case 4: SetLong(result, 36); return;  // olInspectors
+            case 0:
+                SetLong(result, static_cast<long>(s->inspectors.size()));
+                return;
+            case 1: {
+                long i = args.Long(0);
+                if (i < 1 || i > static_cast<long>(s->inspectors.size()))
+                    Fail(DISP_E_BADINDEX, "Array index out of bounds.");
+                SetDispatch(result, s->inspectors[static_cast<size_t>(i - 1)].get());
+                return;
+            }
+            case 2: {
+                auto* item = args.Dispatch(0);
+                hv::com_ptr<IDispatch> keep(item);
+                for (const auto& f : s->model.Folders())
+                    for (const auto& d : f->Items())
+                        if (d->liveObject && static_cast<IDispatch*>(static_cast<CItem*>(d->liveObject)) == item)
+                            return SetDispatch(result, s->OpenInspector(d).get());
+                Fail(E_INVALIDARG, "The item cannot be displayed");
+            }
+            case 3:
+                SetDispatch(result, s->appRef.get());
+                return;
+            case 4:
+                SetLong(result, 36);
+                return;  // olInspectors
         }
         NotFound();
     }
@@ -1088,7 +1355,8 @@ private:
 
 class CSelection : public CSimObject {
 public:
-    CSelection(std::shared_ptr<Session> s, std::vector<std::shared_ptr<ItemData>> items) : m_s(std::move(s)), m_items(std::move(items)) {}
+    CSelection(std::shared_ptr<Session> s, std::vector<std::shared_ptr<ItemData>> items)
+        : m_s(std::move(s)), m_items(std::move(items)) {}
     const char* TypeName() const override { return "Selection"; }
 
 protected:
@@ -1100,14 +1368,18 @@ protected:
         CheckUp(*m_s);
         if (put) NotFound();
         switch (member) {
-        case 0: SetLong(result, static_cast<long>(m_items.size())); return;
-        case 1: {
-            long i = args.Long(0);
-            if (i < 1 || i > static_cast<long>(m_items.size())) Fail(DISP_E_BADINDEX, "Array index out of bounds.");
-            SetDispatch(result, m_s->ItemObject(m_items[static_cast<size_t>(i - 1)]).get());
-            return;
-        }
-        case 2: SetLong(result, 74); return;  // olSelection
+            case 0:
+                SetLong(result, static_cast<long>(m_items.size()));
+                return;
+            case 1: {
+                long i = args.Long(0);
+                if (i < 1 || i > static_cast<long>(m_items.size())) Fail(DISP_E_BADINDEX, "Array index out of bounds.");
+                SetDispatch(result, m_s->ItemObject(m_items[static_cast<size_t>(i - 1)]).get());
+                return;
+            }
+            case 2:
+                SetLong(result, 74);
+                return;  // olSelection
         }
         NotFound();
     }
@@ -1166,26 +1438,49 @@ protected:
         auto s = m_s.lock();
         if (!s || s->down) Fail(RPC_E_DISCONNECTED, "Outlook has closed");
         switch (member) {
-        case 0: if (put) NotFound(); SetText(result, Caption()); return;
-        case 1:
-            if (put) {
-                auto* f = dynamic_cast<CFolder*>(static_cast<CSimObject*>(static_cast<IDispatch*>(args.PutValue().pdispVal)));
-                if (args.PutValue().vt != VT_DISPATCH || !f) Fail(E_INVALIDARG, "A folder was expected");
-                SwitchTo(f->GetFolder());
+            case 0:
+                if (put) NotFound();
+                SetText(result, Caption());
                 return;
-            }
-            SetDispatch(result, MakeSim<CFolder>(s, m_folder).get());
-            return;
-        case 2: if (put) NotFound(); SetDispatch(result, MakeSim<CSelection>(s, s->selection).get()); return;
-        case 3: case 4: case 5: if (put) NotFound(); return;
-        case 6: if (put) NotFound(); SetDispatch(result, s->appRef.get()); return;
-        case 7: if (put) NotFound(); SetLong(result, 34); return;  // olExplorer
-        case 8: if (put) return; SetLong(result, 0); return;
-        case 9: if (put) NotFound(); SetDispatch(result, NewCommandBars(s->explorerBars, s->appRef.get()).get()); return;
-        case 10:
-            if (put) NotFound();
-            SetDispatch(result, NewPanes(std::shared_ptr<Model>(s, &s->model), s->appRef.get()).get());
-            return;
+            case 1:
+                if (put) {
+                    auto* f = dynamic_cast<CFolder*>(
+                        static_cast<CSimObject*>(static_cast<IDispatch*>(args.PutValue().pdispVal)));
+                    if (args.PutValue().vt != VT_DISPATCH || !f) Fail(E_INVALIDARG, "A folder was expected");
+                    SwitchTo(f->GetFolder());
+                    return;
+                }
+                SetDispatch(result, MakeSim<CFolder>(s, m_folder).get());
+                return;
+            case 2:
+                if (put) NotFound();
+                SetDispatch(result, MakeSim<CSelection>(s, s->selection).get());
+                return;
+            case 3:
+            case 4:
+            case 5:
+                if (put) NotFound();
+                return;
+            case 6:
+                if (put) NotFound();
+                SetDispatch(result, s->appRef.get());
+                return;
+            case 7:
+                if (put) NotFound();
+                SetLong(result, 34);
+                return;  // olExplorer
+            case 8:
+                if (put) return;
+                SetLong(result, 0);
+                return;
+            case 9:
+                if (put) NotFound();
+                SetDispatch(result, NewCommandBars(s->explorerBars, s->appRef.get()).get());
+                return;
+            case 10:
+                if (put) NotFound();
+                SetDispatch(result, NewPanes(std::shared_ptr<Model>(s, &s->model), s->appRef.get()).get());
+                return;
         }
         NotFound();
     }
@@ -1214,24 +1509,36 @@ protected:
         CheckUp(*m_s);
         if (put) NotFound();  // Offline is read-only in Outlook; tests switch it through SimOutlook
         switch (member) {
-        case 0: {
-            Folder* f = m_s->model.GetFolder(args.Long(0));
-            if (!f) Fail(E_INVALIDARG, "The operation failed.");
-            SetDispatch(result, MakeSim<CFolder>(m_s, f).get());
-            return;
-        }
-        case 1: {
-            auto item = m_s->model.FindByEntryId(args.Text(0));
-            if (!item) Fail(MAPI_E_NOT_FOUND_, "The operation failed.  An object could not be found.");
-            SetDispatch(result, (item->IsRecurring() ? m_s->SnapshotObject(item) : m_s->ItemObject(item)).get());
-            return;
-        }
-        case 2: SetBool(result, m_s->model.offline); return;
-        case 3: SetText(result, "MAPI"); return;
-        case 4: SetDispatch(result, m_s->appRef.get()); return;
-        case 5: SetText(result, "Outlook User"); return;
-        case 6: SetLong(result, 1); return;  // olNamespace
-        case 7: case 8: return;
+            case 0: {
+                Folder* f = m_s->model.GetFolder(args.Long(0));
+                if (!f) Fail(E_INVALIDARG, "The operation failed.");
+                SetDispatch(result, MakeSim<CFolder>(m_s, f).get());
+                return;
+            }
+            case 1: {
+                auto item = m_s->model.FindByEntryId(args.Text(0));
+                if (!item) Fail(MAPI_E_NOT_FOUND_, "The operation failed.  An object could not be found.");
+                SetDispatch(result, (item->IsRecurring() ? m_s->SnapshotObject(item) : m_s->ItemObject(item)).get());
+                return;
+            }
+            case 2:
+                SetBool(result, m_s->model.offline);
+                return;
+            case 3:
+                SetText(result, "MAPI");
+                return;
+            case 4:
+                SetDispatch(result, m_s->appRef.get());
+                return;
+            case 5:
+                SetText(result, "Outlook User");
+                return;
+            case 6:
+                SetLong(result, 1);
+                return;  // olNamespace
+            case 7:
+            case 8:
+                return;
         }
         NotFound();
     }
@@ -1255,27 +1562,38 @@ protected:
         if (m_index >= m_s->model.addIns.size()) NotFound();
         AddInEntry& a = m_s->model.addIns[m_index];
         switch (member) {
-        case 0: if (put) a.description = args.PutText(); else SetText(result, a.description); return;
-        case 1: if (put) NotFound(); SetText(result, a.progId); return;
-        case 2:
-            if (!put) return SetBool(result, a.connected);
-            if (m_s->host) {
-                // Copy: the host may change the list while it loads the add-in.
-                std::string progId = a.progId;
-                if (!m_s->host->Connect(progId, args.PutBool())) Fail(E_FAIL, "The add-in could not be connected.");
-            } else {
-                a.connected = args.PutBool();
+            case 0:
+                if (put)
+                    a.description = args.PutText();
+                else
+                    SetText(result, a.description);
+                return;
+            case 1:
+                if (put) NotFound();
+                SetText(result, a.progId);
+                return;
+            case 2:
+                if (!put) return SetBool(result, a.connected);
+                if (m_s->host) {
+                    // Copy: the host may change the list while it loads the add-in.
+                    std::string progId = a.progId;
+                    if (!m_s->host->Connect(progId, args.PutBool())) Fail(E_FAIL, "The add-in could not be connected.");
+                } else {
+                    a.connected = args.PutBool();
+                }
+                return;
+            case 3:
+                if (put) NotFound();
+                SetDispatch(result, a.object);
+                return;
+            case 4: {
+                if (put) NotFound();
+                CLSID clsid;
+                wchar_t text[64] = {};
+                if (SUCCEEDED(::CLSIDFromProgID(Wide(a.progId).c_str(), &clsid))) ::StringFromGUID2(clsid, text, 64);
+                SetText(result, Utf8(text));
+                return;
             }
-            return;
-        case 3: if (put) NotFound(); SetDispatch(result, a.object); return;
-        case 4: {
-            if (put) NotFound();
-            CLSID clsid;
-            wchar_t text[64] = {};
-            if (SUCCEEDED(::CLSIDFromProgID(Wide(a.progId).c_str(), &clsid))) ::StringFromGUID2(clsid, text, 64);
-            SetText(result, Utf8(text));
-            return;
-        }
         }
         NotFound();
     }
@@ -1300,21 +1618,25 @@ protected:
         if (put) NotFound();
         auto& list = m_s->model.addIns;
         switch (member) {
-        case 0: SetLong(result, static_cast<long>(list.size())); return;
-        case 1: {
-            const VARIANT* a = args.At(0);
-            if (a && a->vt == VT_BSTR) {
-                std::string id = args.Text(0);
-                for (size_t i = 0; i < list.size(); ++i)
-                    if (_stricmp(list[i].progId.c_str(), id.c_str()) == 0) return SetDispatch(result, MakeSim<CCOMAddIn>(m_s, i).get());
-                Fail(DISP_E_BADINDEX, "Array index out of bounds.");
+            case 0:
+                SetLong(result, static_cast<long>(list.size()));
+                return;
+            case 1: {
+                const VARIANT* a = args.At(0);
+                if (a && a->vt == VT_BSTR) {
+                    std::string id = args.Text(0);
+                    for (size_t i = 0; i < list.size(); ++i)
+                        if (_stricmp(list[i].progId.c_str(), id.c_str()) == 0)
+                            return SetDispatch(result, MakeSim<CCOMAddIn>(m_s, i).get());
+                    Fail(DISP_E_BADINDEX, "Array index out of bounds.");
+                }
+                long i = args.Long(0);
+                if (i < 1 || i > static_cast<long>(list.size())) Fail(DISP_E_BADINDEX, "Array index out of bounds.");
+                SetDispatch(result, MakeSim<CCOMAddIn>(m_s, static_cast<size_t>(i - 1)).get());
+                return;
             }
-            long i = args.Long(0);
-            if (i < 1 || i > static_cast<long>(list.size())) Fail(DISP_E_BADINDEX, "Array index out of bounds.");
-            SetDispatch(result, MakeSim<CCOMAddIn>(m_s, static_cast<size_t>(i - 1)).get());
-            return;
-        }
-        case 2: return;
+            case 2:
+                return;
         }
         NotFound();
     }
@@ -1341,9 +1663,9 @@ public:
 
 protected:
     const std::vector<const char*>& Names() const override {
-        static const auto n = MakeNames({"Name", "Version", "GetNamespace", "Session", "ActiveExplorer", "ActiveInspector",
-                                         "Inspectors", "COMAddIns", "CreateItem", "Quit", "Class", "Application",
-                                         "ProductCode", "Explorers"});
+        static const auto n =
+            MakeNames({"Name", "Version", "GetNamespace", "Session", "ActiveExplorer", "ActiveInspector", "Inspectors",
+                       "COMAddIns", "CreateItem", "Quit", "Class", "Application", "ProductCode", "Explorers"});
         return n;
     }
     void Call(int member, bool put, Args& args, VARIANT* result) override {
@@ -1351,32 +1673,58 @@ protected:
         if (!s || s->down) Fail(RPC_E_DISCONNECTED, "Outlook has closed");
         if (put) NotFound();
         switch (member) {
-        case 0: SetText(result, "Outlook"); return;
-        case 1: SetText(result, s->model.version); return;
-        case 2:
-            if (_stricmp(args.Text(0).c_str(), "MAPI") != 0) Fail(E_INVALIDARG, "The operation failed.");
-            SetDispatch(result, MakeSim<CNamespace>(s).get());
-            return;
-        case 3: SetDispatch(result, MakeSim<CNamespace>(s).get()); return;
-        case 4: SetDispatch(result, s->explorerOpen ? s->explorer.get() : nullptr); return;
-        case 5: SetDispatch(result, s->inspectors.empty() ? nullptr : s->inspectors.back().get()); return;  // top-most
-        case 6: SetDispatch(result, s->inspectorsObj.get()); return;
-        case 7: SetDispatch(result, MakeSim<CCOMAddIns>(s).get()); return;
-        case 8: {
-            long kind = args.Long(0);
-            long folderId = kind == olAppointmentItem ? olFolderCalendar : kind == olTaskItem ? olFolderTasks
-                          : kind == olContactItem ? olFolderContacts : olFolderInbox;
-            long cls = kind == olAppointmentItem ? olAppointment : kind == olTaskItem ? olTask
-                     : kind == olContactItem ? olContact : olMail;
-            if (kind == olMailItem) folderId = olFolderOutbox;
-            SetDispatch(result, s->ItemObject(s->model.NewItem(s->model.GetFolder(folderId), cls)).get());
-            return;
-        }
-        case 9: return;
-        case 10: SetLong(result, 0); return;  // olApplication
-        case 11: SetDispatch(result, this); return;
-        case 12: SetText(result, "{90160000-000F-0000-0000-0000000FF1CE}"); return;
-        case 13: NotFound();
+            case 0:
+                SetText(result, "Outlook");
+                return;
+            case 1:
+                SetText(result, s->model.version);
+                return;
+            case 2:
+                if (_stricmp(args.Text(0).c_str(), "MAPI") != 0) Fail(E_INVALIDARG, "The operation failed.");
+                SetDispatch(result, MakeSim<CNamespace>(s).get());
+                return;
+            case 3:
+                SetDispatch(result, MakeSim<CNamespace>(s).get());
+                return;
+            case 4:
+                SetDispatch(result, s->explorerOpen ? s->explorer.get() : nullptr);
+                return;
+            case 5:
+                SetDispatch(result, s->inspectors.empty() ? nullptr : s->inspectors.back().get());
+                return;  // top-most
+            case 6:
+                SetDispatch(result, s->inspectorsObj.get());
+                return;
+            case 7:
+                SetDispatch(result, MakeSim<CCOMAddIns>(s).get());
+                return;
+            case 8: {
+                long kind = args.Long(0);
+                long folderId = kind == olAppointmentItem ? olFolderCalendar
+                                : kind == olTaskItem      ? olFolderTasks
+                                : kind == olContactItem   ? olFolderContacts
+                                                          : olFolderInbox;
+                long cls = kind == olAppointmentItem ? olAppointment
+                           : kind == olTaskItem      ? olTask
+                           : kind == olContactItem   ? olContact
+                                                     : olMail;
+                if (kind == olMailItem) folderId = olFolderOutbox;
+                SetDispatch(result, s->ItemObject(s->model.NewItem(s->model.GetFolder(folderId), cls)).get());
+                return;
+            }
+            case 9:
+                return;
+            case 10:
+                SetLong(result, 0);
+                return;  // olApplication
+            case 11:
+                SetDispatch(result, this);
+                return;
+            case 12:
+                SetText(result, "{90160000-000F-0000-0000-0000000FF1CE}");
+                return;
+            case 13:
+                NotFound();
         }
         NotFound();
     }
@@ -1400,15 +1748,16 @@ namespace {
 std::string VcalText(const ItemData& item) {
     auto stamp = [](DATE d) {
         std::string t = FormatDate(d);  // yyyy-mm-dd hh:mm:ss
-        return t.substr(0, 4) + t.substr(5, 2) + t.substr(8, 2) + "T" + t.substr(11, 2) + t.substr(14, 2) + t.substr(17, 2);
+        return t.substr(0, 4) + t.substr(5, 2) + t.substr(8, 2) + "T" + t.substr(11, 2) + t.substr(14, 2) +
+               t.substr(17, 2);
     };
     return "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\nDTSTART:" + stamp(item.Get("Start").AsDate()) +
            "\r\nDTEND:" + stamp(item.Get("End").AsDate()) + "\r\nLOCATION:" + item.Get("Location").AsText() +
            "\r\nSUMMARY:" + item.Subject() + "\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
 }
 std::string VcardText(const ItemData& item) {
-    return "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:" + item.Get("FullName").AsText() + "\r\nEMAIL;PREF;INTERNET:" +
-           item.Get("Email1Address").AsText() + "\r\nEND:VCARD\r\n";
+    return "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:" + item.Get("FullName").AsText() +
+           "\r\nEMAIL;PREF;INTERNET:" + item.Get("Email1Address").AsText() + "\r\nEND:VCARD\r\n";
 }
 }  // namespace
 
@@ -1421,16 +1770,21 @@ void CItem::Call(int member, bool put, Args& args, VARIANT* result) {
         auto def = defaults.find(name);
         if (def == defaults.end()) NotFound();  // not a property of this class
         if (!put && d.isOccurrence() && Stale())
-            Fail(MAPI_E_NOT_FOUND_, "You changed one of the recurrences of this item, and this instance no longer exists. "
-                                    "Close any open items and try again.");
+            Fail(MAPI_E_NOT_FOUND_,
+                 "You changed one of the recurrences of this item, and this instance no longer exists. "
+                 "Close any open items and try again.");
         if (!put) {
             auto mine = m_pending.find(name);
             Value v = mine != m_pending.end() ? mine->second : d.Get(name);
             switch (def->second.kind) {
-            case Value::Bool: return SetBool(result, v.AsBool());
-            case Value::Long: return SetLong(result, v.AsLong());
-            case Value::Date: return SetDate(result, v.AsDate());
-            default: return SetText(result, v.AsText());
+                case Value::Bool:
+                    return SetBool(result, v.AsBool());
+                case Value::Long:
+                    return SetLong(result, v.AsLong());
+                case Value::Date:
+                    return SetDate(result, v.AsDate());
+                default:
+                    return SetText(result, v.AsText());
             }
         }
         if (name == "LastModificationTime" || name == "CreationTime" || name == "MessageClass" || name == "Sent" ||
@@ -1438,10 +1792,18 @@ void CItem::Call(int member, bool put, Args& args, VARIANT* result) {
             Fail(E_ACCESSDENIED, "The property \"" + name + "\" is read-only.");
         Value v;
         switch (def->second.kind) {
-        case Value::Bool: v = Value(args.PutBool()); break;
-        case Value::Long: v = Value(args.PutLong()); break;
-        case Value::Date: v = Value::FromDate(args.PutDate()); break;
-        default: v = Value(args.PutText()); break;
+            case Value::Bool:
+                v = Value(args.PutBool());
+                break;
+            case Value::Long:
+                v = Value(args.PutLong());
+                break;
+            case Value::Date:
+                v = Value::FromDate(args.PutDate());
+                break;
+            default:
+                v = Value(args.PutText());
+                break;
         }
         if (d.IsRecurring()) {
             // A copy of a recurring item keeps its changes to itself until it is saved.
@@ -1478,169 +1840,193 @@ void CItem::Call(int member, bool put, Args& args, VARIANT* result) {
     }
     if (put) NotFound();
     switch (member) {
-    case Save: {
-        std::shared_ptr<ItemData> owner = Owner();
-        if (Stale() || owner->failSaves > 0) {
-            if (!Stale()) --owner->failSaves;
-            Fail(MAPI_E_OBJECT_CHANGED_SIM, "The operation cannot be performed because the message has been changed.");
-        }
-        // This copy's changes go into the item; an occurrence refused its new place keeps them
-        // to itself, and the item stays as it was.
-        std::map<std::string, Value> before;
-        for (const auto& kv : m_pending) {
-            auto old = d.props.find(kv.first);
-            if (old != d.props.end()) before[kv.first] = old->second;
-            d.Set(kv.first, kv.second);
-        }
-        if (d.isOccurrence()) {
-            const std::string refused = m_s->model.CheckOccurrencePlace(d);
-            if (!refused.empty()) {
-                for (const auto& kv : m_pending) {
-                    auto old = before.find(kv.first);
-                    if (old != before.end()) d.props[kv.first] = old->second;
-                    else d.props.erase(kv.first);
+        case Save: {
+            std::shared_ptr<ItemData> owner = Owner();
+            if (Stale() || owner->failSaves > 0) {
+                if (!Stale()) --owner->failSaves;
+                Fail(MAPI_E_OBJECT_CHANGED_SIM,
+                     "The operation cannot be performed because the message has been changed.");
+            }
+            // This copy's changes go into the item; an occurrence refused its new place keeps them
+            // to itself, and the item stays as it was.
+            std::map<std::string, Value> before;
+            for (const auto& kv : m_pending) {
+                auto old = d.props.find(kv.first);
+                if (old != d.props.end()) before[kv.first] = old->second;
+                d.Set(kv.first, kv.second);
+            }
+            if (d.isOccurrence()) {
+                const std::string refused = m_s->model.CheckOccurrencePlace(d);
+                if (!refused.empty()) {
+                    for (const auto& kv : m_pending) {
+                        auto old = before.find(kv.first);
+                        if (old != before.end())
+                            d.props[kv.first] = old->second;
+                        else
+                            d.props.erase(kv.first);
+                    }
+                    Fail(E_FAIL, refused);
                 }
-                Fail(E_FAIL, refused);
             }
-        }
-        m_pending.clear();
-        m_s->model.Save(m_item);
-        m_snapshot = owner->version;
-        return;
-    }
-    case Delete:
-        m_s->model.Delete(m_item);
-        return;
-    case Close: {
-        long mode = args.Long(0);
-        for (auto& insp : m_s->inspectors) {
-            if (insp->Item() == this) {
-                insp->CloseNow(mode == 0);
-                return;
-            }
-        }
-        if (mode == 0)
-            for (const auto& kv : m_pending) d.Set(kv.first, kv.second);
-        m_pending.clear();
-        if (mode == 0 && d.dirty) m_s->model.Save(m_item);
-        return;
-    }
-    case Display:
-        m_s->OpenInspector(m_item);
-        return;
-    case GetInspector: {
-        for (auto& insp : m_s->inspectors)
-            if (insp->Item() == this) return SetDispatch(result, insp.get());
-        SetDispatch(result, m_s->OpenInspector(m_item).get());
-        return;
-    }
-    case Forward:
-        if (d.cls == olTask) NotFound();  // a task is assigned or sent a status report, not forwarded
-        SetDispatch(result, NewMailFrom("FW: ").get());
-        return;
-    case ForwardAsVcal:
-    case ForwardAsVcard: {
-        if ((member == ForwardAsVcal) != (d.cls == olAppointment) || (member == ForwardAsVcard && d.cls != olContact)) NotFound();
-        auto mail = NewMailFrom("");
-        auto data = static_cast<CItem*>(mail.get())->Data();
-        Attachment a;
-        a.type = 1;
-        a.position = 1;
-        a.fileName = a.displayName = d.Subject() + (member == ForwardAsVcal ? ".vcs" : ".vcf");
-        if (member == ForwardAsVcard) a.fileName = a.displayName = d.Get("FullName").AsText() + ".vcf";
-        a.data = member == ForwardAsVcal ? VcalText(d) : VcardText(d);
-        data->attachments.clear();
-        data->attachments.push_back(a);
-        SetDispatch(result, mail.get());
-        return;
-    }
-    case Send: {
-        if (d.cls != olMail) NotFound();
-        if (d.recipients.empty()) Fail(E_FAIL, "Outlook does not recognize one or more names.");
-        for (const auto& r : d.recipients)
-            if (r.address.find('@') == std::string::npos) Fail(E_FAIL, "Outlook does not recognize one or more names.");
-        VARIANT item, cancelArg;
-        VARIANT_BOOL cancel = VARIANT_FALSE;
-        item.vt = VT_DISPATCH;
-        item.pdispVal = this;
-        cancelArg.vt = VT_BYREF | VT_BOOL;
-        cancelArg.pboolVal = &cancel;
-        m_s->app->FireAll(DISPID_ItemSend, {&item, &cancelArg});
-        if (cancel != VARIANT_FALSE) return;
-        std::string to;
-        for (const auto& r : d.recipients) to += (to.empty() ? "" : "; ") + r.address;
-        d.props["To"] = Value(to);
-        // Submitted mail waits in the Outbox; online it is sent at once and moves to Sent Items.
-        Folder* outbox = m_s->model.GetFolder(olFolderOutbox);
-        if (!d.saved) {
-            d.folder = outbox;
+            m_pending.clear();
             m_s->model.Save(m_item);
-        } else if (d.folder != outbox) {
-            m_s->model.Move(m_item, outbox);
-        }
-        if (m_s->model.offline) {
-            m_s->outboxQueue.push_back(m_item);
+            m_snapshot = owner->version;
             return;
         }
-        m_s->Transmit(m_item);
-        return;
-    }
-    case GetRecurrencePattern: {
-        if (d.cls != olAppointment) NotFound();
-        auto series = d.series.lock();
-        if (!series) {
-            series = m_item;
-            m_s->model.EnsureRecurrence(d);
+        case Delete:
+            m_s->model.Delete(m_item);
+            return;
+        case Close: {
+            long mode = args.Long(0);
+            for (auto& insp : m_s->inspectors) {
+                if (insp->Item() == this) {
+                    insp->CloseNow(mode == 0);
+                    return;
+                }
+            }
+            if (mode == 0)
+                for (const auto& kv : m_pending) d.Set(kv.first, kv.second);
+            m_pending.clear();
+            if (mode == 0 && d.dirty) m_s->model.Save(m_item);
+            return;
         }
-        SetDispatch(result, MakeSim<CRecurrencePattern>(m_s, series, m_snapshot).get());
-        return;
-    }
-    case ClearRecurrencePattern:
-        if (d.cls != olAppointment || d.isOccurrence()) NotFound();
-        d.recurrence.reset();
-        d.dirty = true;
-        return;
-    case Move: {
-        auto* target = dynamic_cast<CFolder*>(static_cast<CSimObject*>(args.Dispatch(0)));
-        if (!target) Fail(E_INVALIDARG, "A folder was expected");
-        m_s->model.Move(m_item, target->GetFolder());
-        SetDispatch(result, this);
-        return;
-    }
-    case UserProperties:
-        // An occurrence has no user properties of its own: they are the series'.
-        SetDispatch(result, MakeSim<CUserProperties>(m_s, Owner()).get());
-        return;
-    case Recipients: SetDispatch(result, MakeSim<CRecipients>(m_item).get()); return;
-    case Attachments: SetDispatch(result, MakeSim<CAttachments>(m_item).get()); return;
-    case Application: case Session_:
-        if (member == Session_) return SetDispatch(result, MakeSim<CNamespace>(m_s).get());
-        SetDispatch(result, m_s->appRef.get());
-        return;
-    case Parent:
-        if (!d.folder) NotFound();
-        SetDispatch(result, MakeSim<CFolder>(m_s, d.folder).get());
-        return;
-    case Class: SetLong(result, d.cls); return;
-    case EntryID: SetText(result, d.entryId); return;
-    case IsRecurring: if (d.cls != olAppointment) NotFound(); SetBool(result, d.IsRecurring()); return;
-    case RecurrenceState: {
-        if (d.cls != olAppointment) NotFound();
-        long state = 0;  // olApptNotRecurring
-        if (d.recurrence) state = 1;  // olApptMaster
-        else if (auto series = d.series.lock()) {
-            state = 2;  // olApptOccurrence
-            if (series->recurrence && series->recurrence->FindException(d.originalStart)) state = 3;  // olApptException
+        case Display:
+            m_s->OpenInspector(m_item);
+            return;
+        case GetInspector: {
+            for (auto& insp : m_s->inspectors)
+                if (insp->Item() == this) return SetDispatch(result, insp.get());
+            SetDispatch(result, m_s->OpenInspector(m_item).get());
+            return;
         }
-        SetLong(result, state);
-        return;
-    }
-    case Saved: SetBool(result, m_pending.empty() && !d.dirty && (d.saved || d.isOccurrence())); return;
-    case Duration:
-        if (d.cls != olAppointment) NotFound();
-        SetLong(result, static_cast<long>(std::lround((d.Get("End").AsDate() - d.Get("Start").AsDate()) * 1440)));
-        return;
-    case Size: SetLong(result, static_cast<long>(d.Get("Body").AsText().size() + 512)); return;
+        case Forward:
+            if (d.cls == olTask) NotFound();  // a task is assigned or sent a status report, not forwarded
+            SetDispatch(result, NewMailFrom("FW: ").get());
+            return;
+        case ForwardAsVcal:
+        case ForwardAsVcard: {
+            if ((member == ForwardAsVcal) != (d.cls == olAppointment) ||
+                (member == ForwardAsVcard && d.cls != olContact))
+                NotFound();
+            auto mail = NewMailFrom("");
+            auto data = static_cast<CItem*>(mail.get())->Data();
+            Attachment a;
+            a.type = 1;
+            a.position = 1;
+            a.fileName = a.displayName = d.Subject() + (member == ForwardAsVcal ? ".vcs" : ".vcf");
+            if (member == ForwardAsVcard) a.fileName = a.displayName = d.Get("FullName").AsText() + ".vcf";
+            a.data = member == ForwardAsVcal ? VcalText(d) : VcardText(d);
+            data->attachments.clear();
+            data->attachments.push_back(a);
+            SetDispatch(result, mail.get());
+            return;
+        }
+        case Send: {
+            if (d.cls != olMail) NotFound();
+            if (d.recipients.empty()) Fail(E_FAIL, "Outlook does not recognize one or more names.");
+            for (const auto& r : d.recipients)
+                if (r.address.find('@') == std::string::npos)
+                    Fail(E_FAIL, "Outlook does not recognize one or more names.");
+            VARIANT item, cancelArg;
+            VARIANT_BOOL cancel = VARIANT_FALSE;
+            item.vt = VT_DISPATCH;
+            item.pdispVal = this;
+            cancelArg.vt = VT_BYREF | VT_BOOL;
+            cancelArg.pboolVal = &cancel;
+            m_s->app->FireAll(DISPID_ItemSend, {&item, &cancelArg});
+            if (cancel != VARIANT_FALSE) return;
+            std::string to;
+            for (const auto& r : d.recipients) to += (to.empty() ? "" : "; ") + r.address;
+            d.props["To"] = Value(to);
+            // Submitted mail waits in the Outbox; online it is sent at once and moves to Sent Items.
+            Folder* outbox = m_s->model.GetFolder(olFolderOutbox);
+            if (!d.saved) {
+                d.folder = outbox;
+                m_s->model.Save(m_item);
+            } else if (d.folder != outbox) {
+                m_s->model.Move(m_item, outbox);
+            }
+            if (m_s->model.offline) {
+                m_s->outboxQueue.push_back(m_item);
+                return;
+            }
+            m_s->Transmit(m_item);
+            return;
+        }
+        case GetRecurrencePattern: {
+            if (d.cls != olAppointment) NotFound();
+            auto series = d.series.lock();
+            if (!series) {
+                series = m_item;
+                m_s->model.EnsureRecurrence(d);
+            }
+            SetDispatch(result, MakeSim<CRecurrencePattern>(m_s, series, m_snapshot).get());
+            return;
+        }
+        case ClearRecurrencePattern:
+            if (d.cls != olAppointment || d.isOccurrence()) NotFound();
+            d.recurrence.reset();
+            d.dirty = true;
+            return;
+        case Move: {
+            auto* target = dynamic_cast<CFolder*>(static_cast<CSimObject*>(args.Dispatch(0)));
+            if (!target) Fail(E_INVALIDARG, "A folder was expected");
+            m_s->model.Move(m_item, target->GetFolder());
+            SetDispatch(result, this);
+            return;
+        }
+        case UserProperties:
+            // An occurrence has no user properties of its own: they are the series'.
+            SetDispatch(result, MakeSim<CUserProperties>(m_s, Owner()).get());
+            return;
+        case Recipients:
+            SetDispatch(result, MakeSim<CRecipients>(m_item).get());
+            return;
+        case Attachments:
+            SetDispatch(result, MakeSim<CAttachments>(m_item).get());
+            return;
+        case Application:
+        case Session_:
+            if (member == Session_) return SetDispatch(result, MakeSim<CNamespace>(m_s).get());
+            SetDispatch(result, m_s->appRef.get());
+            return;
+        case Parent:
+            if (!d.folder) NotFound();
+            SetDispatch(result, MakeSim<CFolder>(m_s, d.folder).get());
+            return;
+        case Class:
+            SetLong(result, d.cls);
+            return;
+        case EntryID:
+            SetText(result, d.entryId);
+            return;
+        case IsRecurring:
+            if (d.cls != olAppointment) NotFound();
+            SetBool(result, d.IsRecurring());
+            return;
+        case RecurrenceState: {
+            if (d.cls != olAppointment) NotFound();
+            long state = 0;  // olApptNotRecurring
+            if (d.recurrence)
+                state = 1;  // olApptMaster
+            else if (auto series = d.series.lock()) {
+                state = 2;  // olApptOccurrence
+                if (series->recurrence && series->recurrence->FindException(d.originalStart))
+                    state = 3;  // olApptException
+            }
+            SetLong(result, state);
+            return;
+        }
+        case Saved:
+            SetBool(result, m_pending.empty() && !d.dirty && (d.saved || d.isOccurrence()));
+            return;
+        case Duration:
+            if (d.cls != olAppointment) NotFound();
+            SetLong(result, static_cast<long>(std::lround((d.Get("End").AsDate() - d.Get("Start").AsDate()) * 1440)));
+            return;
+        case Size:
+            SetLong(result, static_cast<long>(d.Get("Body").AsText().size() + 512));
+            return;
     }
     NotFound();
 }
@@ -1748,7 +2134,8 @@ hv::com_ptr<CInspector> Session::OpenInspector(const std::shared_ptr<ItemData>& 
     // Word, editing the mail, activates its window once the inspector is up.
     if (word) owner->Word().Activate(item, true);
     // The inspector's ribbon is built after NewInspector, once per inspector type (12 and later).
-    if (host && owner && owner->VersionMajor() >= 12) host->LoadRibbon(SimOutlook::InspectorRibbonId(*item), insp.get());
+    if (host && owner && owner->VersionMajor() >= 12)
+        host->LoadRibbon(SimOutlook::InspectorRibbonId(*item), insp.get());
     return insp;
 }
 
@@ -1759,7 +2146,8 @@ void Session::ActivateInspector(CInspector* inspector) {
         hv::com_ptr<CInspector> keep = *it;
         inspectors.erase(it);
         inspectors.push_back(keep);
-        if (keep->Window()) ::SetWindowPos(keep->Window(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        if (keep->Window())
+            ::SetWindowPos(keep->Window(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         return;
     }
 }
@@ -1773,7 +2161,9 @@ void Session::InspectorClosed(CInspector* inspector) {
 // ---------------------------------------------------------------------------------------------
 // SimOutlook
 
-SimOutlook::SimOutlook() { NewSession(); }
+SimOutlook::SimOutlook() {
+    NewSession();
+}
 
 void SimOutlook::NewSession() {
     m_firstSerial = NextSimSerial();
@@ -1790,8 +2180,9 @@ void SimOutlook::NewSession() {
     // The explorer's bars outlast a restart, except the temporary ones.
     if (m_explorerBars) {
         auto& bars = m_explorerBars->bars;
-        bars.erase(std::remove_if(bars.begin(), bars.end(), [](const std::shared_ptr<BarState>& b) { return b->temporary; }),
-                   bars.end());
+        bars.erase(
+            std::remove_if(bars.begin(), bars.end(), [](const std::shared_ptr<BarState>& b) { return b->temporary; }),
+            bars.end());
         for (auto& b : bars) {
             auto& controls = b->controls;
             controls.erase(std::remove_if(controls.begin(), controls.end(),
@@ -1809,13 +2200,17 @@ void SimOutlook::NewSession() {
 SimOutlook::~SimOutlook() {
     // An Outlook that loaded add-ins exits as Outlook does; one that never started them (most
     // tests) closes quietly, without raising Quit into sinks that may be gone by now.
-    if (m_started) Quit();
-    else Close();
+    if (m_started)
+        Quit();
+    else
+        Close();
     m_session->owner = nullptr;
     m_session->host = nullptr;
 }
 
-bool SimOutlook::HasQuit() const { return m_session->down; }
+bool SimOutlook::HasQuit() const {
+    return m_session->down;
+}
 
 size_t SimOutlook::StartAddIns() {
     CheckUp(*m_session);
@@ -1877,17 +2272,25 @@ std::vector<std::pair<std::string, unsigned long>> SimOutlook::LiveObjects() con
 
 std::string SimOutlook::InspectorRibbonId(const ItemData& item) {
     switch (item.cls) {
-    case olMail: return item.entryId.empty() ? "Microsoft.Outlook.Mail.Compose" : "Microsoft.Outlook.Mail.Read";
-    case olAppointment: return "Microsoft.Outlook.Appointment";
-    case olContact: return "Microsoft.Outlook.Contact";
-    case olTask: return "Microsoft.Outlook.Task";
-    case 53: return "Microsoft.Outlook.MeetingRequest.Read";
-    case 46: return "Microsoft.Outlook.Report";
-    default: return "Microsoft.Outlook.Post.Read";
+        case olMail:
+            return item.entryId.empty() ? "Microsoft.Outlook.Mail.Compose" : "Microsoft.Outlook.Mail.Read";
+        case olAppointment:
+            return "Microsoft.Outlook.Appointment";
+        case olContact:
+            return "Microsoft.Outlook.Contact";
+        case olTask:
+            return "Microsoft.Outlook.Task";
+        case 53:
+            return "Microsoft.Outlook.MeetingRequest.Read";
+        case 46:
+            return "Microsoft.Outlook.Report";
+        default:
+            return "Microsoft.Outlook.Post.Read";
     }
 }
 
-bool SimOutlook::ClickRibbon(const std::string& controlId, const std::shared_ptr<ItemData>& inspectorItem, std::string* error) {
+bool SimOutlook::ClickRibbon(const std::string& controlId, const std::shared_ptr<ItemData>& inspectorItem,
+                             std::string* error) {
     CheckUp(*m_session);
     if (!inspectorItem) {
         return m_host->ClickRibbon(controlId, "Microsoft.Outlook.Explorer", m_session->explorer.get(), error);
@@ -1899,11 +2302,14 @@ bool SimOutlook::ClickRibbon(const std::string& controlId, const std::shared_ptr
     return false;
 }
 
-int SimOutlook::VersionMajor() const { return std::atoi(m_session->model.version.c_str()); }
+int SimOutlook::VersionMajor() const {
+    return std::atoi(m_session->model.version.c_str());
+}
 
 void SimOutlook::SetVersion(int major) {
-    static const std::pair<int, const char*> builds[] = {
-        {9, "9.0.0.2711"}, {10, "10.0.0.2627"}, {11, "11.0.0.8169"}, {12, "12.0.0.6423"}, {14, "14.0.0.7015"}, {15, "15.0.0.4420"}, {16, "16.0.0.4266"}};
+    static const std::pair<int, const char*> builds[] = {{9, "9.0.0.2711"},   {10, "10.0.0.2627"}, {11, "11.0.0.8169"},
+                                                         {12, "12.0.0.6423"}, {14, "14.0.0.7015"}, {15, "15.0.0.4420"},
+                                                         {16, "16.0.0.4266"}};
     std::string v = std::to_string(major) + ".0.0.0";
     for (const auto& b : builds)
         if (b.first == major) v = b.second;
@@ -1916,7 +2322,9 @@ WordHost& SimOutlook::Word() {
     return *m_word;
 }
 
-CommandBarSet& SimOutlook::ExplorerCommandBars() const { return *m_session->explorerBars; }
+CommandBarSet& SimOutlook::ExplorerCommandBars() const {
+    return *m_session->explorerBars;
+}
 
 std::shared_ptr<CommandBarSet> SimOutlook::InspectorCommandBars(const std::shared_ptr<ItemData>& item) const {
     auto& open = m_session->inspectors;
@@ -1925,10 +2333,12 @@ std::shared_ptr<CommandBarSet> SimOutlook::InspectorCommandBars(const std::share
     return nullptr;
 }
 
-CommandBarRegistry& SimOutlook::CommandBars() const { return *m_session->barRegistry; }
+CommandBarRegistry& SimOutlook::CommandBars() const {
+    return *m_session->barRegistry;
+}
 
-bool SimOutlook::ClickButton(const std::string& bar, const std::string& caption, const std::shared_ptr<ItemData>& inspectorItem,
-                             bool* cancelDefault, std::string* error) {
+bool SimOutlook::ClickButton(const std::string& bar, const std::string& caption,
+                             const std::shared_ptr<ItemData>& inspectorItem, bool* cancelDefault, std::string* error) {
     CheckUp(*m_session);
     std::shared_ptr<CommandBarSet> set = inspectorItem ? InspectorCommandBars(inspectorItem) : m_session->explorerBars;
     if (!set) {
@@ -1945,11 +2355,19 @@ IDispatch* SimOutlook::ComAddInObject(size_t index) {
     return m_comAddIns[index].get();
 }
 
-IDispatch* SimOutlook::Application() const { return m_session->appRef.get(); }
-Model& SimOutlook::GetModel() const { return m_session->model; }
-void SimOutlook::SetClock(std::function<DATE()> clock) { m_session->model.SetClock(std::move(clock)); }
+IDispatch* SimOutlook::Application() const {
+    return m_session->appRef.get();
+}
+Model& SimOutlook::GetModel() const {
+    return m_session->model;
+}
+void SimOutlook::SetClock(std::function<DATE()> clock) {
+    m_session->model.SetClock(std::move(clock));
+}
 
-EventDelivery& SimOutlook::Delivery() { return m_session->model.delivery; }
+EventDelivery& SimOutlook::Delivery() {
+    return m_session->model.delivery;
+}
 
 bool SimOutlook::PumpEventsUntil(const std::function<bool()>& done, DWORD timeoutMs) {
     const DWORD start = ::GetTickCount();
@@ -1987,13 +2405,15 @@ std::shared_ptr<ItemData> SimOutlook::Seed(long folderId, std::initializer_list<
         std::string name = CanonicalProperty(item->cls, kv.first);
         if (name.empty()) throw std::invalid_argument(std::string("unknown property ") + kv.first);
         item->props[name] = kv.second.kind == Value::Text && ClassDefaults(item->cls).at(name).kind == Value::Date
-                                ? Value::FromDate(kv.second.AsDate()) : kv.second;
+                                ? Value::FromDate(kv.second.AsDate())
+                                : kv.second;
     }
     m_session->model.Save(item);
     return item;
 }
 
-std::shared_ptr<ItemData> SimOutlook::SeedSeries(std::initializer_list<std::pair<const char*, Value>> props, const Recurrence& r) {
+std::shared_ptr<ItemData> SimOutlook::SeedSeries(std::initializer_list<std::pair<const char*, Value>> props,
+                                                 const Recurrence& r) {
     Folder* f = m_session->model.GetFolder(olFolderCalendar);
     auto item = m_session->model.NewItem(f, olAppointment);
     for (const auto& kv : props) {
@@ -2058,9 +2478,12 @@ bool SimOutlook::CloseInspector(const std::shared_ptr<ItemData>& item, bool save
     return target->CloseNow(save);
 }
 
-size_t SimOutlook::InspectorCount() const { return m_session->inspectors.size(); }
+size_t SimOutlook::InspectorCount() const {
+    return m_session->inspectors.size();
+}
 
-void SimOutlook::EditAndSave(const std::shared_ptr<ItemData>& item, std::initializer_list<std::pair<const char*, Value>> props) {
+void SimOutlook::EditAndSave(const std::shared_ptr<ItemData>& item,
+                             std::initializer_list<std::pair<const char*, Value>> props) {
     for (const auto& kv : props) {
         std::string name = CanonicalProperty(item->cls, kv.first);
         if (name.empty()) throw std::invalid_argument(std::string("unknown property ") + kv.first);
@@ -2113,7 +2536,8 @@ bool SimOutlook::InspectorShown(const std::shared_ptr<ItemData>& item) const {
     return false;
 }
 
-std::shared_ptr<ItemData> SimOutlook::SeedAs(long folderId, long cls, std::initializer_list<std::pair<const char*, Value>> props) {
+std::shared_ptr<ItemData> SimOutlook::SeedAs(long folderId, long cls,
+                                             std::initializer_list<std::pair<const char*, Value>> props) {
     Folder* f = m_session->model.GetFolder(folderId);
     if (!f) throw std::invalid_argument("no such folder");
     auto item = m_session->model.NewItem(f, cls);
@@ -2127,9 +2551,15 @@ std::shared_ptr<ItemData> SimOutlook::SeedAs(long folderId, long cls, std::initi
     m_session->model.Save(item);
     return item;
 }
-void SimOutlook::FireStartup() { m_session->app->FireAll(DISPID_Startup, {}); }
-void SimOutlook::FireApplicationEvent(long dispid, std::vector<VARIANT*> args) { m_session->app->FireAll(dispid, args); }
-void SimOutlook::FireQuit() { m_session->app->FireAll(DISPID_Quit, {}); }
+void SimOutlook::FireStartup() {
+    m_session->app->FireAll(DISPID_Startup, {});
+}
+void SimOutlook::FireApplicationEvent(long dispid, std::vector<VARIANT*> args) {
+    m_session->app->FireAll(dispid, args);
+}
+void SimOutlook::FireQuit() {
+    m_session->app->FireAll(DISPID_Quit, {});
+}
 
 std::shared_ptr<ItemData> SimOutlook::ReceiveMail(std::initializer_list<std::pair<const char*, Value>> props) {
     auto mail = Seed(olFolderInbox, props);
@@ -2139,7 +2569,9 @@ std::shared_ptr<ItemData> SimOutlook::ReceiveMail(std::initializer_list<std::pai
     return mail;
 }
 
-HWND SimOutlook::ExplorerWindow() const { return m_session->explorer ? m_session->explorer->Window() : nullptr; }
+HWND SimOutlook::ExplorerWindow() const {
+    return m_session->explorer ? m_session->explorer->Window() : nullptr;
+}
 
 HWND SimOutlook::InspectorWindow(const std::shared_ptr<ItemData>& item) const {
     for (auto it = m_session->inspectors.rbegin(); it != m_session->inspectors.rend(); ++it)
@@ -2147,9 +2579,13 @@ HWND SimOutlook::InspectorWindow(const std::shared_ptr<ItemData>& item) const {
     return nullptr;
 }
 
-std::vector<AddInEntry>& SimOutlook::AddIns() { return m_session->model.addIns; }
+std::vector<AddInEntry>& SimOutlook::AddIns() {
+    return m_session->model.addIns;
+}
 
-std::string SimOutlook::ToJson() const { return ModelToJson(m_session->model); }
+std::string SimOutlook::ToJson() const {
+    return ModelToJson(m_session->model);
+}
 
 void SimOutlook::FromJson(const std::string& json) {
     // Open inspectors belong to the old store.

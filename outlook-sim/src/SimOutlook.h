@@ -57,9 +57,11 @@ public:
     // answers true or the time is up; the last answer of `done` (true without one).
     bool PumpEventsUntil(const std::function<bool()>& done, DWORD timeoutMs);
     // A saved item of the class in the folder (53 meeting requests and 46 reports in the Inbox).
-    std::shared_ptr<ItemData> SeedAs(long folderId, long cls, std::initializer_list<std::pair<const char*, Value>> props);
+    std::shared_ptr<ItemData> SeedAs(long folderId, long cls,
+                                     std::initializer_list<std::pair<const char*, Value>> props);
     // A saved recurring appointment with this pattern; the series' Start/End follow the pattern.
-    std::shared_ptr<ItemData> SeedSeries(std::initializer_list<std::pair<const char*, Value>> props, const Recurrence& r);
+    std::shared_ptr<ItemData> SeedSeries(std::initializer_list<std::pair<const char*, Value>> props,
+                                         const Recurrence& r);
     // Sets (creating if needed) a user property, without saving.
     static void SetUserProperty(ItemData& item, const std::string& name, const Value& v, long type = olText);
     std::vector<std::shared_ptr<ItemData>> Items(long folderId) const;
@@ -158,8 +160,9 @@ public:
     CommandBarSet& ExplorerCommandBars() const;
     std::shared_ptr<CommandBarSet> InspectorCommandBars(const std::shared_ptr<ItemData>& item = nullptr) const;
     CommandBarRegistry& CommandBars() const;
-    bool ClickButton(const std::string& bar, const std::string& caption, const std::shared_ptr<ItemData>& inspectorItem = nullptr,
-                     bool* cancelDefault = nullptr, std::string* error = nullptr);
+    bool ClickButton(const std::string& bar, const std::string& caption,
+                     const std::shared_ptr<ItemData>& inspectorItem = nullptr, bool* cancelDefault = nullptr,
+                     std::string* error = nullptr);
 
     // Word as the mail editor (SimWord.h). With WordMail on, a mail's inspector is a Word
     // window: IsWordMail() true, EditorType olEditorWord (4), WordEditor is Word's Document,
@@ -181,7 +184,7 @@ private:
     std::shared_ptr<CommandBarSet> m_explorerBars;
     std::unique_ptr<WordHost> m_word;
     bool m_wordMail = false;
-    bool m_started = false;  // StartAddIns ran
+    bool m_started = false;                      // StartAddIns ran
     std::vector<hv::com_ptr<IDispatch>> m_kept;  // item objects handed out by ItemObject
     std::vector<hv::com_ptr<IDispatch>> m_comAddIns;
     unsigned long long m_firstSerial = 0;

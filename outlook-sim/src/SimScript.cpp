@@ -19,7 +19,7 @@ namespace {
 
 long FolderByName(const std::string& name) {
     static const std::pair<const char*, long> names[] = {
-        {"Inbox", olFolderInbox}, {"Calendar", olFolderCalendar}, {"Tasks", olFolderTasks},
+        {"Inbox", olFolderInbox},   {"Calendar", olFolderCalendar}, {"Tasks", olFolderTasks},
         {"Sent", olFolderSentMail}, {"Contacts", olFolderContacts}, {"Deleted", olFolderDeletedItems}};
     for (const auto& n : names)
         if (_stricmp(n.first, name.c_str()) == 0) return n.second;
@@ -58,15 +58,18 @@ Value Typed(const ItemData& item, const std::string& name, const std::string& te
     auto it = defaults.find(name);
     if (it == defaults.end()) throw ScriptError("no property \"" + name + "\"");
     switch (it->second.kind) {
-    case Value::Date: {
-        DATE d = 0;
-        if (text == "none") return Value::FromDate(kNoDate);
-        if (!ParseDate(text, &d)) throw ScriptError("not a date: \"" + text + "\"");
-        return Value::FromDate(d);
-    }
-    case Value::Bool: return Value(_stricmp(text.c_str(), "true") == 0 || text == "1");
-    case Value::Long: return Value(std::strtol(text.c_str(), nullptr, 10));
-    default: return Value(text);
+        case Value::Date: {
+            DATE d = 0;
+            if (text == "none") return Value::FromDate(kNoDate);
+            if (!ParseDate(text, &d)) throw ScriptError("not a date: \"" + text + "\"");
+            return Value::FromDate(d);
+        }
+        case Value::Bool:
+            return Value(_stricmp(text.c_str(), "true") == 0 || text == "1");
+        case Value::Long:
+            return Value(std::strtol(text.c_str(), nullptr, 10));
+        default:
+            return Value(text);
     }
 }
 
@@ -105,8 +108,10 @@ ScriptHost::ScriptHost(SimOutlook& o, std::ostream& log) : m_outlook(o), m_log(l
              [this](const std::vector<std::string>& a) {
                  Need(a, 1, "folder NAME");
                  long id = FolderByName(a[0]);
-                 if (!m_outlook.SwitchFolder(id)) m_log << "folder switch cancelled\n";
-                 else m_folder = id;
+                 if (!m_outlook.SwitchFolder(id))
+                     m_log << "folder switch cancelled\n";
+                 else
+                     m_folder = id;
              });
     Register("select", "select <subject>...", "select items of the current folder (SelectionChange)",
              [this](const std::vector<std::string>& a) {
@@ -119,7 +124,8 @@ ScriptHost::ScriptHost(SimOutlook& o, std::ostream& log) : m_outlook(o), m_log(l
                  Need(a, 1, "open SUBJECT");
                  m_outlook.OpenInspector(ItemInCurrentFolder(a[0]));
              });
-    Register("set", "set <subject> <property> <value>", "change a property without saving (dates \"yyyy-mm-dd hh:mm\" or none)",
+    Register("set", "set <subject> <property> <value>",
+             "change a property without saving (dates \"yyyy-mm-dd hh:mm\" or none)",
              [this](const std::vector<std::string>& a) {
                  Need(a, 3, "set SUBJECT PROPERTY VALUE");
                  auto item = ItemInCurrentFolder(a[0]);
@@ -149,8 +155,10 @@ ScriptHost::ScriptHost(SimOutlook& o, std::ostream& log) : m_outlook(o), m_log(l
              "report ...) (ItemAdd)",
              [this](const std::vector<std::string>& a) {
                  Need(a, 1, "new SUBJECT [CLASS]");
-                 if (a.size() > 1) m_outlook.SeedAs(m_folder, std::strtol(a[1].c_str(), nullptr, 10), {{"Subject", Value(a[0])}});
-                 else m_outlook.Seed(m_folder, {{"Subject", Value(a[0])}});
+                 if (a.size() > 1)
+                     m_outlook.SeedAs(m_folder, std::strtol(a[1].c_str(), nullptr, 10), {{"Subject", Value(a[0])}});
+                 else
+                     m_outlook.Seed(m_folder, {{"Subject", Value(a[0])}});
              });
     Register("send", "send <subject> [address]...",
              "send the mail as MailItem.Send does (ItemSend, Outbox, Sent Items), adding the addresses as recipients",
@@ -171,20 +179,24 @@ ScriptHost::ScriptHost(SimOutlook& o, std::ostream& log) : m_outlook(o), m_log(l
     Register("activate", "activate <subject>", "bring the item's open inspector to the top (ActiveInspector)",
              [this](const std::vector<std::string>& a) {
                  Need(a, 1, "activate SUBJECT");
-                 if (!m_outlook.ActivateInspector(ItemInCurrentFolder(a[0]))) throw ScriptError("no inspector is open on that item");
+                 if (!m_outlook.ActivateInspector(ItemInCurrentFolder(a[0])))
+                     throw ScriptError("no inspector is open on that item");
              });
     Register("delete", "delete <subject>", "delete the item (it moves to Deleted Items)",
              [this](const std::vector<std::string>& a) {
                  Need(a, 1, "delete SUBJECT");
                  m_outlook.GetModel().Delete(ItemInCurrentFolder(a[0]));
              });
-    Register("close", "close [subject] [discard]", "close the inspector (ItemEvents Close), saving changes unless discard",
+    Register("close", "close [subject] [discard]",
+             "close the inspector (ItemEvents Close), saving changes unless discard",
              [this](const std::vector<std::string>& a) {
                  std::shared_ptr<ItemData> item;
                  bool save = true;
                  for (const auto& w : a) {
-                     if (w == "discard") save = false;
-                     else item = ItemInCurrentFolder(w);
+                     if (w == "discard")
+                         save = false;
+                     else
+                         item = ItemInCurrentFolder(w);
                  }
                  if (!m_outlook.CloseInspector(item, save)) throw ScriptError("no such inspector is open");
              });
@@ -193,9 +205,8 @@ ScriptHost::ScriptHost(SimOutlook& o, std::ostream& log) : m_outlook(o), m_log(l
                  Need(a, 1, "offline on|off");
                  m_outlook.SetOffline(a[0] == "on");
              });
-    Register("startup", "startup", "raise the Application's Startup event", [this](const std::vector<std::string>&) {
-        m_outlook.FireStartup();
-    });
+    Register("startup", "startup", "raise the Application's Startup event",
+             [this](const std::vector<std::string>&) { m_outlook.FireStartup(); });
     Register("newmail", "newmail <subject>", "a mail arrives in the Inbox (ItemAdd, NewMail)",
              [this](const std::vector<std::string>& a) {
                  Need(a, 1, "newmail SUBJECT");
@@ -245,7 +256,8 @@ ScriptHost::ScriptHost(SimOutlook& o, std::ostream& log) : m_outlook(o), m_log(l
              "COMAddIns.Item(ProgID).Connect: a late load (OnConnection mode 0) or a user unload (OnDisconnection(1))",
              [this](const std::vector<std::string>& a) {
                  Need(a, 2, "connect PROGID on|off");
-                 if (!m_outlook.Host().Connect(a[0], a[1] == "on")) throw ScriptError("the add-in could not be connected");
+                 if (!m_outlook.Host().Connect(a[0], a[1] == "on"))
+                     throw ScriptError("the add-in could not be connected");
              });
     Register("live", "live", "list the Outlook objects alive now with their reference counts (what add-ins hold)",
              [this](const std::vector<std::string>&) {
@@ -258,11 +270,13 @@ ScriptHost::ScriptHost(SimOutlook& o, std::ostream& log) : m_outlook(o), m_log(l
                  Need(a, 1, "sinks TAG");
                  m_log << "click sinks: " << m_outlook.CommandBars().ClickSinks(a[0]) << "\n";
              });
-    Register("addins", "addins", "list the registered add-ins and their state", [this](const std::vector<std::string>&) {
-        for (const auto& st : m_outlook.Host().States())
-            m_log << st.progId << " " << st.hive << " LoadBehavior=" << st.loadBehavior
-                  << (st.connected ? " connected" : " not loaded") << (st.error.empty() ? "" : " " + st.error) << "\n";
-    });
+    Register("addins", "addins", "list the registered add-ins and their state",
+             [this](const std::vector<std::string>&) {
+                 for (const auto& st : m_outlook.Host().States())
+                     m_log << st.progId << " " << st.hive << " LoadBehavior=" << st.loadBehavior
+                           << (st.connected ? " connected" : " not loaded") << (st.error.empty() ? "" : " " + st.error)
+                           << "\n";
+             });
     Register("ribbon", "ribbon <control id> [subject]",
              "click a ribbon control of the explorer, or of the open inspector on the item (onAction)",
              [this](const std::vector<std::string>& a) {
@@ -293,8 +307,10 @@ ScriptHost::ScriptHost(SimOutlook& o, std::ostream& log) : m_outlook(o), m_log(l
                      if (!page) throw ScriptError("no page \"" + a[1] + "\"");
                      HWND control = FindDescendant(page, std::atoi(a[2].c_str()));
                      if (!control) throw ScriptError("no control " + a[2] + " on the page");
-                     if (verb == "set") ::SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Wide(a[3]).c_str()));
-                     else ::SendMessageW(control, BM_CLICK, 0, 0);
+                     if (verb == "set")
+                         ::SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Wide(a[3]).c_str()));
+                     else
+                         ::SendMessageW(control, BM_CLICK, 0, 0);
                  } else if (verb == "apply") {
                      dlg.Apply();
                  } else if (verb == "ok") {
@@ -305,26 +321,28 @@ ScriptHost::ScriptHost(SimOutlook& o, std::ostream& log) : m_outlook(o), m_log(l
                      throw ScriptError("usage: options open|select|set|click|apply|ok|cancel");
                  }
              });
-    Register("button", "button <bar> <caption> [subject]",
-             "click a command bar button of the explorer, or of the open inspector on the item (Click to every control "
-             "with its Tag)",
-             [this](const std::vector<std::string>& a) {
-                 Need(a, 2, "button BAR CAPTION [SUBJECT]");
-                 std::string error;
-                 bool cancel = false;
-                 if (!m_outlook.ClickButton(a[0], a[1], a.size() > 2 ? ItemInCurrentFolder(a[2]) : nullptr, &cancel, &error))
-                     throw ScriptError(error);
-                 if (cancel) m_log << "click: CancelDefault set\n";
-             });
-    Register("bars", "bars [subject]", "list the command bars and their buttons of the explorer or of the item's inspector",
+    Register(
+        "button", "button <bar> <caption> [subject]",
+        "click a command bar button of the explorer, or of the open inspector on the item (Click to every control "
+        "with its Tag)",
+        [this](const std::vector<std::string>& a) {
+            Need(a, 2, "button BAR CAPTION [SUBJECT]");
+            std::string error;
+            bool cancel = false;
+            if (!m_outlook.ClickButton(a[0], a[1], a.size() > 2 ? ItemInCurrentFolder(a[2]) : nullptr, &cancel, &error))
+                throw ScriptError(error);
+            if (cancel) m_log << "click: CancelDefault set\n";
+        });
+    Register("bars", "bars [subject]",
+             "list the command bars and their buttons of the explorer or of the item's inspector",
              [this](const std::vector<std::string>& a) {
                  std::shared_ptr<CommandBarSet> set =
                      a.empty() ? nullptr : m_outlook.InspectorCommandBars(ItemInCurrentFolder(a[0]));
                  const CommandBarSet& bars = set ? *set : m_outlook.ExplorerCommandBars();
                  for (const auto& b : bars.bars) {
-                     m_log << "bar \"" << b->name << "\" position=" << b->position << " row=" << b->rowIndex << " top=" << b->top
-                           << " left=" << b->left << (b->visible ? " visible" : " hidden") << (b->enabled ? "" : " disabled")
-                           << (b->temporary ? " temporary" : "") << "\n";
+                     m_log << "bar \"" << b->name << "\" position=" << b->position << " row=" << b->rowIndex
+                           << " top=" << b->top << " left=" << b->left << (b->visible ? " visible" : " hidden")
+                           << (b->enabled ? "" : " disabled") << (b->temporary ? " temporary" : "") << "\n";
                      for (const auto& c : b->controls)
                          m_log << "  button \"" << c->caption << "\" tag=\"" << c->tag << "\" style=" << c->style
                                << (c->visible ? "" : " hidden") << (c->enabled ? "" : " disabled") << "\n";
@@ -361,7 +379,8 @@ ScriptHost::ScriptHost(SimOutlook& o, std::ostream& log) : m_outlook(o), m_log(l
                  for (const auto& g : model.outlookBarGroups) {
                      m_log << "group \"" << g->name << "\" viewType=" << g->viewType << "\n";
                      for (const auto& sc : g->shortcuts)
-                         m_log << "  shortcut \"" << sc->name << "\" target=\"" << sc->target << "\" icon=\"" << sc->icon << "\"\n";
+                         m_log << "  shortcut \"" << sc->name << "\" target=\"" << sc->target << "\" icon=\""
+                               << sc->icon << "\"\n";
                  }
              });
     Register("version", "version <9|10|11|12|14|15|16>",

@@ -54,12 +54,18 @@ int main(int argc, char** argv) {
             return argv[++i];
         };
         try {
-            if (a == "--profile") profile = next();
-            else if (a == "--script") script = next();
-            else if (a == "--save") save = next();
-            else if (a == "--show") ::SetEnvironmentVariableW(L"HVSIM_SHOW_WINDOWS", L"1");
-            else if (a == "--help" || a == "-h" || a == "/?") help = true;
-            else throw std::runtime_error("unknown option " + a);
+            if (a == "--profile")
+                profile = next();
+            else if (a == "--script")
+                script = next();
+            else if (a == "--save")
+                save = next();
+            else if (a == "--show")
+                ::SetEnvironmentVariableW(L"HVSIM_SHOW_WINDOWS", L"1");
+            else if (a == "--help" || a == "-h" || a == "/?")
+                help = true;
+            else
+                throw std::runtime_error("unknown option " + a);
         } catch (const std::exception& e) {
             std::cerr << "outlook-sim: " << e.what() << "\n" << kUsage;
             return 2;

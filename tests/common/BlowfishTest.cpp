@@ -24,7 +24,9 @@ void FromHex(const char* hex, BYTE* out) {
     }
 }
 
-uint32_t LoadBE(const BYTE* p) { return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3]; }
+uint32_t LoadBE(const BYTE* p) {
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
 void StoreBE(BYTE* p, uint32_t v) {
     p[0] = BYTE(v >> 24);
     p[1] = BYTE(v >> 16);
@@ -69,7 +71,8 @@ long double BbpSeries(int j, long position) {
 }
 
 uint32_t PiWord(long position) {
-    long double x = 4 * BbpSeries(1, position) - 2 * BbpSeries(4, position) - BbpSeries(5, position) - BbpSeries(6, position);
+    long double x =
+        4 * BbpSeries(1, position) - 2 * BbpSeries(4, position) - BbpSeries(5, position) - BbpSeries(6, position);
     x -= (long double)(int64_t)x;
     if (x < 0) x += 1;
     return uint32_t(x * 4294967296.0L);

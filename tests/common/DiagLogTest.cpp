@@ -90,7 +90,9 @@ TEST_F(DiagLog, FileNameHeaderAndClosingTag) {
             << name;
         std::string data = Contents(name);
         EXPECT_TRUE(std::regex_match(
-            data, std::regex(R"(<\?xml version="1\.0" encoding="UTF-8"\?><Diagnostics><time>\d{2}/\d{2}/\d{4} \(\d{2}:\d{2}:\d{2}\)</time>)")))
+            data,
+            std::regex(
+                R"(<\?xml version="1\.0" encoding="UTF-8"\?><Diagnostics><time>\d{2}/\d{2}/\d{4} \(\d{2}:\d{2}:\d{2}\)</time>)")))
             << data;
     }
     std::string data = Contents(name);
@@ -115,7 +117,8 @@ TEST_F(DiagLog, CommentCarriesLocalTimeStampAttribute) {
     log.LogComment("hello");
     std::string data = Contents(name);
     std::smatch m;
-    ASSERT_TRUE(std::regex_search(data, m, std::regex(R"(<comment time="(\d{4})-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}">hello</comment>\n)")))
+    ASSERT_TRUE(std::regex_search(
+        data, m, std::regex(R"(<comment time="(\d{4})-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}">hello</comment>\n)")))
         << data;
     SYSTEMTIME lt;
     ::GetLocalTime(&lt);
@@ -166,7 +169,8 @@ TEST_F(DiagLog, TextFormGetsOnlyTheHeader) {
     log.LogComment("only on the console");
     log.LogError("nor this");
     std::string data = Contents(name);
-    EXPECT_TRUE(std::regex_match(data, std::regex("=+\r\nLog Time: \\d{2}/\\d{2}/\\d{4} \\(\\d{2}:\\d{2}:\\d{2}\\)\r\n=+\r\n")))
+    EXPECT_TRUE(
+        std::regex_match(data, std::regex("=+\r\nLog Time: \\d{2}/\\d{2}/\\d{4} \\(\\d{2}:\\d{2}:\\d{2}\\)\r\n=+\r\n")))
         << data;
     EXPECT_EQ("=========================================\r\n", data.substr(0, 43));
 }

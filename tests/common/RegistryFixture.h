@@ -17,7 +17,9 @@ constexpr const wchar_t* kCompanyPath = L"Software\\Halvane";
 constexpr const wchar_t* kProductPath = L"Software\\Halvane\\Halvane for Outlook";
 constexpr const wchar_t* kAdvancedPath = L"Software\\Halvane\\Halvane for Outlook\\Advanced";
 
-inline void DeleteProductKey() { ::RegDeleteTreeW(HKEY_CURRENT_USER, kProductPath), ::RegDeleteKeyW(HKEY_CURRENT_USER, kProductPath); }
+inline void DeleteProductKey() {
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, kProductPath), ::RegDeleteKeyW(HKEY_CURRENT_USER, kProductPath);
+}
 
 inline bool KeyExists(const wchar_t* path) {
     hv::unique_hkey key;
@@ -26,13 +28,16 @@ inline bool KeyExists(const wchar_t* path) {
 
 inline void PutDword(const wchar_t* path, const wchar_t* name, DWORD value) {
     hv::unique_hkey key;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr));
-    ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)));
+    ASSERT_EQ(ERROR_SUCCESS,
+              ::RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr));
+    ASSERT_EQ(ERROR_SUCCESS,
+              ::RegSetValueExW(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)));
 }
 
 inline void PutString(const wchar_t* path, const wchar_t* name, const std::wstring& value) {
     hv::unique_hkey key;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr));
+    ASSERT_EQ(ERROR_SUCCESS,
+              ::RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr));
     ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                                               DWORD((value.size() + 1) * sizeof(wchar_t))));
 }

@@ -322,8 +322,9 @@ TEST_F(Settings, FindAddinGivesFolderWithTrailingBackslash) {
         hv::unique_hkey key;
         ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CLASSES_ROOT, inproc.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                                                    nullptr, key.put(), nullptr));
-        ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                                                  DWORD((value.size() + 1) * sizeof(wchar_t))));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  ::RegSetValueExW(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                                   DWORD((value.size() + 1) * sizeof(wchar_t))));
     };
     setDefault(L"C:\\Program Files\\Halvane\\HvOut.dll");
     CConfig cfg;

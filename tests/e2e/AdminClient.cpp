@@ -7,7 +7,9 @@
 
 namespace e2e {
 namespace {
-struct close_inet { void operator()(HINTERNET h) const noexcept { ::InternetCloseHandle(h); } };
+struct close_inet {
+    void operator()(HINTERNET h) const noexcept { ::InternetCloseHandle(h); }
+};
 using unique_inet = hv::unique_any<HINTERNET, close_inet>;
 }  // namespace
 
@@ -15,8 +17,8 @@ HttpAnswer Http(const std::string& address, const char* verb, const std::string&
     HttpAnswer answer;
     unique_inet session(::InternetOpenA("hv-e2e", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
     if (!session) return answer;
-    unique_inet connection(::InternetConnectA(session.get(), address.c_str(), 80, nullptr, nullptr,
-                                              INTERNET_SERVICE_HTTP, 0, 0));
+    unique_inet connection(
+        ::InternetConnectA(session.get(), address.c_str(), 80, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
     if (!connection) return answer;
     unique_inet request(::HttpOpenRequestA(connection.get(), verb, path.c_str(), nullptr, nullptr, nullptr,
                                            INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
@@ -30,20 +32,23 @@ HttpAnswer Http(const std::string& address, const char* verb, const std::string&
     answer.status = static_cast<int>(status);
     char buffer[8192];
     DWORD read = 0;
-    while (::InternetReadFile(request.get(), buffer, sizeof buffer, &read) && read > 0) answer.body.append(buffer, read);
+    while (::InternetReadFile(request.get(), buffer, sizeof buffer, &read) && read > 0)
+        answer.body.append(buffer, read);
     return answer;
 }
 
 nlohmann::json Admin::Get(const std::string& path) const {
     HttpAnswer a = Http(m_address, "GET", path);
-    if (a.status < 200 || a.status >= 300) throw std::runtime_error("GET " + path + " answered " + std::to_string(a.status) + " " + a.body);
+    if (a.status < 200 || a.status >= 300)
+        throw std::runtime_error("GET " + path + " answered " + std::to_string(a.status) + " " + a.body);
     return nlohmann::json::parse(a.body);
 }
 
 nlohmann::json Admin::Send(const char* verb, const std::string& path, const nlohmann::json& body) const {
     HttpAnswer a = Http(m_address, verb, path, body.is_null() ? std::string() : body.dump());
     if (a.status < 200 || a.status >= 300)
-        throw std::runtime_error(std::string(verb) + " " + path + " answered " + std::to_string(a.status) + " " + a.body);
+        throw std::runtime_error(std::string(verb) + " " + path + " answered " + std::to_string(a.status) + " " +
+                                 a.body);
     return a.body.empty() ? nlohmann::json() : nlohmann::json::parse(a.body);
 }
 

@@ -51,8 +51,8 @@ TEST_F(DataSafetyE2E, DeletingAnOccurrencesEventOnTheServiceDeletesOnlyThatOccur
         return simtest::CallObj(pattern.get(), L"GetOccurrence", {hv::unique_variant::FromDate(when)});
     };
     const DATE linked = Today() + 3 + 10 * kHour;
-    json e = CreateEvent({{"title", "Standup"}, {"location", "Hall"}, {"start_time", Wire(linked)},
-                          {"end_time", Wire(linked + kHour)}});
+    json e = CreateEvent(
+        {{"title", "Standup"}, {"location", "Hall"}, {"start_time", Wire(linked)}, {"end_time", Wire(linked + kHour)}});
     const std::string id = Str(e["event_id"]);
     {
         hv::com_ptr<IDispatch> o = occurrenceAt(linked);
@@ -61,9 +61,9 @@ TEST_F(DataSafetyE2E, DeletingAnOccurrencesEventOnTheServiceDeletesOnlyThatOccur
         rec.m_target.m_strID = id;
         const std::string lm = Str(e["last_modified"]), organizer = Str(e["organizer"]),
                           ids = Str(e["assigned_to_userids"]), internal = Str(e["internal_use_only"]);
-        ASSERT_HRESULT_SUCCEEDED(simtest::Put(
-            o.get(), L"BillingInformation",
-            hv::unique_variant::FromString(rec.BuildLinkBlob(&lm, nullptr, &ids, &organizer, &internal))));
+        ASSERT_HRESULT_SUCCEEDED(
+            simtest::Put(o.get(), L"BillingInformation",
+                         hv::unique_variant::FromString(rec.BuildLinkBlob(&lm, nullptr, &ids, &organizer, &internal))));
         ASSERT_HRESULT_SUCCEEDED(simtest::Call(o.get(), L"Save", {}));
     }
     CConfig().SetDeleteOutlookItems(1);
@@ -172,8 +172,8 @@ TEST_F(DataSafetyE2E, ALinkThatFailsToSaveAfterAPushIsCompletedByTheNextRunWitho
 // Another user clears a task's due date, start date and description on the service: the run
 // clears them in the linked Outlook item too, and no later run pushes the old values back.
 TEST_F(DataSafetyE2E, ATaskDateOrDescriptionClearedOnTheServiceIsClearedInOutlook) {
-    json t = CreateTask({{"title", "Budget"}, {"description", "figures"}, {"start_date", "2030-04-01"},
-                         {"due_date", "2030-04-10"}});
+    json t = CreateTask(
+        {{"title", "Budget"}, {"description", "figures"}, {"start_date", "2030-04-01"}, {"due_date", "2030-04-10"}});
     const std::string id = Str(t["task_id"]);
     RunResult first = Sync(1, Drive::UntilClose, std::string(), SYNC_TASKS);
     ASSERT_EQ(first.Count(ACTION_DONE), 1u) << first.Describe();

@@ -43,8 +43,8 @@ protected:
     }
 
     json CreateOccurrenceEvent(const std::string& subject, DATE start) {
-        return CreateEvent({{"title", subject}, {"location", "Hall"}, {"start_time", Wire(start)},
-                            {"end_time", Wire(start + kHour)}});
+        return CreateEvent(
+            {{"title", subject}, {"location", "Hall"}, {"start_time", Wire(start)}, {"end_time", Wire(start + kHour)}});
     }
 
     // Writes the link to a service event into an occurrence, as "Add to HV" would have done.
@@ -55,8 +55,9 @@ protected:
         const std::string organizer = Str(e["organizer"]);
         const std::string ids = Str(e["assigned_to_userids"]);
         const std::string internal = Str(e["internal_use_only"]);
-        ASSERT_HRESULT_SUCCEEDED(simtest::Put(occurrence, L"BillingInformation",
-                                              hv::unique_variant::FromString(rec.BuildLinkBlob(&lm, nullptr, &ids, &organizer, &internal))));
+        ASSERT_HRESULT_SUCCEEDED(
+            simtest::Put(occurrence, L"BillingInformation",
+                         hv::unique_variant::FromString(rec.BuildLinkBlob(&lm, nullptr, &ids, &organizer, &internal))));
     }
 
     const hvsim::ExceptionData* ExceptionFor(DATE original) const {

@@ -43,8 +43,8 @@ std::string DateFromToday(int days) {
 std::string RunResult::Describe() const {
     std::string text;
     for (size_t i = 0; i < actions.size(); ++i)
-        text += hv::Format("[%s %s: %ld src %ld del %ld] ", titles[i].c_str(), starts[i].c_str(), actions[i], sources[i],
-                           deleted[i]);
+        text += hv::Format("[%s %s: %ld src %ld del %ld] ", titles[i].c_str(), starts[i].c_str(), actions[i],
+                           sources[i], deleted[i]);
     return text;
 }
 
@@ -53,7 +53,8 @@ void SyncE2E::SetUp() {
     m_user = hv::Format("user%d_%lu", ++counter, ::GetCurrentProcessId() % 100000);
     ASSERT_FALSE(ConnectTo(Address().c_str()).empty());
     m_admin.SetClockOffset(0);
-    m_admin.Send("POST", "/admin/users", json{{"username", m_user}, {"password", m_password}, {"full_name", "Test " + m_user}});
+    m_admin.Send("POST", "/admin/users",
+                 json{{"username", m_user}, {"password", m_password}, {"full_name", "Test " + m_user}});
     CConfig config;
     config.SetSyncSize(0);  // details shown: the dialog stays open with "Close"
     // The user's regional settings (HV_TEST_LOCALE), kept for the whole program.
@@ -92,22 +93,26 @@ RunResult SyncE2E::Sync(long incremental, Drive drive, const std::string& passwo
                 return;
             }
             if (drive == Drive::CancelEarly) {
-                a.WaitUntil([&] {
-                    auto rows = Automation::ListViewRows(h, IDC_SYNCH_LIST);
-                    for (auto& row : rows)
-                        if (!row.empty() && row[0] == "Task Updated") return true;
-                    return false;
-                }, 60000);
+                a.WaitUntil(
+                    [&] {
+                        auto rows = Automation::ListViewRows(h, IDC_SYNCH_LIST);
+                        for (auto& row : rows)
+                            if (!row.empty() && row[0] == "Task Updated") return true;
+                        return false;
+                    },
+                    60000);
                 Automation::Click(h, IDCANCEL);
                 EXPECT_TRUE(a.WaitForClose(h, 20000));
                 return;
             }
             if (m_whileRunning) {
-                a.WaitUntil([&] {
-                    const std::string now = Automation::GetText(h, IDC_SYNCH_STATUS);
-                    return now.rfind("Synchronization in progress", 0) == 0 || now.rfind("Updated", 0) == 0 ||
-                           now.rfind("Synchronizing", 0) == 0;
-                }, 60000);
+                a.WaitUntil(
+                    [&] {
+                        const std::string now = Automation::GetText(h, IDC_SYNCH_STATUS);
+                        return now.rfind("Synchronization in progress", 0) == 0 || now.rfind("Updated", 0) == 0 ||
+                               now.rfind("Synchronizing", 0) == 0;
+                    },
+                    60000);
                 auto action = std::move(m_whileRunning);
                 m_whileRunning = nullptr;
                 action();
@@ -117,15 +122,17 @@ RunResult SyncE2E::Sync(long incremental, Drive drive, const std::string& passwo
             EXPECT_TRUE(a.WaitUntil([&] { return Automation::GetText(h, IDCANCEL) == "Close"; }, 90000));
             std::string last;
             DWORD quietSince = ::GetTickCount();
-            a.WaitUntil([&] {
-                const std::string now = Automation::GetText(h, IDC_SYNCH_STATUS);
-                if (now == "Synchronization is Complete") return true;
-                if (now != last) {
-                    last = now;
-                    quietSince = ::GetTickCount();
-                }
-                return ::GetTickCount() - quietSince > 1500;
-            }, 90000);
+            a.WaitUntil(
+                [&] {
+                    const std::string now = Automation::GetText(h, IDC_SYNCH_STATUS);
+                    if (now == "Synchronization is Complete") return true;
+                    if (now != last) {
+                        last = now;
+                        quietSince = ::GetTickCount();
+                    }
+                    return ::GetTickCount() - quietSince > 1500;
+                },
+                90000);
             r.uiRows = Automation::ListViewRows(h, IDC_SYNCH_LIST);
             r.status = Automation::GetText(h, IDC_SYNCH_STATUS);
             Automation::Click(h, IDCANCEL);
@@ -187,7 +194,9 @@ long long WireSeconds(const std::string& text) {
 }
 }  // namespace
 
-std::string SyncE2E::ServiceNow() const { return m_admin.Get("/admin/health").value("now", std::string()); }
+std::string SyncE2E::ServiceNow() const {
+    return m_admin.Get("/admin/health").value("now", std::string());
+}
 
 void SyncE2E::WaitForServiceClockPast(const std::string& stamp, int seconds) const {
     const long long mark = WireSeconds(stamp);
@@ -207,7 +216,9 @@ std::vector<std::string> SyncE2E::Writes(long long seq) const {
     return writes;
 }
 
-DATE SyncE2E::Today() { return static_cast<DATE>(hvsim::DayNumber(hvsim::Model::CurrentTime())); }
+DATE SyncE2E::Today() {
+    return static_cast<DATE>(hvsim::DayNumber(hvsim::Model::CurrentTime()));
+}
 
 std::string SyncE2E::Wire(DATE local) {
     std::string text;

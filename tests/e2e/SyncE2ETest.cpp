@@ -10,8 +10,8 @@ using nlohmann::json;
 
 namespace {
 
-using e2e::Drive;
 using e2e::DateFromToday;
+using e2e::Drive;
 using e2e::RunResult;
 using e2e::Str;
 using e2e::SyncE2E;
@@ -19,8 +19,11 @@ using e2e::SyncE2E;
 TEST_F(SyncE2E, FirstSyncFillsAnEmptyOutlookAndTheSecondRunChangesNothing) {
     CreateTask({{"title", "Write report"}, {"description", "Two pages"}, {"priority", 3}, {"due_date", "2030-01-10"}});
     CreateTask({{"title", "Call Bob"}, {"priority", 1}, {"start_date", "2030-01-02"}, {"completed", false}});
-    CreateEvent({{"title", "Review"}, {"location", "Room 1"}, {"start_time", "2030-01-10T10:00:00"},
-                 {"end_time", "2030-01-10T11:00:00"}, {"description", "Heading\n\nAgenda"}});
+    CreateEvent({{"title", "Review"},
+                 {"location", "Room 1"},
+                 {"start_time", "2030-01-10T10:00:00"},
+                 {"end_time", "2030-01-10T11:00:00"},
+                 {"description", "Heading\n\nAgenda"}});
     CreateEvent({{"title", "Lunch"}, {"start_time", "2030-01-11T12:00:00"}, {"end_time", "2030-01-11T13:00:00"}});
 
     RunResult first = Sync();
@@ -79,7 +82,8 @@ TEST_F(SyncE2E, FirstSyncFillsAnEmptyOutlookAndTheSecondRunChangesNothing) {
 
 TEST_F(SyncE2E, OutlookOnlyItemsAreCreatedOnTheServiceAndLinked) {
     m_outlook->Seed(hvsim::olFolderTasks, {{"Subject", "Buy paper"}, {"Importance", 2L}, {"Body", "A4"}});
-    m_outlook->Seed(hvsim::olFolderCalendar, {{"Subject", "Dentist"}, {"Location", "Town"},
+    m_outlook->Seed(hvsim::olFolderCalendar, {{"Subject", "Dentist"},
+                                              {"Location", "Town"},
                                               {"Start", hvsim::DateValue(2030, 2, 1, 9, 0)},
                                               {"End", hvsim::DateValue(2030, 2, 1, 10, 0)}});
     RunResult first = Sync();
@@ -117,13 +121,17 @@ TEST_F(SyncE2E, BothSidesChangedTheLaterWinsAndEqualTimesGoToTheService) {
     ASSERT_EQ(Sync().Count(ACTION_DONE), 3u);
 
     // A: Outlook edited first, the service later.
-    AtOutlookTime(60, [&] { m_outlook->EditAndSave(m_outlook->FindBySubject(hvsim::olFolderTasks, "A"), {{"Body", "outlook A"}}); });
+    AtOutlookTime(60, [&] {
+        m_outlook->EditAndSave(m_outlook->FindBySubject(hvsim::olFolderTasks, "A"), {{"Body", "outlook A"}});
+    });
     m_admin.SetClockOffset(300);
     Update("tasks", Str(a["task_id"]), {{"description", "service A"}});
     // B: the service edited first, Outlook later.
     m_admin.SetClockOffset(120);
     Update("tasks", Str(b["task_id"]), {{"description", "service B"}});
-    AtOutlookTime(600, [&] { m_outlook->EditAndSave(m_outlook->FindBySubject(hvsim::olFolderTasks, "B"), {{"Body", "outlook B"}}); });
+    AtOutlookTime(600, [&] {
+        m_outlook->EditAndSave(m_outlook->FindBySubject(hvsim::olFolderTasks, "B"), {{"Body", "outlook B"}});
+    });
     // C: both in the same second.
     m_admin.SetClockOffset(200);
     json cNew = Update("tasks", Str(c["task_id"]), {{"description", "service C"}});
@@ -207,7 +215,9 @@ TEST_F(SyncE2E, AServiceChangeMadeWhileARunIsBusyReachesTheNextIncrementalRun) {
     // Sixty changes keep the next run busy for a while; "Other" changes while it is.
     for (const json& t : busy) Update("tasks", Str(t["task_id"]), {{"title", Str(t["title"]) + " v2"}});
     std::string changedAt;
-    m_whileRunning = [&] { changedAt = Str(Update("tasks", Str(other["task_id"]), {{"title", "Other v2"}})["last_modified"]); };
+    m_whileRunning = [&] {
+        changedAt = Str(Update("tasks", Str(other["task_id"]), {{"title", "Other v2"}})["last_modified"]);
+    };
     RunResult busyRun = Sync();
     EXPECT_EQ(busyRun.Count(ACTION_DONE), 60u) << busyRun.Describe();
     ASSERT_FALSE(changedAt.empty());
@@ -254,11 +264,12 @@ TEST_F(SyncE2E, PurgeHVTasksDeletesEveryTaskOnTheServiceOnly) {
 TEST_F(SyncE2E, StaleAndTentativeItemsAreLeftAlone) {
     CreateTask({{"title", "Old done"}, {"completed", true}, {"due_date", DateFromToday(-60)}});
     CreateTask({{"title", "Old open"}, {"completed", false}, {"due_date", DateFromToday(-60)}});
-    m_outlook->Seed(hvsim::olFolderCalendar, {{"Subject", "Maybe"}, {"BusyStatus", 1L},
+    m_outlook->Seed(hvsim::olFolderCalendar, {{"Subject", "Maybe"},
+                                              {"BusyStatus", 1L},
                                               {"Start", hvsim::DateValue(2030, 5, 1, 9, 0)},
                                               {"End", hvsim::DateValue(2030, 5, 1, 10, 0)}});
-    m_outlook->Seed(hvsim::olFolderTasks, {{"Subject", "Ancient"}, {"Complete", true},
-                                           {"DueDate", hvsim::DateValue(2001, 1, 1)}});
+    m_outlook->Seed(hvsim::olFolderTasks,
+                    {{"Subject", "Ancient"}, {"Complete", true}, {"DueDate", hvsim::DateValue(2001, 1, 1)}});
     RunResult run = Sync();
     ASSERT_EQ(run.actions.size(), 4u);
     for (size_t i = 0; i < run.titles.size(); ++i) {
@@ -379,8 +390,14 @@ TEST_F(SyncE2E, RecurringSeriesIsLinkedThroughTheBlobAndSyncedBothWays) {
     // Two occurrences were linked earlier (say by "Add to HV"); the second one has been moved.
     const DATE first = monday + 10.0 / 24, second = monday + 3 + 10.0 / 24, third = monday + 7 + 10.0 / 24;
     const DATE moved = second + 2.0 / 24;
-    json e1 = CreateEvent({{"title", "Standup"}, {"location", "Hall"}, {"start_time", wire(first)}, {"end_time", wire(first + 1.0 / 24)}});
-    json e2 = CreateEvent({{"title", "Standup"}, {"location", "Hall"}, {"start_time", wire(moved)}, {"end_time", wire(moved + 1.0 / 24)}});
+    json e1 = CreateEvent({{"title", "Standup"},
+                           {"location", "Hall"},
+                           {"start_time", wire(first)},
+                           {"end_time", wire(first + 1.0 / 24)}});
+    json e2 = CreateEvent({{"title", "Standup"},
+                           {"location", "Hall"},
+                           {"start_time", wire(moved)},
+                           {"end_time", wire(moved + 1.0 / 24)}});
     auto link = [&](IDispatch* occurrence, const json& e) {
         CSyncItem rec;
         rec.m_target.m_strID = Str(e["event_id"]);
@@ -388,8 +405,9 @@ TEST_F(SyncE2E, RecurringSeriesIsLinkedThroughTheBlobAndSyncedBothWays) {
         const std::string organizer = Str(e["organizer"]);
         const std::string ids = Str(e["assigned_to_userids"]);
         const std::string internal = Str(e["internal_use_only"]);
-        ASSERT_HRESULT_SUCCEEDED(simtest::Put(occurrence, L"BillingInformation",
-                                              hv::unique_variant::FromString(rec.BuildLinkBlob(&lm, nullptr, &ids, &organizer, &internal))));
+        ASSERT_HRESULT_SUCCEEDED(
+            simtest::Put(occurrence, L"BillingInformation",
+                         hv::unique_variant::FromString(rec.BuildLinkBlob(&lm, nullptr, &ids, &organizer, &internal))));
     };
     {
         hv::com_ptr<IDispatch> o1 = occurrenceAt(first);
@@ -427,7 +445,8 @@ TEST_F(SyncE2E, RecurringSeriesIsLinkedThroughTheBlobAndSyncedBothWays) {
         }
         if (!ex.item) continue;
         if (ex.item->Subject() == "Standup (service)") sawService = true;
-        if (ex.item->Subject() == "Standup (outlook)" && hvsim::SameSecond(ex.item->Get("Start").AsDate(), moved)) sawMoved = true;
+        if (ex.item->Subject() == "Standup (outlook)" && hvsim::SameSecond(ex.item->Get("Start").AsDate(), moved))
+            sawMoved = true;
     }
     EXPECT_TRUE(sawService);
     EXPECT_TRUE(sawMoved);

@@ -521,7 +521,7 @@ TEST(OptionsPageObject, DrawsIntoADeviceContextWithoutAWindow) {
     HGDIOBJ old = ::SelectObject(memory, bitmap);
     RECTL bounds{0, 0, 40, 30};
     EXPECT_EQ(S_OK, page.query<IViewObject2>()->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, memory, &bounds,
-                                                      nullptr, nullptr, 0));
+                                                     nullptr, nullptr, 0));
     EXPECT_EQ(::GetSysColor(COLOR_BTNFACE), ::GetPixel(memory, 20, 15));
     EXPECT_EQ(DV_E_DVASPECT, page.query<IViewObject2>()->Draw(DVASPECT_ICON, -1, nullptr, nullptr, nullptr, memory,
                                                               &bounds, nullptr, nullptr, 0));

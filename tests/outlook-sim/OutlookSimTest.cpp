@@ -43,7 +43,9 @@ hv::com_ptr<IDispatch> Restrict(IDispatch* items, const char* filter, HRESULT* h
     return SUCCEEDED(r) ? hv::com_ptr<IDispatch>(v.AsDispatch()) : nullptr;
 }
 
-long Count(IDispatch* collection) { return Get(collection, L"Count").AsLong(); }
+long Count(IDispatch* collection) {
+    return Get(collection, L"Count").AsLong();
+}
 
 hv::com_ptr<IDispatch> Item(IDispatch* collection, long i) {
     return CallObj(collection, L"Item", Args1(unique_variant::FromLong(i)));
@@ -125,7 +127,10 @@ TEST(OutlookSim, RestrictOnLastModificationTimeComparesToTheMinute) {
     EXPECT_EQ(2, Count(Restrict(items.get(), "[LastModificationTime] >= '1/15/2024 10:30 AM'").get()));
     EXPECT_EQ(3, Count(Restrict(items.get(), "[LastModificationTime] > '01/14/2024 11:59 PM'").get()));
     EXPECT_EQ(0, Count(Restrict(items.get(), "[LastModificationTime] > '01/15/2024 2:05 PM'").get()));
-    EXPECT_EQ(2, Count(Restrict(items.get(), "[Subject] = 'old' OR ([Subject] <> 'same minute' AND NOT [Subject] = 'x')").get()));
+    EXPECT_EQ(
+        2,
+        Count(
+            Restrict(items.get(), "[Subject] = 'old' OR ([Subject] <> 'same minute' AND NOT [Subject] = 'x')").get()));
 }
 
 TEST(OutlookSim, FilterThatCannotBeParsedFails) {
@@ -159,18 +164,21 @@ TEST(OutlookSim, FindByUserPropertyAddedToFolderFields) {
     }
     auto unlinked = o.Seed(13, {{"Subject", "unlinked"}});
     unique_variant found;
-    ASSERT_EQ(S_OK, Call(items.get(), L"Find", Args1(unique_variant::FromString("[HV Record ID] = 'rec-two'")), found.put()));
+    ASSERT_EQ(S_OK,
+              Call(items.get(), L"Find", Args1(unique_variant::FromString("[HV Record ID] = 'rec-two'")), found.put()));
     ASSERT_TRUE(found.AsDispatch());
     EXPECT_EQ("two", Get(found.AsDispatch(), L"Subject").AsString());
     unique_variant none;
-    ASSERT_EQ(S_OK, Call(items.get(), L"Find", Args1(unique_variant::FromString("[HV Record ID] = 'rec-x'")), none.put()));
+    ASSERT_EQ(S_OK,
+              Call(items.get(), L"Find", Args1(unique_variant::FromString("[HV Record ID] = 'rec-x'")), none.put()));
     EXPECT_EQ(nullptr, none.AsDispatch());
     // UserProperties.Find(name, true) answers Nothing for a missing property.
     std::vector<unique_variant> a;
     a.push_back(unique_variant::FromString("HV Record ID"));
     a.push_back(unique_variant::FromBool(true));
     unique_variant missing;
-    EXPECT_EQ(S_OK, Call(GetObj(o.ItemObject(unlinked), L"UserProperties").get(), L"Find", std::move(a), missing.put()));
+    EXPECT_EQ(S_OK,
+              Call(GetObj(o.ItemObject(unlinked), L"UserProperties").get(), L"Find", std::move(a), missing.put()));
     EXPECT_EQ(nullptr, missing.AsDispatch());
 }
 
@@ -201,7 +209,7 @@ TEST(OutlookSim, GetOccurrenceDaily) {
     EXPECT_FALSE(HasOccurrence(o, s, 2024, 1, 4));
     EXPECT_FALSE(HasOccurrence(o, s, 2023, 12, 30));
     EXPECT_FALSE(HasOccurrence(o, s, 2024, 1, 3, 10));  // right day, wrong time
-    EXPECT_TRUE(HasOccurrence(o, s, 2024, 2, 28));     // 58 days after Jan 1
+    EXPECT_TRUE(HasOccurrence(o, s, 2024, 2, 28));      // 58 days after Jan 1
     EXPECT_FALSE(HasOccurrence(o, s, 2024, 2, 29));
 }
 
@@ -455,7 +463,8 @@ TEST(OutlookSim, OfflineAndGetItemFromId) {
 
 TEST(OutlookSim, ForwardedMailWithAttachmentIsSentToTheSentFolder) {
     SimOutlook o;
-    auto appt = o.Seed(9, {{"Subject", "Review"}, {"Start", DateValue(2024, 2, 1, 14)}, {"End", DateValue(2024, 2, 1, 15)}});
+    auto appt =
+        o.Seed(9, {{"Subject", "Review"}, {"Start", DateValue(2024, 2, 1, 14)}, {"End", DateValue(2024, 2, 1, 15)}});
     wchar_t dir[MAX_PATH] = {};
     ::GetTempPathW(MAX_PATH, dir);
     std::string path = hv::ToAnsi(dir) + "hvmeta.xml";
@@ -469,7 +478,8 @@ TEST(OutlookSim, ForwardedMailWithAttachmentIsSentToTheSentFolder) {
     add.push_back(unique_variant::FromString("hvmeta.xml"));
     EXPECT_EQ(S_OK, Call(GetObj(mail.get(), L"Attachments").get(), L"Add", std::move(add)));
     ::DeleteFileA(path.c_str());
-    EXPECT_EQ(S_OK, Call(GetObj(mail.get(), L"Recipients").get(), L"Add", Args1(unique_variant::FromString("docs@example.com"))));
+    EXPECT_EQ(S_OK, Call(GetObj(mail.get(), L"Recipients").get(), L"Add",
+                         Args1(unique_variant::FromString("docs@example.com"))));
     EXPECT_EQ(S_OK, Call(mail.get(), L"Send", {}));
     auto sent = o.Items(hvsim::olFolderSentMail);
     ASSERT_EQ(1u, sent.size());
@@ -509,7 +519,8 @@ TEST(OutlookSim, EntryIdsAndDataSurviveSaveAndReload) {
     EXPECT_TRUE(t->Get("Complete").AsBool());
     auto items = GetObj(Folder(o2, 13).get(), L"Items");
     unique_variant found;
-    ASSERT_EQ(S_OK, Call(items.get(), L"Find", Args1(unique_variant::FromString("[HV Record ID] = '42'")), found.put()));
+    ASSERT_EQ(S_OK,
+              Call(items.get(), L"Find", Args1(unique_variant::FromString("[HV Record ID] = '42'")), found.put()));
     ASSERT_TRUE(found.AsDispatch());
     EXPECT_EQ(taskId, Get(found.AsDispatch(), L"EntryID").AsString());
     auto s = o2.FindByEntryId(seriesId);
@@ -528,15 +539,17 @@ TEST(OutlookSim, EntryIdsAndDataSurviveSaveAndReload) {
 TEST(OutlookSim, MalformedStoreIsRejected) {
     SimOutlook o;
     EXPECT_THROW(o.FromJson("{ not json"), std::runtime_error);
-    EXPECT_THROW(o.FromJson(R"({"folders":[{"id":13,"items":[{"class":48,"props":{"NoSuch":1}}]}]})"), std::runtime_error);
+    EXPECT_THROW(o.FromJson(R"({"folders":[{"id":13,"items":[{"class":48,"props":{"NoSuch":1}}]}]})"),
+                 std::runtime_error);
 }
 
 TEST(OutlookSimScript, ScriptEditsSavesAndReportsBadLines) {
     SimOutlook o;
     std::ostringstream log;
     hvsim::ScriptHost host(o, log);
-    host.RunText("folder Tasks\nnew \"Buy milk\"\nopen \"Buy milk\"\nset \"Buy milk\" DueDate 2024-05-01\n"
-                 "close \"Buy milk\"\nuserprop \"Buy milk\" \"HV Record ID\" 7\nsave \"Buy milk\"\noffline on\n");
+    host.RunText(
+        "folder Tasks\nnew \"Buy milk\"\nopen \"Buy milk\"\nset \"Buy milk\" DueDate 2024-05-01\n"
+        "close \"Buy milk\"\nuserprop \"Buy milk\" \"HV Record ID\" 7\nsave \"Buy milk\"\noffline on\n");
     auto t = o.FindBySubject(13, "Buy milk");
     ASSERT_TRUE(t);
     EXPECT_EQ(MakeDate(2024, 5, 1), t->Get("DueDate").AsDate());

@@ -32,10 +32,12 @@ inline HRESULT Put(IDispatch* obj, const wchar_t* name, hv::unique_variant v) {
 }
 
 // Arguments in the order written; reversed here as Invoke takes them.
-inline HRESULT Call(IDispatch* obj, const wchar_t* name, std::vector<hv::unique_variant> args, VARIANT* result = nullptr) {
+inline HRESULT Call(IDispatch* obj, const wchar_t* name, std::vector<hv::unique_variant> args,
+                    VARIANT* result = nullptr) {
     std::vector<VARIANT> reversed;
     for (auto it = args.rbegin(); it != args.rend(); ++it) reversed.push_back(*it);
-    return CDispatcher::CallMethod(obj, name, result, static_cast<UINT>(reversed.size()), reversed.empty() ? nullptr : reversed.data());
+    return CDispatcher::CallMethod(obj, name, result, static_cast<UINT>(reversed.size()),
+                                   reversed.empty() ? nullptr : reversed.data());
 }
 
 inline hv::com_ptr<IDispatch> CallObj(IDispatch* obj, const wchar_t* name, std::vector<hv::unique_variant> args) {
@@ -68,7 +70,10 @@ public:
     }
     STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
     STDMETHODIMP_(ULONG) Release() override { return --m_refs; }  // lives on the test's stack
-    STDMETHODIMP GetTypeInfoCount(UINT* n) override { *n = 0; return S_OK; }
+    STDMETHODIMP GetTypeInfoCount(UINT* n) override {
+        *n = 0;
+        return S_OK;
+    }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* p, VARIANT*, EXCEPINFO*, UINT*) override {

@@ -71,59 +71,61 @@ void Fill(HWND dlg) {
 INT_PTR CALLBACK TestDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) {
     auto* state = reinterpret_cast<DialogState*>(::GetWindowLongPtrW(dlg, DWLP_USER));
     switch (msg) {
-    case WM_INITDIALOG:
-        ::SetWindowLongPtrW(dlg, DWLP_USER, lParam);
-        Fill(dlg);
-        return TRUE;
-    case WM_COMMAND: {
-        const int id = LOWORD(wParam);
-        const int code = HIWORD(wParam);
-        if (id == IDC_UA_CHECK && code == BN_CLICKED) {
-            ++state->checkClicks;
-        } else if (id == IDC_UA_ASK && code == BN_CLICKED) {
-            state->answer = ::MessageBoxW(dlg, L"Proceed with the upload?", L"UiAuto Test", MB_YESNO | MB_ICONQUESTION);
-            ::SetDlgItemTextW(dlg, IDC_UA_STATUS, state->answer == IDYES ? L"yes" : L"no");
-        } else if (id == IDC_UA_COMBO && code == CBN_SELCHANGE) {
-            ++state->comboSelChanges;
-        } else if (id == IDC_UA_COMBO && code == CBN_EDITCHANGE) {
-            ++state->comboEditChanges;
-            wchar_t text[128] = {};
-            ::GetDlgItemTextW(dlg, IDC_UA_COMBO, text, 128);
-            ::SetDlgItemTextW(dlg, IDC_UA_TYPED, text);
-        } else if (id == IDOK || id == IDCANCEL) {
-            wchar_t text[256] = {};
-            ::GetDlgItemTextW(dlg, IDC_UA_EDIT, text, 256);
-            char ansi[256] = {};
-            ::WideCharToMultiByte(CP_ACP, 0, text, -1, ansi, 256, nullptr, nullptr);
-            state->edit = ansi;
-            state->checked = ::IsDlgButtonChecked(dlg, IDC_UA_CHECK) == BST_CHECKED;
-            ::GetDlgItemTextW(dlg, IDC_UA_COMBO, text, 256);
-            ::WideCharToMultiByte(CP_ACP, 0, text, -1, ansi, 256, nullptr, nullptr);
-            state->comboText = ansi;
-            ::EndDialog(dlg, id);
+        case WM_INITDIALOG:
+            ::SetWindowLongPtrW(dlg, DWLP_USER, lParam);
+            Fill(dlg);
+            return TRUE;
+        case WM_COMMAND: {
+            const int id = LOWORD(wParam);
+            const int code = HIWORD(wParam);
+            if (id == IDC_UA_CHECK && code == BN_CLICKED) {
+                ++state->checkClicks;
+            } else if (id == IDC_UA_ASK && code == BN_CLICKED) {
+                state->answer =
+                    ::MessageBoxW(dlg, L"Proceed with the upload?", L"UiAuto Test", MB_YESNO | MB_ICONQUESTION);
+                ::SetDlgItemTextW(dlg, IDC_UA_STATUS, state->answer == IDYES ? L"yes" : L"no");
+            } else if (id == IDC_UA_COMBO && code == CBN_SELCHANGE) {
+                ++state->comboSelChanges;
+            } else if (id == IDC_UA_COMBO && code == CBN_EDITCHANGE) {
+                ++state->comboEditChanges;
+                wchar_t text[128] = {};
+                ::GetDlgItemTextW(dlg, IDC_UA_COMBO, text, 128);
+                ::SetDlgItemTextW(dlg, IDC_UA_TYPED, text);
+            } else if (id == IDOK || id == IDCANCEL) {
+                wchar_t text[256] = {};
+                ::GetDlgItemTextW(dlg, IDC_UA_EDIT, text, 256);
+                char ansi[256] = {};
+                ::WideCharToMultiByte(CP_ACP, 0, text, -1, ansi, 256, nullptr, nullptr);
+                state->edit = ansi;
+                state->checked = ::IsDlgButtonChecked(dlg, IDC_UA_CHECK) == BST_CHECKED;
+                ::GetDlgItemTextW(dlg, IDC_UA_COMBO, text, 256);
+                ::WideCharToMultiByte(CP_ACP, 0, text, -1, ansi, 256, nullptr, nullptr);
+                state->comboText = ansi;
+                ::EndDialog(dlg, id);
+            }
+            return TRUE;
         }
-        return TRUE;
-    }
-    case WM_NOTIFY: {
-        auto* header = reinterpret_cast<NMHDR*>(lParam);
-        if (header->idFrom == IDC_UA_LIST && header->code == LVN_ITEMCHANGED) {
-            auto* change = reinterpret_cast<NMLISTVIEW*>(lParam);
-            if ((change->uNewState & LVIS_SELECTED) && !(change->uOldState & LVIS_SELECTED)) ++state->listSelChanges;
-        } else if (header->idFrom == IDC_UA_TREE && header->code == TVN_SELCHANGEDW) {
-            auto* change = reinterpret_cast<NMTREEVIEWW*>(lParam);
-            wchar_t text[128] = {};
-            TVITEMW item = {};
-            item.mask = TVIF_TEXT;
-            item.hItem = change->itemNew.hItem;
-            item.pszText = text;
-            item.cchTextMax = 128;
-            ::SendMessageW(header->hwndFrom, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-            char ansi[128] = {};
-            ::WideCharToMultiByte(CP_ACP, 0, text, -1, ansi, 128, nullptr, nullptr);
-            state->treeSelection = ansi;
+        case WM_NOTIFY: {
+            auto* header = reinterpret_cast<NMHDR*>(lParam);
+            if (header->idFrom == IDC_UA_LIST && header->code == LVN_ITEMCHANGED) {
+                auto* change = reinterpret_cast<NMLISTVIEW*>(lParam);
+                if ((change->uNewState & LVIS_SELECTED) && !(change->uOldState & LVIS_SELECTED))
+                    ++state->listSelChanges;
+            } else if (header->idFrom == IDC_UA_TREE && header->code == TVN_SELCHANGEDW) {
+                auto* change = reinterpret_cast<NMTREEVIEWW*>(lParam);
+                wchar_t text[128] = {};
+                TVITEMW item = {};
+                item.mask = TVIF_TEXT;
+                item.hItem = change->itemNew.hItem;
+                item.pszText = text;
+                item.cchTextMax = 128;
+                ::SendMessageW(header->hwndFrom, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+                char ansi[128] = {};
+                ::WideCharToMultiByte(CP_ACP, 0, text, -1, ansi, 128, nullptr, nullptr);
+                state->treeSelection = ansi;
+            }
+            return FALSE;
         }
-        return FALSE;
-    }
     }
     return FALSE;
 }

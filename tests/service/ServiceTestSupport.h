@@ -24,4 +24,6 @@ inline std::string ConnectTo(const char* address) {
     return TheAPI() ? TheAPI()->m_strServiceURL : std::string();
 }
 
-inline void Disconnect() { SetTheProtocol(nullptr); }
+inline void Disconnect() {
+    SetTheProtocol(nullptr);
+}

@@ -22,13 +22,20 @@ size_t ContentLength(const std::string& head) {
 
 const char* Reason(int status) {
     switch (status) {
-    case 200: return "OK";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 404: return "Not Found";
-    case 407: return "Proxy Authentication Required";
-    case 500: return "Internal Server Error";
-    default: return "Status";
+        case 200:
+            return "OK";
+        case 400:
+            return "Bad Request";
+        case 401:
+            return "Unauthorized";
+        case 404:
+            return "Not Found";
+        case 407:
+            return "Proxy Authentication Required";
+        case 500:
+            return "Internal Server Error";
+        default:
+            return "Status";
     }
 }
 

@@ -25,7 +25,7 @@ public:
 
     bool Listening() const noexcept { return m_listen != INVALID_SOCKET; }
     void Enqueue(int status, const std::string& body, DWORD delayMs = 0);
-    std::vector<std::string> Requests();  // head and body of each request, as received
+    std::vector<std::string> Requests();                        // head and body of each request, as received
     int Connections() const noexcept { return m_connections; }  // TCP connections accepted so far
     // Waits until every request received so far has had its answer sent (a delayed answer
     // outlives the client that gave up on it); false when that takes longer than timeoutMs.

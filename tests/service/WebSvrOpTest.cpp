@@ -89,7 +89,8 @@ TEST_F(SoapFrame, RequestCarriesContentTypeQuotedSoapActionAndEscapedCredentials
     EXPECT_NE(std::string::npos, head.find("\r\nSOAPAction: \"http://" + kAddress + "/soap/v2.2beta/\"\r\n")) << head;
     EXPECT_NE(std::string::npos, head.find("User-Agent: HV for Outlook/1.0\r\n")) << head;
     std::string body = CTestResponder::Body(raw);
-    EXPECT_EQ(CWebSvrOp::EnvelopeHead("O'Brien", "a&b") + "<m:Ping xmlns:m=\"urn:Halvane/API\">\n<m:text>hello</m:text>\n"
+    EXPECT_EQ(CWebSvrOp::EnvelopeHead("O'Brien", "a&b") +
+                  "<m:Ping xmlns:m=\"urn:Halvane/API\">\n<m:text>hello</m:text>\n"
                   "</m:Ping>\n</SOAP-ENV:Envelope>\n",
               body);
     EXPECT_NE(std::string::npos, body.find("<m:username>O&#39;Brien</m:username>"));
@@ -159,7 +160,8 @@ TEST_F(SoapFrame, WindowFormPostsStepFiveAfterAFaultOrABrokenAnswer) {
         while (step <= 4) {
             last = op.Run(0, wnd, kStepMessage, step);
             MSG msg;
-            posted = ::PeekMessageA(&msg, wnd, kStepMessage, kStepMessage, PM_REMOVE) ? static_cast<int>(msg.wParam) : -1;
+            posted =
+                ::PeekMessageA(&msg, wnd, kStepMessage, kStepMessage, PM_REMOVE) ? static_cast<int>(msg.wParam) : -1;
             if (!last || posted < 0) break;
             step = posted;
         }
@@ -405,7 +407,8 @@ TEST(SoapEscaping, PunctuationAndControlBytes) {
     EXPECT_EQ("a&amp;b", CWebSvrOp::Escaped("a&b"));
     EXPECT_EQ("&lt;Team&gt; &quot;x&quot;", CWebSvrOp::Escaped("<Team> \"x\""));
     EXPECT_EQ("2009&#45;05&#45;01T13&#58;45&#58;10Z", CWebSvrOp::Escaped("2009-05-01T13:45:10Z"));
-    EXPECT_EQ("a&#9;b\r\nc", CWebSvrOp::Escaped(std::string("a\tb\r\n\x01\x1f" "c")));
+    EXPECT_EQ("a&#9;b\r\nc", CWebSvrOp::Escaped(std::string("a\tb\r\n\x01\x1f"
+                                                            "c")));
     EXPECT_EQ("x.y;z", CWebSvrOp::Escaped("x.y;z"));
     EXPECT_EQ("&#127;&#126;&#95;", CWebSvrOp::Escaped("\x7f~_"));
 }
@@ -413,13 +416,15 @@ TEST(SoapEscaping, PunctuationAndControlBytes) {
 TEST(SoapEscaping, BytesAbove127BecomeCharacterReferencesOfTheCodePage) {
     EXPECT_EQ("Caf&#233;", CWebSvrOp::Escaped("Caf\xE9"));
     EXPECT_EQ("it&#39;s &#39;q&#39;", CWebSvrOp::Escaped("it\x92s \x91q\x92"));
-    EXPECT_EQ("&#8364;5", CWebSvrOp::Escaped("\x80" "5"));  // the euro sign of code page 1252
+    EXPECT_EQ("&#8364;5", CWebSvrOp::Escaped("\x80"
+                                             "5"));  // the euro sign of code page 1252
     EXPECT_EQ("&#8220;x&#8221;", CWebSvrOp::Escaped("\x93x\x94"));
 }
 
 // Text of a double-byte code page, converted with that code page explicitly.
 std::string InCodePage(UINT codePage, const std::wstring& text) {
-    int n = ::WideCharToMultiByte(codePage, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    int n =
+        ::WideCharToMultiByte(codePage, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<size_t>(n), '\0');
     ::WideCharToMultiByte(codePage, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
     return out;

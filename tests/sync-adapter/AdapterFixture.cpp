@@ -25,7 +25,9 @@ void AdapterTest::TearDown() {
     ResetProductKey();
 }
 
-DATE AdapterTest::Day(int days) { return std::floor(hvsim::Model::CurrentTime()) + days; }
+DATE AdapterTest::Day(int days) {
+    return std::floor(hvsim::Model::CurrentTime()) + days;
+}
 
 hv::unique_variant AdapterTest::Prop(IDispatch* object, const wchar_t* name) {
     hv::unique_variant v;

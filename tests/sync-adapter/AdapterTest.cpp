@@ -60,9 +60,9 @@ TEST_F(AdapterTest, PostedPushPostsStepZeroToTheOwner) {
     HWND owner = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     ASSERT_NE(nullptr, owner);
     m_adapter->m_hOwner = owner;
-    auto appt = m_outlook->Seed(olFolderCalendar, {{"Subject", "Posted"},
-                                                   {"Start", DateValue(2030, 1, 2, 9)},
-                                                   {"End", DateValue(2030, 1, 2, 10)}});
+    auto appt = m_outlook->Seed(
+        olFolderCalendar,
+        {{"Subject", "Posted"}, {"Start", DateValue(2030, 1, 2, 9)}, {"End", DateValue(2030, 1, 2, 10)}});
     ASSERT_EQ(S_OK, m_adapter->PushItem(Obj(appt), OL_CLASS_APPOINTMENT, CTarget()));
     ASSERT_NE(nullptr, dynamic_cast<OpPushEvent*>(m_adapter->Op()));
     MSG msg;
@@ -174,9 +174,9 @@ TEST_F(AdapterTest, ForwardWithMembersAttachesMetadataAndUsesTheClassMethod) {
     m_adapter->BuildMemberList();
     ASSERT_EQ(2u, m_adapter->m_members.size());
     EXPECT_EQ(1u, m_adapter->m_members[1]->m_fChecked);
-    auto appt = m_outlook->Seed(olFolderCalendar, {{"Subject", "Meet"},
-                                                   {"Start", DateValue(2030, 1, 2, 9)},
-                                                   {"End", DateValue(2030, 1, 2, 10)}});
+    auto appt =
+        m_outlook->Seed(olFolderCalendar,
+                        {{"Subject", "Meet"}, {"Start", DateValue(2030, 1, 2, 9)}, {"End", DateValue(2030, 1, 2, 10)}});
     auto task = m_outlook->Seed(olFolderTasks, {{"Subject", "Job"}});
     ASSERT_EQ(S_OK, m_adapter->ForwardItem(Obj(appt), OL_CLASS_APPOINTMENT, "cal@example.com", "a < b"));
     // Outlook has no "Forward" for a task: the call fails and no mail leaves.
@@ -212,10 +212,9 @@ TEST_F(AdapterTest, OpenDefaultFolderCountsItsItems) {
 }
 
 TEST_F(AdapterTest, PushedTaskArrivesAtTheServiceAndPullsBack) {
-    auto task = m_outlook->Seed(olFolderTasks, {{"Subject", "Service task"},
-                                                {"Importance", 2L},
-                                                {"DueDate", DateValue(2030, 5, 1)},
-                                                {"Body", "details"}});
+    auto task = m_outlook->Seed(
+        olFolderTasks,
+        {{"Subject", "Service task"}, {"Importance", 2L}, {"DueDate", DateValue(2030, 5, 1)}, {"Body", "details"}});
     CTarget target;
     target.m_strCatID = "15";
     target.m_strSpaceID = "1";

@@ -18,7 +18,9 @@ CPattern Cursor(long type, long interval, long mask, DATE at) {
     return p;
 }
 
-std::string Text(const COleDate& d) { return hvsim::FormatDate(d.m_dt); }
+std::string Text(const COleDate& d) {
+    return hvsim::FormatDate(d.m_dt);
+}
 
 hv::com_ptr<IDispatch> Occurrence(IDispatch* series, DATE when) {
     hv::unique_variant rp, arg = hv::unique_variant::FromDate(when), occ;
@@ -253,8 +255,9 @@ TEST_F(AdapterTest, MovedOccurrenceIsLinkedAndWrittenThroughItsException) {
     ASSERT_TRUE(moved);
     PutValue(moved.get(), L"Start", hv::unique_variant::FromDate(Day(3) + 15.0 / 24));
     PutValue(moved.get(), L"End", hv::unique_variant::FromDate(Day(3) + 16.0 / 24));
-    PutValue(moved.get(), L"BillingInformation", hv::unique_variant::FromString(
-        "<HV><ID>777</ID><CatID>17</CatID><SpaceID>1</SpaceID><Folder></Folder><Workspace></Workspace></HV>"));
+    PutValue(moved.get(), L"BillingInformation",
+             hv::unique_variant::FromString(
+                 "<HV><ID>777</ID><CatID>17</CatID><SpaceID>1</SpaceID><Folder></Folder><Workspace></Workspace></HV>"));
     ASSERT_HRESULT_SUCCEEDED(CDispatcher::CallMethod(moved.get(), L"Save", nullptr, 0, nullptr));
     hv::com_ptr<IDispatch> gone = Occurrence(Obj(series), Day(5) + r.startTime);
     ASSERT_TRUE(gone);
@@ -305,9 +308,9 @@ TEST_F(AdapterTest, MovedOccurrenceIsLinkedAndWrittenThroughItsException) {
 }
 
 TEST_F(AdapterTest, ReconstituteNeedsAnOccurrenceAndStaleFollowsTheLimit) {
-    auto single = m_outlook->Seed(hvsim::olFolderCalendar, {{"Subject", "Once"},
-                                                           {"Start", hvsim::DateValue(2030, 1, 2, 9)},
-                                                           {"End", hvsim::DateValue(2030, 1, 2, 10)}});
+    auto single = m_outlook->Seed(
+        hvsim::olFolderCalendar,
+        {{"Subject", "Once"}, {"Start", hvsim::DateValue(2030, 1, 2, 9)}, {"End", hvsim::DateValue(2030, 1, 2, 10)}});
     CSyncItem record;
     record.m_strType = "Event";
     m_adapter->LoadOneItem(&record, Obj(single), 0);

@@ -41,7 +41,10 @@ TEST(Hasher, FilterDropsLineBreaksTabsDollarsAndAccents) {
     CHasher hasher;
     std::string a, b;
     hasher.HashApptProps("Meet", "Room", "", "", "", "", "", "one\ttwo $three", a);
-    hasher.HashApptProps("Meet", "Room", "", "", "", "", "", "onetwo\r\n thr\xE9" "ee", b);
+    hasher.HashApptProps("Meet", "Room", "", "", "", "", "",
+                         "onetwo\r\n thr\xE9"
+                         "ee",
+                         b);
     EXPECT_EQ(a, b);
     EXPECT_EQ("MeetRoomonetwo three", hasher.m_strInput);
 }

@@ -18,8 +18,12 @@ namespace {
 
 const std::string kAddress = hvtest::Loopback(31);
 
-std::string Head() { return CWebSvrOp::EnvelopeHead("alice", "p&ss"); }
-std::string Foot() { return CWebSvrOp::EnvelopeFoot(); }
+std::string Head() {
+    return CWebSvrOp::EnvelopeHead("alice", "p&ss");
+}
+std::string Foot() {
+    return CWebSvrOp::EnvelopeFoot();
+}
 
 std::string TaskXml(const std::string& id, const std::string& extra) {
     return "<ns1:GetMyTasksReturn><ns1:task_id>" + id + "</ns1:task_id><ns1:title>Task " + id + "</ns1:title>" + extra +
@@ -111,22 +115,25 @@ TEST_F(Ops, GetMyEventsWithLastSyncSendsOptionTwo) {
     Credentials(op);
     op.m_strStartDate = "2012-11-08T10:00:00";
     ASSERT_EQ(1, op.Run(0, nullptr, 0, 0));
-    EXPECT_EQ(Head() +
-                  "<SOAP-ENV:Body>\n<m:GetMyEvents xmlns:m=\"urn:Halvane/API\">\n<m:adjust_for_dst>false</m:adjust_for_dst>\n"
-                  "<m:option>2</m:option>\n<m:start_date>2012-11-08T10:00:00Z</m:start_date>\n<m:end_date></m:end_date>\n"
-                  "</m:GetMyEvents>\n</SOAP-ENV:Body>\n" +
-                  Foot(),
-              LastBody());
+    EXPECT_EQ(
+        Head() +
+            "<SOAP-ENV:Body>\n<m:GetMyEvents xmlns:m=\"urn:Halvane/API\">\n<m:adjust_for_dst>false</m:adjust_for_dst>\n"
+            "<m:option>2</m:option>\n<m:start_date>2012-11-08T10:00:00Z</m:start_date>\n<m:end_date></m:end_date>\n"
+            "</m:GetMyEvents>\n</SOAP-ENV:Body>\n" +
+            Foot(),
+        LastBody());
 }
 
 TEST_F(Ops, AnswerCasesInBothParseModes) {
     const std::string records =
-        TaskXml("1", "<ns1:priority>0</ns1:priority><ns1:due_date>2012-11-08T00:00:00</ns1:due_date>"
-                     "<ns1:description_plain_text>a%0Ab</ns1:description_plain_text><ns1:deleted>TRUE</ns1:deleted>"
-                     "<ns1:last_modified>2012-11-08T12:00:00-07:00</ns1:last_modified>") +
+        TaskXml("1",
+                "<ns1:priority>0</ns1:priority><ns1:due_date>2012-11-08T00:00:00</ns1:due_date>"
+                "<ns1:description_plain_text>a%0Ab</ns1:description_plain_text><ns1:deleted>TRUE</ns1:deleted>"
+                "<ns1:last_modified>2012-11-08T12:00:00-07:00</ns1:last_modified>") +
         TaskXml("2", "<ns1:deleted>true</ns1:deleted><ns1:unknown><ns1:title>nested</ns1:title></ns1:unknown>") +
-        TaskXml("3", "<ns1:description_plain_text>x &amp; y &lt;z&gt;</ns1:description_plain_text>"
-                     "<ns1:tasklist_id>15</ns1:tasklist_id>");
+        TaskXml("3",
+                "<ns1:description_plain_text>x &amp; y &lt;z&gt;</ns1:description_plain_text>"
+                "<ns1:tasklist_id>15</ns1:tasklist_id>");
     for (DWORD sax : {1u, 0u}) {
         SCOPED_TRACE(sax ? "streaming" : "document walk");
         UseSax(sax);
@@ -189,11 +196,12 @@ TEST_F(Ops, MalformedAnswerFailsTheDocumentWalk) {
 
 TEST_F(Ops, EventsStreamIntoEventRecords) {
     UseSax(1);
-    responder.Enqueue(200, SoapAnswer("<ns1:GetMyEventsResponse><ns1:GetMyEventsReturn><ns1:event_id>9</ns1:event_id>"
-                                      "<ns1:start_time>2012-11-08T10:00:00+00:00</ns1:start_time>"
-                                      "<ns1:end_time>2012-11-08T11:00:00+00:00</ns1:end_time><ns1:location>Here</ns1:location>"
-                                      "<ns1:organizer>Bob</ns1:organizer><ns1:priority>0</ns1:priority>"
-                                      "</ns1:GetMyEventsReturn></ns1:GetMyEventsResponse>"));
+    responder.Enqueue(
+        200, SoapAnswer("<ns1:GetMyEventsResponse><ns1:GetMyEventsReturn><ns1:event_id>9</ns1:event_id>"
+                        "<ns1:start_time>2012-11-08T10:00:00+00:00</ns1:start_time>"
+                        "<ns1:end_time>2012-11-08T11:00:00+00:00</ns1:end_time><ns1:location>Here</ns1:location>"
+                        "<ns1:organizer>Bob</ns1:organizer><ns1:priority>0</ns1:priority>"
+                        "</ns1:GetMyEventsReturn></ns1:GetMyEventsResponse>"));
     OpGetMyEvents op(url);
     Credentials(op);
     op.m_strStartDate = "2012-01-01T00:00:00Z";
@@ -288,16 +296,17 @@ TEST_F(Ops, CreateEventBodyWithEscapedTimesAndEveryone) {
     op.m_end = COleDate::FromLocal(4501, 1, 1);
     op.m_assignees = {{"1", "Alice", true}, {"-1", "Everyone", true}, {"2", "Bob", true}};
     ASSERT_EQ(1, op.Run(0, nullptr, 0, 0));
-    EXPECT_EQ(Head() +
-                  "<SOAP-ENV:Body>\n<m:CreateEvent xmlns:m=\"urn:Halvane/API\">\n<m:space_id>1</m:space_id>\n"
-                  "<m:title>Plan &amp; do</m:title>\n<m:location></m:location>\n"
-                  "<m:internal_use_only>false</m:internal_use_only>\n<m:adjust_for_dst>false</m:adjust_for_dst>\n"
-                  "<m:is_description_html>false</m:is_description_html>\n<m:send_email>false</m:send_email>\n"
-                  "<m:add_to_activity_log>false</m:add_to_activity_log>\n<m:description></m:description>\n"
-                  "<m:start_time>2012&#45;11&#45;08T10&#58;00&#58;00&#43;00&#58;00</m:start_time><m:end_time></m:end_time>\n"
-                  "<m:assigned_to_userids>-1</m:assigned_to_userids>\n</m:CreateEvent>\n</SOAP-ENV:Body>\n" +
-                  Foot(),
-              LastBody());
+    EXPECT_EQ(
+        Head() +
+            "<SOAP-ENV:Body>\n<m:CreateEvent xmlns:m=\"urn:Halvane/API\">\n<m:space_id>1</m:space_id>\n"
+            "<m:title>Plan &amp; do</m:title>\n<m:location></m:location>\n"
+            "<m:internal_use_only>false</m:internal_use_only>\n<m:adjust_for_dst>false</m:adjust_for_dst>\n"
+            "<m:is_description_html>false</m:is_description_html>\n<m:send_email>false</m:send_email>\n"
+            "<m:add_to_activity_log>false</m:add_to_activity_log>\n<m:description></m:description>\n"
+            "<m:start_time>2012&#45;11&#45;08T10&#58;00&#58;00&#43;00&#58;00</m:start_time><m:end_time></m:end_time>\n"
+            "<m:assigned_to_userids>-1</m:assigned_to_userids>\n</m:CreateEvent>\n</SOAP-ENV:Body>\n" +
+            Foot(),
+        LastBody());
     EXPECT_EQ("5", op.m_strReturnedId);
 }
 
@@ -329,15 +338,18 @@ TEST_F(Ops, UpdateEventBodyOnlySelectedMembers) {
 }
 
 TEST_F(Ops, FetchAndDeleteBodies) {
-    responder.Enqueue(200, SoapAnswer("<ns1:GetTaskResponse><ns1:GetTaskReturn><ns1:task_id>4</ns1:task_id></ns1:GetTaskReturn>"
-                                      "<ns1:GetTaskReturn><ns1:task_id>5</ns1:task_id></ns1:GetTaskReturn></ns1:GetTaskResponse>"));
+    responder.Enqueue(
+        200, SoapAnswer("<ns1:GetTaskResponse><ns1:GetTaskReturn><ns1:task_id>4</ns1:task_id></ns1:GetTaskReturn>"
+                        "<ns1:GetTaskReturn><ns1:task_id>5</ns1:task_id></ns1:GetTaskReturn></ns1:GetTaskResponse>"));
     OpGetTask get(url);
     Credentials(get);
     get.m_strTaskID = "4";
     ASSERT_EQ(1, get.Run(0, nullptr, 0, 0));
     EXPECT_EQ(nullptr, get.m_pRecord);  // two return elements: no record
-    EXPECT_EQ(Head() + "<SOAP-ENV:Body>\n<m:GetTask xmlns:m=\"urn:Halvane/API\">\n<m:task_id>4</m:task_id>\n</m:GetTask>\n"
-                       "</SOAP-ENV:Body>\n" + Foot(),
+    EXPECT_EQ(Head() +
+                  "<SOAP-ENV:Body>\n<m:GetTask xmlns:m=\"urn:Halvane/API\">\n<m:task_id>4</m:task_id>\n</m:GetTask>\n"
+                  "</SOAP-ENV:Body>\n" +
+                  Foot(),
               LastBody());
 
     responder.Enqueue(200, SoapAnswer("<ns1:GetEventResponse></ns1:GetEventResponse>"));
@@ -346,17 +358,23 @@ TEST_F(Ops, FetchAndDeleteBodies) {
     getEvent.m_strEventID = "6";
     ASSERT_EQ(1, getEvent.Run(0, nullptr, 0, 0));
     EXPECT_EQ(nullptr, getEvent.m_pRecord);
-    EXPECT_EQ(Head() + "<SOAP-ENV:Body>\n<m:GetEvent xmlns:m=\"urn:Halvane/API\">\n<m:adjust_for_dst>false</m:adjust_for_dst>\n"
-                       "<m:event_id>6</m:event_id>\n</m:GetEvent>\n</SOAP-ENV:Body>\n" + Foot(),
-              LastBody());
+    EXPECT_EQ(
+        Head() +
+            "<SOAP-ENV:Body>\n<m:GetEvent xmlns:m=\"urn:Halvane/API\">\n<m:adjust_for_dst>false</m:adjust_for_dst>\n"
+            "<m:event_id>6</m:event_id>\n</m:GetEvent>\n</SOAP-ENV:Body>\n" +
+            Foot(),
+        LastBody());
 
     responder.Enqueue(200, SoapAnswer("<ns1:DeleteTaskResponse></ns1:DeleteTaskResponse>"));
     OpDeleteTask del(url);
     Credentials(del);
     del.m_strTaskID = "4";
     EXPECT_EQ(1, del.Run(0, nullptr, 0, 0));
-    EXPECT_EQ(Head() + "<SOAP-ENV:Body>\n<m:DeleteTask xmlns:m=\"urn:Halvane/API\">\n<m:add_to_activity_log></m:add_to_activity_log>\n"
-                       "<m:task_id>4</m:task_id>\n</m:DeleteTask>\n</SOAP-ENV:Body>\n" + Foot(),
+    EXPECT_EQ(Head() +
+                  "<SOAP-ENV:Body>\n<m:DeleteTask "
+                  "xmlns:m=\"urn:Halvane/API\">\n<m:add_to_activity_log></m:add_to_activity_log>\n"
+                  "<m:task_id>4</m:task_id>\n</m:DeleteTask>\n</SOAP-ENV:Body>\n" +
+                  Foot(),
               LastBody());
 
     responder.Enqueue(200, SoapAnswer("<ns1:Nothing/>"));
@@ -364,7 +382,10 @@ TEST_F(Ops, FetchAndDeleteBodies) {
     Credentials(delEvent);
     delEvent.m_strEventID = "6";
     EXPECT_EQ(0, delEvent.Run(0, nullptr, 0, 0));
-    EXPECT_EQ(Head() + "<SOAP-ENV:Body>\n<m:DeleteEvent xmlns:m=\"urn:Halvane/API\">\n<m:add_to_activity_log></m:add_to_activity_log>\n"
-                       "<m:event_id>6</m:event_id>\n</m:DeleteEvent>\n</SOAP-ENV:Body>\n" + Foot(),
+    EXPECT_EQ(Head() +
+                  "<SOAP-ENV:Body>\n<m:DeleteEvent "
+                  "xmlns:m=\"urn:Halvane/API\">\n<m:add_to_activity_log></m:add_to_activity_log>\n"
+                  "<m:event_id>6</m:event_id>\n</m:DeleteEvent>\n</SOAP-ENV:Body>\n" +
+                  Foot(),
               LastBody());
 }

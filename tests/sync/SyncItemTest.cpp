@@ -16,8 +16,8 @@ TEST(SyncItem, NewRecordIsComputingFromTheService) {
 
 TEST(SyncItem, ActionTextsComeFromTheStringTable) {
     CSyncItem item;
-    const char* texts[] = {"Update HV", "Update Outlook", "None", "", "Computing...", "Action Failed",
-                           "Delete Item", "Delete Item"};
+    const char* texts[] = {"Update HV",    "Update Outlook", "None",        "",
+                           "Computing...", "Action Failed",  "Delete Item", "Delete Item"};
     for (long action = 0; action < 8; ++action) {
         item.SetAction(action);
         EXPECT_EQ(action, item.m_nAction);
@@ -71,10 +71,11 @@ TEST(SyncItem, BlobWrittenAndReadBack) {
     std::string lastMod = "2012-11-08T10:00:00";
     std::string assigned = "Alice Archer", ids = "1,2";
     std::string blob = item.BuildLinkBlob(&lastMod, &assigned, &ids, nullptr, nullptr);
-    EXPECT_EQ("<HV><ID>901</ID><CatID>15</CatID><SpaceID>1</SpaceID><Folder>Launch Plan</Folder>"
-              "<Workspace>Marketing</Workspace><LastMod>2012-11-08T10:00:00</LastMod>"
-              "<AssignedTo>Alice Archer</AssignedTo><AssignedIDs>1,2</AssignedIDs></HV>",
-              blob);
+    EXPECT_EQ(
+        "<HV><ID>901</ID><CatID>15</CatID><SpaceID>1</SpaceID><Folder>Launch Plan</Folder>"
+        "<Workspace>Marketing</Workspace><LastMod>2012-11-08T10:00:00</LastMod>"
+        "<AssignedTo>Alice Archer</AssignedTo><AssignedIDs>1,2</AssignedIDs></HV>",
+        blob);
     CSyncItem back;
     back.m_strHash = "";
     ASSERT_EQ(S_OK, back.ReadLinkBlob(blob));
@@ -106,8 +107,9 @@ TEST(SyncItem, BlobEscapesTheFiveSpecialCharacters) {
 
 TEST(SyncItem, OldUnescapedBlobStaysReadableWithItsHash) {
     CSyncItem back;
-    ASSERT_EQ(S_OK, back.ReadLinkBlob("<HV><ID>44</ID><CatID>3</CatID><SpaceID>2</SpaceID><Folder>Docs</Folder>"
-                                      "<Workspace>Eng</Workspace><Hash>abc</Hash><LastMod>2010-01-01T00:00:00Z</LastMod></HV>"));
+    ASSERT_EQ(S_OK, back.ReadLinkBlob(
+                        "<HV><ID>44</ID><CatID>3</CatID><SpaceID>2</SpaceID><Folder>Docs</Folder>"
+                        "<Workspace>Eng</Workspace><Hash>abc</Hash><LastMod>2010-01-01T00:00:00Z</LastMod></HV>"));
     EXPECT_EQ("44", back.m_target.m_strID);
     EXPECT_EQ("abc", back.m_strHash);
     EXPECT_EQ("2010-01-01T00:00:00Z", back.last_modified);

@@ -24,14 +24,18 @@ TEST(Time, ProgramRunsInABerlinZone) {
     EXPECT_EQ(-60, tzi.DaylightBias);
 }
 
-TEST(Time, NegativeOffsetMovesLater) { EXPECT_EQ("2008-06-01T19:00:00Z", Normalized("2008-06-01T12:00:00-07:00")); }
+TEST(Time, NegativeOffsetMovesLater) {
+    EXPECT_EQ("2008-06-01T19:00:00Z", Normalized("2008-06-01T12:00:00-07:00"));
+}
 
 TEST(Time, PositiveOffsetMovesEarlier) {
     EXPECT_EQ("2008-06-01T06:30:00Z", Normalized("2008-06-01T12:00:00+05:30"));
     EXPECT_EQ("2008-06-01T06:30:00Z", Normalized("2008-06-01T12:00:00+0530"));
 }
 
-TEST(Time, ZFormStaysUnchanged) { EXPECT_EQ("2008-06-01T12:00:00Z", Normalized("2008-06-01T12:00:00Z")); }
+TEST(Time, ZFormStaysUnchanged) {
+    EXPECT_EQ("2008-06-01T12:00:00Z", Normalized("2008-06-01T12:00:00Z"));
+}
 
 TEST(Time, DateParsesAsMidnightUtc) {
     EXPECT_EQ("2008-06-01T00:00:00Z", Normalized("2008-06-01"));
@@ -52,7 +56,9 @@ TEST(Time, TwelveAndEighteenCharactersFailToParse) {
     EXPECT_TRUE(ParseWireTime("2008-06-01T12:00:00", 0, ft));
 }
 
-TEST(Time, UnparsableTextWithoutZIsKept) { EXPECT_EQ("garbage", Normalized("garbage")); }
+TEST(Time, UnparsableTextWithoutZIsKept) {
+    EXPECT_EQ("garbage", Normalized("garbage"));
+}
 
 TEST(Time, ModeOneTakesLocalTimeWithTheDatesOwnDaylightSaving) {
     FILETIME ft;
@@ -110,8 +116,8 @@ TEST(Time, AgeCountsWholeDays) {
     EXPECT_FALSE(IsWireTimeOlderThan(AgoZ((3 * 24 + 23) * 3600), 3));
     EXPECT_TRUE(IsWireTimeOlderThan(AgoZ((4 * 24 + 1) * 3600), 3));
     EXPECT_FALSE(IsWireTimeOlderThan(AgoZ(3 * 24 * 3600 + 60), 3));  // exactly 3 whole days
-    EXPECT_FALSE(IsWireTimeOlderThan(AgoZ(-3600), 0));                // in the future
-    EXPECT_FALSE(IsWireTimeOlderThan(AgoZ(1800), 0));                 // not a whole hour
+    EXPECT_FALSE(IsWireTimeOlderThan(AgoZ(-3600), 0));               // in the future
+    EXPECT_FALSE(IsWireTimeOlderThan(AgoZ(1800), 0));                // not a whole hour
     EXPECT_TRUE(IsWireTimeOlderThan(AgoZ(25 * 3600), 0));
     EXPECT_FALSE(IsWireTimeOlderThan("", 0));
     EXPECT_FALSE(IsWireTimeOlderThan("not a time", 0));
@@ -141,8 +147,10 @@ TEST(Time, CombineTakesDateOfFirstAndTimeOfSecond) {
 }
 
 TEST(Time, FilterFormatOfOutlook) {
-    EXPECT_EQ("09/01/2010 05:45 PM", CTimeLogic::FormatOutlookDate(COleDate::FromLocal(2010, 9, 1, 17, 45), "%m/%d/%Y %I:%M %p"));
-    EXPECT_EQ("09/01/2010 12:05 AM", CTimeLogic::FormatOutlookDate(COleDate::FromLocal(2010, 9, 1, 0, 5), "%m/%d/%Y %I:%M %p"));
+    EXPECT_EQ("09/01/2010 05:45 PM",
+              CTimeLogic::FormatOutlookDate(COleDate::FromLocal(2010, 9, 1, 17, 45), "%m/%d/%Y %I:%M %p"));
+    EXPECT_EQ("09/01/2010 12:05 AM",
+              CTimeLogic::FormatOutlookDate(COleDate::FromLocal(2010, 9, 1, 0, 5), "%m/%d/%Y %I:%M %p"));
 }
 
 TEST(Time, LocalDateOfAUtcInstant) {

@@ -187,7 +187,8 @@ TEST_F(DirectoryOpsWire, MemberCategoryAndVersionBodies) {
                   "<m:environment>&lt;Windows&gt;a&amp;amp;b&lt;&#47;Windows&gt;</m:environment>\n"
                   "<m:comments></m:comments>\n</m:CheckPluginVersion>\n</SOAP-ENV:Body>\n</SOAP-ENV:Envelope>\n",
               CTestResponder::Body(requests[2]));
-    EXPECT_NE(std::string::npos, CTestResponder::Head(requests[2]).find("SOAPAction: \"" + TheAPI()->m_strServiceURL + "\""));
+    EXPECT_NE(std::string::npos,
+              CTestResponder::Head(requests[2]).find("SOAPAction: \"" + TheAPI()->m_strServiceURL + "\""));
 }
 
 TEST_F(DirectoryOpsWire, EmptyMemberListIsSuccess) {
@@ -218,8 +219,9 @@ TEST_F(DirectoryOpsWire, PathsWithMissingElementsKeepEmptyFields) {
 }
 
 TEST_F(DirectoryOpsWire, TwoCategoriesGiveSuccessWithoutACategory) {
-    const std::string ret = "<ns1:GetCategoryReturn><ns1:category_id>1</ns1:category_id><ns1:category_name>A"
-                            "</ns1:category_name></ns1:GetCategoryReturn>";
+    const std::string ret =
+        "<ns1:GetCategoryReturn><ns1:category_id>1</ns1:category_id><ns1:category_name>A"
+        "</ns1:category_name></ns1:GetCategoryReturn>";
     m_responder.Enqueue(200, SoapAnswer("<ns1:GetCategoryResponse>" + ret + ret + "</ns1:GetCategoryResponse>"));
     auto op = MakeOp<OpGetCategory>("u", "p");
     EXPECT_EQ(1, op->Run(0, nullptr, 0, 0));

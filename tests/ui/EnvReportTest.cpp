@@ -50,7 +50,8 @@ public:
         ids[0] = DISPID_UNKNOWN;
         return DISP_E_UNKNOWNNAME;
     }
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*, UINT*) override {
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+                        UINT*) override {
         if (id < 1 || static_cast<size_t>(id) > m_members.size()) return DISP_E_MEMBERNOTFOUND;
         if (result) ::VariantInit(result);
         return m_members[static_cast<size_t>(id - 1)](params, result);
@@ -140,8 +141,9 @@ CWinVersionData Nt(DWORD major, DWORD minor, DWORD build, const char* sp, BYTE t
 }
 
 TEST(EnvReport, WindowsXpProfessionalServicePack3) {
-    EXPECT_EQ("<Windows>Microsoft Windows XP Professional Service Pack 3 (build 2600)</Windows>",
-              CEnvReport::WindowsText(Nt(5, 1, 2600, "Service Pack 3", VER_NT_WORKSTATION, PROCESSOR_ARCHITECTURE_INTEL)));
+    EXPECT_EQ(
+        "<Windows>Microsoft Windows XP Professional Service Pack 3 (build 2600)</Windows>",
+        CEnvReport::WindowsText(Nt(5, 1, 2600, "Service Pack 3", VER_NT_WORKSTATION, PROCESSOR_ARCHITECTURE_INTEL)));
     CWinVersionData home = Nt(5, 1, 2600, "", VER_NT_WORKSTATION, PROCESSOR_ARCHITECTURE_INTEL);
     home.wSuiteMask = VER_SUITE_PERSONAL;
     EXPECT_EQ("<Windows>Microsoft Windows XP Home Edition (build 2600)</Windows>", CEnvReport::WindowsText(home));
@@ -160,8 +162,9 @@ TEST(EnvReport, VistaHomePremium64Bit) {
 }
 
 TEST(EnvReport, NewerWindowsAreNamedToo) {
-    EXPECT_EQ("<Windows>Microsoft Windows 7 , 64-bit Service Pack 1 (build 7601)</Windows>",
-              CEnvReport::WindowsText(Nt(6, 1, 7601, "Service Pack 1", VER_NT_WORKSTATION, PROCESSOR_ARCHITECTURE_AMD64)));
+    EXPECT_EQ(
+        "<Windows>Microsoft Windows 7 , 64-bit Service Pack 1 (build 7601)</Windows>",
+        CEnvReport::WindowsText(Nt(6, 1, 7601, "Service Pack 1", VER_NT_WORKSTATION, PROCESSOR_ARCHITECTURE_AMD64)));
     EXPECT_EQ("<Windows>Microsoft Windows Server 2012 R2 , 64-bit (build 9600)</Windows>",
               CEnvReport::WindowsText(Nt(6, 3, 9600, "", VER_NT_SERVER, PROCESSOR_ARCHITECTURE_AMD64)));
     EXPECT_EQ("<Windows>Microsoft Windows 10 , 64-bit (build 19045)</Windows>",
@@ -212,9 +215,10 @@ TEST(EnvReport, WithoutOutlookTheOutlookTextIsEmptyElement) {
 TEST(EnvReport, OutlookVersionAndAddInsEscapedAndUnreadableOnesLeftOut) {
     hv::com_ptr<IDispatch> app = FakeOutlook(L"16.0.0.<1>", {L"Halvane & Co <beta>", nullptr, L"Plain"});
     CEnvReport report(app.get(), Nt(5, 1, 2600, "Service Pack 3", VER_NT_WORKSTATION, PROCESSOR_ARCHITECTURE_INTEL));
-    EXPECT_EQ("<Outlook><version>16.0.0.&lt;1&gt;</version><COM AddIns><add-in>Halvane &amp; Co &lt;beta&gt;</add-in>"
-              "<add-in>Plain</add-in></COM AddIns></Outlook>",
-              report.m_strOutlook);
+    EXPECT_EQ(
+        "<Outlook><version>16.0.0.&lt;1&gt;</version><COM AddIns><add-in>Halvane &amp; Co &lt;beta&gt;</add-in>"
+        "<add-in>Plain</add-in></COM AddIns></Outlook>",
+        report.m_strOutlook);
     EXPECT_EQ("<Windows>Microsoft Windows XP Professional Service Pack 3 (build 2600)</Windows>" + report.m_strOutlook,
               report.Environment());
 }

@@ -23,7 +23,8 @@ const std::vector<std::string> kSixTexts = {"Preparing Data",     "Connecting to
 std::string RawCredentials() {
     HKEY key = nullptr;
     std::string bytes;
-    if (::RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Halvane\\Halvane for Outlook", 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (::RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Halvane\\Halvane for Outlook", 0, KEY_READ, &key) !=
+        ERROR_SUCCESS)
         return bytes;
     DWORD type = 0, size = 0;
     if (::RegQueryValueExA(key, "Credentials", nullptr, &type, nullptr, &size) == ERROR_SUCCESS && size) {
@@ -127,8 +128,8 @@ TEST_F(Login, RejectedLoginShowsTheFaultAndASecondOkStartsAgain) {
     // The failed run: after its answer the operation still posts step 5, which shows
     // "Operation Failed!" at 6 of 6 while the error dialog is up; then the emptied pane, and the
     // second run from step 0 with its own six texts.
-    std::vector<std::string> expected = {" ", kSixTexts[0], kSixTexts[1], kSixTexts[2], kSixTexts[3], kSixTexts[4],
-                                         "Operation Failed!", ""};
+    std::vector<std::string> expected = {" ",          kSixTexts[0], kSixTexts[1],        kSixTexts[2],
+                                         kSixTexts[3], kSixTexts[4], "Operation Failed!", ""};
     expected.insert(expected.end(), kSixTexts.begin(), kSixTexts.end());
     EXPECT_EQ(expected, watch.Texts());
     EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4, 5, 6, 0, 1, 2, 3, 4, 5, 6}), watch.Positions());

@@ -22,7 +22,9 @@ std::string ConnectToService(const char* address, bool ui) {
     return TheAPI() ? TheAPI()->m_strServiceURL : std::string();
 }
 
-void DisconnectService() { SetTheProtocol(nullptr); }
+void DisconnectService() {
+    SetTheProtocol(nullptr);
+}
 
 namespace {
 std::vector<std::string> g_texts;
@@ -61,8 +63,12 @@ LRESULT CALLBACK CPumpWatch::Hook(int code, WPARAM wParam, LPARAM lParam) {
     return ::CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-std::vector<std::string> CPumpWatch::Texts() const { return g_texts; }
-std::vector<int> CPumpWatch::Positions() const { return g_positions; }
+std::vector<std::string> CPumpWatch::Texts() const {
+    return g_texts;
+}
+std::vector<int> CPumpWatch::Positions() const {
+    return g_positions;
+}
 
 std::string StatusPaneText(HWND dialog, int pane) {
     HWND bar = ::GetDlgItem(dialog, AFX_IDW_STATUS_BAR);

@@ -95,9 +95,10 @@ TEST(WorkspaceTree, FoldersNestUnderTheirParentsAndWorkspacesOfOneNameStayApart)
     AddPath(dialog.m_tree, "5", "50", "Beta");
     AddPath(dialog.m_tree, "2", "21", "Alpha > Notes");
     Shown shown = ShowTree(dialog);
-    EXPECT_EQ((std::vector<std::string>{"Halvane", "Halvane\\Alpha", "Halvane\\Alpha\\Docs", "Halvane\\Alpha\\Docs\\2009",
-                                        "Halvane\\Alpha\\Plans (private)", "Halvane\\Alpha", "Halvane\\Alpha\\Notes"}),
-              shown.paths);
+    EXPECT_EQ(
+        (std::vector<std::string>{"Halvane", "Halvane\\Alpha", "Halvane\\Alpha\\Docs", "Halvane\\Alpha\\Docs\\2009",
+                                  "Halvane\\Alpha\\Plans (private)", "Halvane\\Alpha", "Halvane\\Alpha\\Notes"}),
+        shown.paths);
     EXPECT_EQ((std::vector<int>{IMG_ROOT, IMG_WORKSPACE, IMG_FOLDER, IMG_FOLDER, IMG_PRIVATE_FOLDER, IMG_WORKSPACE,
                                 IMG_FOLDER}),
               shown.images);
@@ -105,7 +106,7 @@ TEST(WorkspaceTree, FoldersNestUnderTheirParentsAndWorkspacesOfOneNameStayApart)
     EXPECT_EQ(2u, dialog.m_tree.m_workspaces.size());
     EXPECT_EQ(nullptr, dialog.m_tree.m_paths[2]->m_hTreeItem);  // database record hidden
     EXPECT_EQ(nullptr, dialog.m_tree.m_paths[4]->m_hTreeItem);  // a bare name makes no workspace
-    EXPECT_EQ(6u, dialog.m_tree.m_paths.size());                 // mail has no personal entry
+    EXPECT_EQ(6u, dialog.m_tree.m_paths.size());                // mail has no personal entry
 }
 
 TEST(WorkspaceTree, FolderListedBeforeItsParentGetsNoItem) {
@@ -274,9 +275,10 @@ TEST(LoginToTree, PathsOfTheDialogLoginAppearAsATree) {
         a.TypeText(d, IDC_TEST_COMBO, "2009");
         offered = Automation::ComboItems(d, IDC_TEST_COMBO);
     });
-    EXPECT_EQ((std::vector<std::string>{"Halvane", "Halvane\\Alpha", "Halvane\\Alpha\\Docs", "Halvane\\Alpha\\Docs\\2009",
-                                        "Halvane\\Alpha\\Plans (private)", "Halvane\\Alpha", "Halvane\\Alpha\\Notes"}),
-              shown.paths);
+    EXPECT_EQ(
+        (std::vector<std::string>{"Halvane", "Halvane\\Alpha", "Halvane\\Alpha\\Docs", "Halvane\\Alpha\\Docs\\2009",
+                                  "Halvane\\Alpha\\Plans (private)", "Halvane\\Alpha", "Halvane\\Alpha\\Notes"}),
+        shown.paths);
     EXPECT_EQ((std::vector<std::string>{"Alpha > Docs > 2009"}), offered);
 }
 

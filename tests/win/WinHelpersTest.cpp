@@ -66,7 +66,9 @@ HRESULT ThrowingOperation() {
     CATCH_RETURN();
 }
 
-TEST(WinErrors, CatchReturnGivesTheThrownCode) { EXPECT_EQ(E_ACCESSDENIED, ThrowingOperation()); }
+TEST(WinErrors, CatchReturnGivesTheThrownCode) {
+    EXPECT_EQ(E_ACCESSDENIED, ThrowingOperation());
+}
 
 TEST(WinFiles, TempFileHasPrefixAndExists) {
     std::string path = hv::NewTempFile("HVt");
