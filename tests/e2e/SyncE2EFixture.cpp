@@ -82,10 +82,12 @@ RunResult SyncE2E::Sync(long incremental, Drive drive, const std::string& passwo
     dlg.m_pNameSpace = m_ns;
     dlg.m_fIncremental = incremental;
     dlg.m_nSyncKinds = kinds;
+    ::ResetEvent(m_dialogFound.get());
     hv::uiauto::RunWhileDriving(
         [&] { r.result = dlg.Run(); },
         [&](Automation& a) {
             HWND h = a.WaitForDialog("Synchronizing with Halvane", 20000);
+            ::SetEvent(m_dialogFound.get());
             r.listVisibleAtStart = Automation::IsVisible(h, IDC_SYNCH_LIST);
             r.detailsText = Automation::GetText(h, IDC_SYNCH_DETAILS);
             if (drive == Drive::Collapsed) {
@@ -193,6 +195,21 @@ long long WireSeconds(const std::string& text) {
     return static_cast<long long>((static_cast<ULONGLONG>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime) / 10000000);
 }
 }  // namespace
+
+bool SyncE2E::WaitUntilDialogFound(DWORD timeoutMs) const {
+    const ULONGLONG limit = ::GetTickCount64() + timeoutMs;
+    HANDLE found = m_dialogFound.get();
+    for (;;) {
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= limit) return false;
+        const DWORD wait =
+            ::MsgWaitForMultipleObjects(1, &found, FALSE, static_cast<DWORD>(limit - now), QS_SENDMESSAGE);
+        if (wait == WAIT_OBJECT_0) return true;
+        if (wait != WAIT_OBJECT_0 + 1) return false;
+        MSG msg;
+        ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);  // answers sent messages
+    }
+}
 
 std::string SyncE2E::ServiceNow() const {
     return m_admin.Get("/admin/health").value("now", std::string());

@@ -1,4 +1,5 @@
 #pragma once
+#include "win/UniqueAny.h"
 // The fixture of the whole-run tests: a fresh service user and a fresh simulated Outlook per
 // test, the synchronisation dialog run and driven from a second thread as a user would, and
 // the helpers that look at both stores afterwards.
@@ -81,6 +82,12 @@ protected:
     // Called once from the driving thread while a run is working through its rows, as another
     // user changing the service at that moment would.
     std::function<void()> m_whileRunning;
+    // Set by the driving thread once it has found the dialog of the current run (reset by Sync):
+    // an action on the dialog's own thread that would end the run waits for it, or a run that
+    // ends within milliseconds could close before the driver ever sees its window.
+    hv::unique_handle m_dialogFound{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    // Waits for m_dialogFound on the dialog's thread, answering the driver's sent messages.
+    bool WaitUntilDialogFound(DWORD timeoutMs) const;
 
     std::string m_user;
     std::string m_password = "pw-e2e";
