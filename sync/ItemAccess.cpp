@@ -25,6 +25,14 @@ HRESULT FindUserProperty(IDispatch* item, const wchar_t* name, hv::unique_varian
     return FindIn(props.AsDispatch(), name, prop);
 }
 
+// The text of a found user property's "Value" (empty for an empty value).
+HRESULT ReadValue(IDispatch* prop, std::string& value) {
+    hv::unique_variant v;
+    RETURN_IF_FAILED(CDispatcher::GetProperty(prop, L"Value", v.put()));
+    value = v.IsEmpty() ? std::string() : v.AsString();
+    return S_OK;
+}
+
 }  // namespace
 
 hv::com_ptr<IDispatch> UserProperties(IDispatch* item) {
@@ -39,10 +47,7 @@ HRESULT GetUserPropertyOf(IDispatch* userProperties, const wchar_t* name, std::s
         hv::unique_variant prop;
         HRESULT hr = FindIn(userProperties, name, prop);
         if (hr != S_OK) return hr;
-        hv::unique_variant v;
-        RETURN_IF_FAILED(CDispatcher::GetProperty(prop.AsDispatch(), L"Value", v.put()));
-        value = v.IsEmpty() ? std::string() : v.AsString();
-        return S_OK;
+        return ReadValue(prop.AsDispatch(), value);
     }
     CATCH_RETURN();
 }
@@ -52,10 +57,7 @@ HRESULT GetUserProperty(IDispatch* item, const wchar_t* name, std::string& value
         hv::unique_variant prop;
         HRESULT hr = FindUserProperty(item, name, prop);
         if (hr != S_OK) return hr;
-        hv::unique_variant v;
-        RETURN_IF_FAILED(CDispatcher::GetProperty(prop.AsDispatch(), L"Value", v.put()));
-        value = v.IsEmpty() ? std::string() : v.AsString();
-        return S_OK;
+        return ReadValue(prop.AsDispatch(), value);
     }
     CATCH_RETURN();
 }
