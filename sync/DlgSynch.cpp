@@ -234,7 +234,7 @@ INT_PTR CDlgSynch::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, bool& handl
                 return 0;
             case WMU_SYNCH_SLICE:
                 handled = true;
-                if (m_fCancelled) return 0;
+                if (m_fCancelled || WaitForFirstShow()) return 0;
                 BeginSlice();
                 if (m_fPlanning)
                     ContinuePlanning();
@@ -383,10 +383,21 @@ bool CDlgSynch::SliceOver() {
     return HIWORD(::GetQueueStatus(QS_INPUT)) != 0;
 }
 
+bool CDlgSynch::WaitForFirstShow() {
+    HWND hwnd = GetHwnd();
+    if (::IsWindowVisible(hwnd)) return false;
+    // The modal loop shows the dialog when its queue first runs empty; a timer message comes
+    // only then, so planning and rows wait for it instead of running unseen (a posted message
+    // would keep the queue from ever running empty).
+    m_nTimer = ::SetTimer(hwnd, HV_SYNCH_TIMER, HV_SYNCH_TIMER_MS, nullptr);
+    return true;
+}
+
 void CDlgSynch::EndSlice() {
     m_fInSlice = false;
     if (m_fCancelled) return;
     HWND hwnd = GetHwnd();
+    if (WaitForFirstShow()) return;
     // The list, the progress bar and the status line show this slice's work.
     ::RedrawWindow(hwnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     const LONGLONG now = Ticks();
@@ -438,7 +449,7 @@ void CDlgSynch::OnTimer(UINT_PTR id) {
             return;
         }
         if (id == m_nTimer) m_nTimer = 0;
-        if (id != HV_SYNCH_TIMER || m_fCancelled) return;
+        if (id != HV_SYNCH_TIMER || m_fCancelled || WaitForFirstShow()) return;
         BeginSlice();
         if (m_fPlanning)
             ContinuePlanning();

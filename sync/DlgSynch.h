@@ -129,6 +129,8 @@ private:
     bool SliceOver();
     // Paints, then continues through a posted message, or through the timer when input or paint
     // is waiting or the timer has not run for a while.
+    // True (with the step timer set) while the dialog has not been shown yet.
+    bool WaitForFirstShow();
     void EndSlice();
     // The planner made for this dialog's state.
     CPlanner& Planner();

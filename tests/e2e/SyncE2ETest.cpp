@@ -3,6 +3,8 @@
 // and most run the same synchronisation again to see that it changes nothing.
 #include "e2e/SyncE2EFixture.h"
 
+#include <atomic>
+
 #include "outlook-sim/SimTestUtil.h"
 #include "service/Protocol.h"
 
@@ -215,10 +217,23 @@ TEST_F(SyncE2E, AServiceChangeMadeWhileARunIsBusyReachesTheNextIncrementalRun) {
     // Sixty changes keep the next run busy for a while; "Other" changes while it is.
     for (const json& t : busy) Update("tasks", Str(t["task_id"]), {{"title", Str(t["title"]) + " v2"}});
     std::string changedAt;
+    std::atomic<bool> changed{false};
     m_whileRunning = [&] {
         changedAt = Str(Update("tasks", Str(other["task_id"]), {{"title", "Other v2"}})["last_modified"]);
+        changed = true;
     };
+    // The run must end in a later second than the change, however fast it is: the next item it
+    // writes into Outlook (on the dialog's thread) waits until the service's clock has moved on.
+    bool held = false;
+    m_outlook->SetClock([&] {
+        if (changed && !held) {
+            held = true;
+            WaitForServiceClockPast(changedAt, 1);
+        }
+        return hvsim::Model::CurrentTime();
+    });
     RunResult busyRun = Sync();
+    m_outlook->SetClock(nullptr);
     EXPECT_EQ(busyRun.Count(ACTION_DONE), 60u) << busyRun.Describe();
     ASSERT_FALSE(changedAt.empty());
     // The run ended in a later second than the change, so a download from its end would miss it.
