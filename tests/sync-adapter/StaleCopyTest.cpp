@@ -4,15 +4,6 @@
 #include "AdapterFixture.h"
 #include "win/Dispatcher.h"
 
-namespace {
-
-void DropRecords(CSyncItemList& list) {
-    for (CSyncItem* r : list) delete r;
-    list.clear();
-}
-
-}  // namespace
-
 TEST_F(AdapterTest, AnOccurrenceWriteRefusedAsChangedElsewhereIsRetriedOnceFromFreshCopies) {
     hvsim::Recurrence r;
     r.type = hvsim::olRecursDaily;
@@ -49,7 +40,7 @@ TEST_F(AdapterTest, AnOccurrenceWriteRefusedAsChangedElsewhereIsRetriedOnceFromF
     EXPECT_FALSE(series->recurrence->exceptions[0].deleted);
     EXPECT_EQ(1u, m_outlook->Items(hvsim::olFolderCalendar).size());
     EXPECT_EQ("Daily", series->Subject());
-    DropRecords(out);
+    DeleteRecords(out);
 }
 
 TEST_F(AdapterTest, AnOccurrenceReadAfterItsSeriesChangedIsReadAgainFromFreshCopies) {
@@ -73,5 +64,5 @@ TEST_F(AdapterTest, AnOccurrenceReadAfterItsSeriesChangedIsReadAgainFromFreshCop
     hv::com_ptr<IDispatch> item;
     ASSERT_TRUE(m_adapter->ReconstituteAppt(out.front(), item, 1, 1));
     EXPECT_EQ("Hall 2", out.front()->location);
-    DropRecords(out);
+    DeleteRecords(out);
 }
