@@ -59,7 +59,11 @@ CTestResponder::CTestResponder(const char* address, unsigned short port) {
 }
 
 CTestResponder::~CTestResponder() {
-    m_stop = true;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_stop = true;
+    }
+    m_answered.notify_all();  // a held answer stops waiting
     if (m_listen != INVALID_SOCKET) closesocket(m_listen);
     if (m_thread.joinable()) m_thread.join();
 }
@@ -71,6 +75,24 @@ void CTestResponder::Enqueue(int status, const std::string& body, DWORD delayMs)
     reply.body = body;
     reply.delayMs = delayMs;
     m_replies.push_back(reply);
+}
+
+void CTestResponder::EnqueueHeld(int status, const std::string& body, size_t bodyBytes) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    Reply reply;
+    reply.status = status;
+    reply.body = body;
+    reply.holdAfter = bodyBytes;
+    m_released = false;
+    m_replies.push_back(reply);
+}
+
+void CTestResponder::ReleaseHeld() {
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_released = true;
+    }
+    m_answered.notify_all();
 }
 
 std::vector<std::string> CTestResponder::Requests() {
@@ -162,12 +184,22 @@ void CTestResponder::ServeConnection(SOCKET client) {
                  reply.status, Reason(reply.status), reply.contentType.c_str(),
                  static_cast<unsigned>(reply.body.size()));
         std::string out = std::string(head) + reply.body;
+        auto sendUpTo = [&](size_t& sent, size_t end) {
+            while (sent < end) {
+                int n = send(client, out.data() + sent, static_cast<int>(end - sent), 0);
+                if (n <= 0) return false;
+                sent += static_cast<size_t>(n);
+            }
+            return true;
+        };
         size_t sent = 0;
-        while (sent < out.size()) {
-            int n = send(client, out.data() + sent, static_cast<int>(out.size() - sent), 0);
-            if (n <= 0) break;
-            sent += static_cast<size_t>(n);
+        bool open = true;
+        if (reply.holdAfter > 0) {
+            open = sendUpTo(sent, strlen(head) + reply.holdAfter);
+            std::unique_lock<std::mutex> guard(m_lock);
+            m_answered.wait(guard, [this] { return m_released || m_stop; });
         }
+        if (open) sendUpTo(sent, out.size());
         {
             std::lock_guard<std::mutex> guard(m_lock);
             --m_answering;

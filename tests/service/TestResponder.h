@@ -18,6 +18,7 @@ public:
         std::string body;
         std::string contentType = "text/xml; charset=utf-8";
         DWORD delayMs = 0;
+        size_t holdAfter = 0;  // > 0: send the head and this many body bytes, then wait for ReleaseHeld
     };
 
     explicit CTestResponder(const char* address, unsigned short port = 80);
@@ -25,6 +26,10 @@ public:
 
     bool Listening() const noexcept { return m_listen != INVALID_SOCKET; }
     void Enqueue(int status, const std::string& body, DWORD delayMs = 0);
+    // An answer that stops after `bodyBytes` bytes of its body, as a slow server's does, until
+    // ReleaseHeld sends the rest down the same connection (if the client still has it open).
+    void EnqueueHeld(int status, const std::string& body, size_t bodyBytes);
+    void ReleaseHeld();
     std::vector<std::string> Requests();                        // head and body of each request, as received
     int Connections() const noexcept { return m_connections; }  // TCP connections accepted so far
     // Waits until every request received so far has had its answer sent (a delayed answer
@@ -42,6 +47,7 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_connections{0};
     int m_answering = 0;  // requests received whose answer is not sent yet; under m_lock
+    bool m_released = false;  // under m_lock
     std::condition_variable m_answered;
     std::mutex m_lock;
     std::deque<Reply> m_replies;

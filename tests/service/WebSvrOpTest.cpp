@@ -345,6 +345,36 @@ TEST_F(SoapFrame, TwoExchangesShareOneDebugCopyRoot) {
     ::DeleteFileA(CWebSvrOp::DebugCopyPath().c_str());
 }
 
+// "Cancel All" while an answer is coming in: the operation goes with its answer half read. The
+// connection it used must not serve the next exchange, or that one would read the rest of the
+// abandoned answer as its own: whether the rest reaches the socket after the operation has gone,
+// or is already waiting there unread when it goes.
+TEST_F(SoapFrame, AnAnswerAbandonedHalfwayIsNeverReadByTheNextExchange) {
+    for (const bool restBeforeCancel : {false, true}) {
+        SCOPED_TRACE(restBeforeCancel ? "the rest already received" : "the rest sent after the cancel");
+        responder.EnqueueHeld(200, PingAnswer(std::string(12000, 'x')), 4096 + 300);
+        {
+            OpTestPing op(url);
+            HWND wnd = ::CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+            for (int step = 0; step <= 3; ++step) ASSERT_EQ(1, op.Run(0, wnd, kStepMessage, step)) << step;
+            ASSERT_EQ(1, op.Run(0, wnd, kStepMessage, 4));  // the first chunk; the rest is still to come
+            EXPECT_EQ(0u, op.m_fAnswered);
+            if (restBeforeCancel) {
+                responder.ReleaseHeld();
+                ASSERT_TRUE(responder.WaitUntilAnswered(10000));
+            }
+            ::DestroyWindow(wnd);
+        }
+        responder.ReleaseHeld();
+        ASSERT_TRUE(responder.WaitUntilAnswered(10000));
+
+        responder.Enqueue(200, PingAnswer("fresh"));
+        OpTestPing next(url);
+        EXPECT_EQ(1, next.Run(0, nullptr, 0, 0)) << next.m_strFaultString;
+        EXPECT_EQ("fresh", next.m_strValue);
+    }
+}
+
 TEST(SoapFrameUnreachable, RefusedConnectionReportsTheConnectionFailureText) {
     std::string url = ConnectTo(hvtest::Loopback(3).c_str());  // nothing listens there
     OpTestPing op(url);
