@@ -46,7 +46,7 @@ private:
     SOCKET m_listen = INVALID_SOCKET;
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_connections{0};
-    int m_answering = 0;  // requests received whose answer is not sent yet; under m_lock
+    int m_answering = 0;      // requests received whose answer is not sent yet; under m_lock
     bool m_released = false;  // under m_lock
     std::condition_variable m_answered;
     std::mutex m_lock;
