@@ -14,6 +14,7 @@
 #include "addin/ItemWindowsEvents.h"
 #include "addin/ItemsEvents.h"
 #include "addin/OutlookEvents.h"
+#include "addin/SettingsWatch.h"
 #include "addin/WordEvents.h"
 #include "common/Config.h"
 #include "common/DiagLog.h"
@@ -102,7 +103,7 @@ COutAddIn::COutAddIn() noexcept : m_pLastClosed(new (std::nothrow) CCtrlData) {}
 COutAddIn::~COutAddIn() {
     // A host that let go without shutting down still gets its sinks back.
     if (m_pInspectorsEvents || m_pOutlookEvents || m_pCalendarItemsEvents || m_pTasksItemsEvents || m_pExplorerEvents ||
-        m_pWordEvents || m_pInspectors || m_fCsReady || m_pExplorerBar || m_pShortcutGroups)
+        m_pWordEvents || m_pInspectors || m_fCsReady || m_pExplorerBar || m_pShortcutGroups || m_pSettingsWatch)
         OnBeginShutdown(nullptr);
     if (m_pApplication) m_pApplication->Release();
     delete m_pLastClosed;
@@ -378,6 +379,7 @@ HRESULT COutAddIn::OnBeginShutdown(SAFEARRAY**) {
             m_fCsReady = false;
             ::DeleteCriticalSection(&m_cs);
         }
+        m_pSettingsWatch.reset();
         if (m_pShortcutGroups) {
             RunStep([&] { RemoveShortcuts(); });
             IDispatch* groups = m_pShortcutGroups;

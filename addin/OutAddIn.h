@@ -5,6 +5,7 @@
 // serves the ribbon callbacks through its own IDispatch.
 #include <windows.h>
 #include <oaidl.h>
+#include <memory>
 #include <string>
 
 #include "addin/CtrlData.h"
@@ -17,6 +18,7 @@ class CExplorerEvents;
 class CInspectorsEvents;
 class CItemsEvents;
 class COutlookEvents;
+class CSettingsWatch;
 class CWordEvents;
 
 class COutAddIn : public IDTExtensibility2, public IDTRibbonExtensibility {
@@ -59,6 +61,10 @@ public:
     bool m_fCsReady = false;
     IDispatch* m_pApplication = nullptr;
     IDispatch* m_pShortcutGroups = nullptr;
+    // What the group's links were made of, and the watch that rebuilds them when the stored
+    // credentials change while Outlook runs.
+    std::string m_strShortcutStamp;
+    std::unique_ptr<CSettingsWatch> m_pSettingsWatch;
     IDispatch* m_pInspectors = nullptr;
     CInspectorsEvents* m_pInspectorsEvents = nullptr;
     COutlookEvents* m_pOutlookEvents = nullptr;
@@ -86,6 +92,7 @@ private:
     void AddOneShortcut(IDispatch* shortcuts, const std::string& userName, const std::string& m,
                         const std::string& rurl, const std::string& name, const std::string& iconPath);
     void RemoveShortcuts();
+    void RefreshShortcuts();
     void AddExplorerButtons();
     // Hands the shared state to a sink the add-in made.
     template <typename Sink>

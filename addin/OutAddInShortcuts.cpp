@@ -1,7 +1,11 @@
 // COutAddIn's Outlook Bar group: a "Halvane" group with shortcuts to the product web site's
-// dashboard, task list and calendar, rebuilt at every start so that it carries the current
-// credentials, and removed again at shutdown.
+// dashboard, task list and calendar, rebuilt at every start and whenever the stored credentials
+// change so that it carries the current ones, and removed again at shutdown.
 #include "addin/OutAddIn.h"
+
+#include <memory>
+
+#include "addin/SettingsWatch.h"
 #include "addin/ShortcutLink.h"
 #include "common/Config.h"
 #include "common/DiagLog.h"
@@ -41,22 +45,32 @@ HRESULT GetItem(IDispatch* collection, hv::unique_variant key, hv::unique_varian
     return hr;
 }
 
+// The stored user name and the password's digest the login links carry; both empty without
+// stored credentials.
+void LinkCredentials(std::string& userName, std::string& m) {
+    std::string password;
+    userName.clear();
+    m.clear();
+    CConfig config;
+    if (FAILED(config.GetCredentials(userName, password)) || userName.empty() || password.empty()) {
+        userName.clear();
+        return;
+    }
+    CHash hash;
+    if (hash.Compute(password.c_str(), 0, m) != 0) m.clear();
+}
+
+// What the group's links are made of: the site, the user and the digest.
+std::string LinkStamp(const std::string& userName, const std::string& m) {
+    return CShortcutLink::SiteBase() + '\n' + userName + '\n' + m;
+}
+
 }  // namespace
 
 void COutAddIn::AddSortcuts() {
     CLogBlock block("COutAddIn::AddSortcuts");
-    std::string userName, password, m;
-    {
-        CConfig config;
-        if (FAILED(config.GetCredentials(userName, password))) {
-            userName.clear();
-            password.clear();
-        }
-    }
-    if (!userName.empty() && !password.empty()) {
-        CHash hash;
-        if (hash.Compute(password.c_str(), 0, m) != 0) m.clear();
-    }
+    std::string userName, m;
+    LinkCredentials(userName, m);
     std::string folder;
     {
         CConfig config;
@@ -98,6 +112,29 @@ void COutAddIn::AddSortcuts() {
     if (FAILED(GetChild(group.AsDispatch(), L"Shortcuts", shortcuts))) return;
     for (const SHORTCUT_DEF& def : s_shortcuts)
         AddOneShortcut(shortcuts.AsDispatch(), userName, m, def.rurl, def.name, folder + def.icon);
+    m_strShortcutStamp = LinkStamp(userName, m);
+
+    // Credentials stored while Outlook runs (the options page, a login that keeps the new pair)
+    // would leave the links signing in the old user: the settings key is watched for them.
+    if (!m_pSettingsWatch) {
+        auto watch = std::make_unique<CSettingsWatch>();
+        if (SUCCEEDED(LOG_IF_FAILED(watch->Start(CConfig().GetKeyPath(), [this] { RefreshShortcuts(); }))))
+            m_pSettingsWatch = std::move(watch);
+    }
+}
+
+void COutAddIn::RefreshShortcuts() {
+    if (!m_pShortcutGroups) return;
+    std::string userName, m;
+    LinkCredentials(userName, m);
+    if (LinkStamp(userName, m) == m_strShortcutStamp) return;
+    // A synchronisation or an Add in progress has Outlook's windows; the group waits for its end.
+    if (m_fOperation) {
+        m_pSettingsWatch->Retry(1000);
+        return;
+    }
+    HvLog().LogComment("COutAddIn::RefreshShortcuts: the stored credentials changed");
+    AddSortcuts();
 }
 
 void COutAddIn::AddOneShortcut(IDispatch* shortcuts, const std::string& userName, const std::string& m,

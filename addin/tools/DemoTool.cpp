@@ -6,7 +6,13 @@
 //                                                  AutoPush 0
 //   hv-demo-tool.exe wait-sync [SECONDS]           waits until the dialog says it is complete
 //                                                  and prints its rows
-//   hv-demo-tool.exe close-sync                    presses the dialog's Close button
+//   hv-demo-tool.exe close-sync                    presses the dialog's Close button and waits
+//                                                  until it is gone
+//   hv-demo-tool.exe close-window CAPTION          closes that window as its Close box does
+//   hv-demo-tool.exe wait-window CAPTION [SECONDS [ID TEXT]]
+//                                                  waits until a visible window of that caption
+//                                                  is there (and its control ID, at any depth,
+//                                                  shows TEXT), then prints its window id
 //   hv-demo-tool.exe choose-add CAPTION PATH [NOTIFY [COMMENT]]
 //                                                  in the Add Item dialog of that caption:
 //                                                  selects the tree item PATH ("Halvane\\A\\B"),
@@ -75,7 +81,82 @@ int CloseSync() {
     HWND dialog = ::FindWindowW(nullptr, kCaption);
     if (!dialog) return 1;
     ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-    return 0;
+    // The next wait-sync must not find this one again.
+    for (int i = 0; i < 300 && ::IsWindow(dialog); ++i) ::Sleep(100);
+    return ::IsWindow(dialog) ? 1 : 0;
+}
+
+struct FindControl {
+    int id;
+    HWND found;
+};
+
+BOOL CALLBACK FindControlProc(HWND child, LPARAM param) {
+    auto* find = reinterpret_cast<FindControl*>(param);
+    if (::GetDlgCtrlID(child) != find->id) return TRUE;
+    find->found = child;
+    return FALSE;
+}
+
+struct FindVisible {
+    std::wstring caption;
+    HWND found;
+    HWND hidden;
+};
+
+BOOL CALLBACK FindVisibleProc(HWND window, LPARAM param) {
+    auto* find = reinterpret_cast<FindVisible*>(param);
+    wchar_t text[256] = {};
+    ::GetWindowTextW(window, text, 256);
+    if (find->caption != text) return TRUE;
+    if (!::IsWindowVisible(window)) {
+        find->hidden = window;
+        return TRUE;
+    }
+    find->found = window;
+    return FALSE;
+}
+
+// The visible top-level window of that caption; failing that, a hidden one (a program may
+// keep hidden windows of the same caption beside the one it shows).
+HWND FindTopLevel(const std::string& caption) {
+    FindVisible find = {hv::ToWide(caption), nullptr, nullptr};
+    ::EnumWindows(FindVisibleProc, reinterpret_cast<LPARAM>(&find));
+    return find.found ? find.found : find.hidden;
+}
+
+int WaitWindow(const std::string& caption, int seconds, int id, const std::string& text) {
+    const DWORD end = ::GetTickCount() + static_cast<DWORD>(seconds) * 1000;
+    std::string seen = "no such window";
+    while (::GetTickCount() < end) {
+        HWND window = FindTopLevel(caption);
+        if (!window) {
+            seen = "no such window";
+        } else if (!::IsWindowVisible(window)) {
+            seen = "the window is hidden";
+        } else {
+            bool ready = id == 0;
+            if (!ready) {
+                FindControl find = {id, nullptr};
+                ::EnumChildWindows(window, FindControlProc, reinterpret_cast<LPARAM>(&find));
+                wchar_t buf[512] = {};
+                if (find.found) ::GetWindowTextW(find.found, buf, 512);
+                seen =
+                    find.found ? "the control shows \"" + hv::ToAnsi(buf) + "\"" : "no control " + std::to_string(id);
+                ready = find.found && hv::ToAnsi(buf) == text;
+            }
+            if (ready) {
+                // Give the window a moment to paint before anyone takes its picture.
+                ::Sleep(300);
+                std::printf("%p\n", static_cast<void*>(window));
+                return 0;
+            }
+        }
+        ::Sleep(50);
+    }
+    std::fprintf(stderr, "no window \"%s\"%s%s (%s)\n", caption.c_str(), id ? " showing " : "", id ? text.c_str() : "",
+                 seen.c_str());
+    return 1;
 }
 
 HWND WaitForWindow(const std::wstring& caption, int seconds) {
@@ -193,8 +274,16 @@ int main(int argc, char** argv) {
     if (cmd == "choose-add" && argc >= 4)
         return ChooseAdd(argv[2], argv[3], argc > 4 && std::atoi(argv[4]) == 1, argc > 5 ? argv[5] : "");
     if (cmd == "ok-add" && argc == 3) return OkAdd(argv[2]);
+    if (cmd == "close-window" && argc == 3) {
+        HWND window = ::FindWindowW(nullptr, hv::ToWide(argv[2]).c_str());
+        return window && ::PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 1;
+    }
+    if (cmd == "wait-window" && argc >= 3)
+        return WaitWindow(argv[2], argc > 3 ? std::atoi(argv[3]) : 60, argc > 5 ? std::atoi(argv[4]) : 0,
+                          argc > 5 ? argv[5] : "");
     std::fprintf(stderr,
                  "usage: hv-demo-tool.exe settings HOST USER PASSWORD | wait-sync [SECONDS] | close-sync |\n"
-                 "       choose-add CAPTION PATH [NOTIFY [COMMENT]] | ok-add CAPTION\n");
+                 "       choose-add CAPTION PATH [NOTIFY [COMMENT]] | ok-add CAPTION |\n"
+                 "       wait-window CAPTION [SECONDS [ID TEXT]] | close-window CAPTION\n");
     return 2;
 }

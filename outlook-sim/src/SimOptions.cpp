@@ -516,9 +516,13 @@ void OptionsDialog::CreatePages() {
 void OptionsDialog::ShowSelected() {
     if (!m_dialog) return;
     int selected = static_cast<int>(::SendMessageW(::GetDlgItem(m_dialog, kOptionsTabId), TCM_GETCURSEL, 0, 0));
-    for (size_t i = 0; i < m_pages.size(); ++i)
-        if (m_pages[i]->window)
-            ::ShowWindow(m_pages[i]->window, static_cast<int>(i) + 1 == selected ? SW_SHOW : SW_HIDE);
+    for (size_t i = 0; i < m_pages.size(); ++i) {
+        if (!m_pages[i]->window) continue;
+        const bool shown = static_cast<int>(i) + 1 == selected;
+        ::ShowWindow(m_pages[i]->window, shown ? SW_SHOW : SW_HIDE);
+        // Above the tab control, which was made first and would otherwise paint over the page.
+        if (shown) ::SetWindowPos(m_pages[i]->window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
 }
 
 std::vector<std::string> OptionsDialog::TabCaptions() const {

@@ -345,6 +345,32 @@ TEST_F(OutlookBar, ShutdownRemovesTheGroupAndTheNextStartCarriesTheNewCredential
     EXPECT_EQ((std::vector<std::string>{"Shortcuts", "My Shortcuts"}), GroupNames());
 }
 
+TEST_F(OutlookBar, CredentialsStoredWhileOutlookRunsRebuildTheGroupForTheNewUser) {
+    Start();
+    ASSERT_EQ(Site() + "/home/index", HalvaneShortcuts().at(0).target);
+    const auto firstLink = [&] {
+        for (const auto& g : Groups())
+            if (g->name == "Halvane" && !g->shortcuts.empty()) return g->shortcuts.front()->target;
+        return std::string();
+    };
+    // Stored as the options page's Apply or a login that keeps the new pair stores them; the
+    // second change shows the watch goes on after the first.
+    for (const char* who : {"swap", "again"}) {
+        SCOPED_TRACE(who);
+        const std::string user = hv::Format("%s %lu", who, ::GetCurrentProcessId() % 100000);
+        UseNewUser(user, std::string("Sam ") + who);
+        const std::string prefix = Site() + "/loginauth?username=" + who + "%20";
+        ASSERT_TRUE(m_outlook->PumpEventsUntil([&] { return firstLink().rfind(prefix, 0) == 0; }, 5000)) << firstLink();
+        const auto shortcuts = HalvaneShortcuts();
+        ASSERT_EQ(kOrder, Names(shortcuts));
+        const Visit visit = Open(shortcuts[1].target);
+        EXPECT_EQ("/home/index?mytasks", visit.path);
+        EXPECT_NE(std::string::npos, visit.body.find(std::string("<span>Sam ") + who + "</span>"));
+    }
+    QuitWithoutLeaks();
+    EXPECT_EQ((std::vector<std::string>{"Shortcuts", "My Shortcuts"}), GroupNames());
+}
+
 TEST_F(OutlookBar, AnOutlookWithoutTheBarGetsNoGroupAndStartsAsUsual) {
     m_outlook->GetModel().outlookBar = false;
     Start();
