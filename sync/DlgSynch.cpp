@@ -381,9 +381,13 @@ bool CDlgSynch::SliceOver() {
     // The modal loop shows the dialog once its queue first runs empty: the run waits for that,
     // so the user sees the dialog before the work starts.
     if (!::IsWindowVisible(GetHwnd())) return true;
-    if (Ticks() - m_sliceStart >= static_cast<LONGLONG>(HV_SYNCH_SLICE_MS) * TicksPerMs()) return true;
+    const LONGLONG now = Ticks();
+    if (now - m_sliceStart >= static_cast<LONGLONG>(HV_SYNCH_SLICE_MS) * TicksPerMs()) return true;
     // Input goes first: a click on "Cancel All" or "Details", or a window move, waits at most
-    // for the step that is running.
+    // for the step that is running. The queue is asked at most once a millisecond: asking is a
+    // call into the window system, and rows and planning steps are often much shorter.
+    if (now - m_lastQueueCheck < TicksPerMs()) return false;
+    m_lastQueueCheck = now;
     return HIWORD(::GetQueueStatus(QS_INPUT)) != 0;
 }
 

@@ -179,6 +179,7 @@ private:
     LONGLONG m_sliceStart = 0;
     LONGLONG m_lastTimerYield = 0;
     LONGLONG m_initTicks = 0;
+    LONGLONG m_lastQueueCheck = 0;
 };
 
 // Short type words of the per-type settings.
