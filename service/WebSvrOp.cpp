@@ -517,9 +517,6 @@ bool CWebSvrOp::StepReceive(bool& more, int& result) {
             more = true;
             return true;
         }
-        LARGE_INTEGER f, c0, c1;
-        ::QueryPerformanceFrequency(&f);
-        ::QueryPerformanceCounter(&c0);
         result = ParseResponse() ? 1 : 0;
         return result != 0;
     }
