@@ -27,9 +27,11 @@ OpGetMyEvents::OpGetMyEvents(const std::string& url) : OpPullEvent(url) {
     m_szSteps[5] = "My Events Received";
     CConfig config;
     m_fStreaming = config.GetSAXParsing() == 1 ? 1 : 0;
+    m_fParseAside = m_fStreaming;
 }
 
 OpGetMyEvents::~OpGetMyEvents() {
+    StopParse();  // the parse fills m_records
     DeleteRecords(m_records);
 }
 
@@ -58,7 +60,8 @@ int OpGetMyEvents::ParseResponse() {
     if (m_fStreaming) {
         // A fault or a broken answer fails the download: taken for an empty answer, it would
         // let the run go on, write its last-sync marks and skip these changes next time.
-        m_hResult = StreamingParse(m_strResponsePath, new CSAXEvents(), m_records, &m_strFaultCode, &m_strFaultString);
+        m_hResult = StreamingParse(m_strResponsePath, new CSAXEvents(), m_records, &m_strFaultCode, &m_strFaultString,
+                                   StopFlag());
         return SUCCEEDED(m_hResult) ? 1 : 0;
     }
     CXMLDoc& doc = *m_pResponseDoc;

@@ -10,9 +10,11 @@ OpGetMyTasks::OpGetMyTasks(const std::string& url) : OpPullTask(url) {
     m_szSteps[5] = "My Tasks Received";
     CConfig config;
     m_fStreaming = config.GetSAXParsing() == 1 ? 1 : 0;
+    m_fParseAside = m_fStreaming;
 }
 
 OpGetMyTasks::~OpGetMyTasks() {
+    StopParse();  // the parse fills m_records
     DeleteRecords(m_records);
 }
 
@@ -30,7 +32,8 @@ int OpGetMyTasks::ParseResponse() {
     if (m_fStreaming) {
         // A fault or a broken answer fails the download: taken for an empty answer, it would
         // let the run go on, write its last-sync marks and skip these changes next time.
-        m_hResult = StreamingParse(m_strResponsePath, new CSAXTasks(), m_records, &m_strFaultCode, &m_strFaultString);
+        m_hResult = StreamingParse(m_strResponsePath, new CSAXTasks(), m_records, &m_strFaultCode, &m_strFaultString,
+                                   StopFlag());
         return SUCCEEDED(m_hResult) ? 1 : 0;
     }
     CXMLDoc& doc = *m_pResponseDoc;

@@ -223,6 +223,7 @@ public:
 
 HRESULT CSAXTasks::startElement(const wchar_t*, int, const wchar_t* localName, int localLength, const wchar_t*, int,
                                 ISAXAttributes*) {
+    if (Stopped()) return E_ABORT;
     try {
         size_t count = 0;
         const Field* fields = CSAXTables::Tasks(count);
@@ -249,6 +250,7 @@ HRESULT CSAXTasks::endElement(const wchar_t*, int, const wchar_t* localName, int
 
 HRESULT CSAXEvents::startElement(const wchar_t*, int, const wchar_t* localName, int localLength, const wchar_t*, int,
                                  ISAXAttributes*) {
+    if (Stopped()) return E_ABORT;
     try {
         size_t count = 0;
         const Field* fields = CSAXTables::Events(count);
@@ -290,10 +292,11 @@ ULONG CSAXErrorHandler::Release() {
 }
 
 HRESULT StreamingParse(const std::string& path, CSAXContentHandler* handler, CSyncItemList& out, std::string* faultCode,
-                       std::string* faultString) {
+                       std::string* faultString, const std::atomic<bool>* stop) {
     hv::com_ptr<CSAXContentHandler> content(handler);  // owns the handler from here on
     try {
         THROW_HR_IF(E_POINTER, !handler);
+        handler->m_pStop = stop;
         hv::com_ptr<ISAXXMLReader> reader;
         THROW_IF_FAILED(::CoCreateInstance(hv::msxml::CLSID_SAXXMLReaderVI, nullptr, CLSCTX_ALL,
                                            __uuidof(ISAXXMLReader), reader.put_void()));
@@ -310,6 +313,7 @@ HRESULT StreamingParse(const std::string& path, CSAXContentHandler* handler, CSy
         source.vt = VT_UNKNOWN;
         source.punkVal = stream.copy();
         HRESULT hr = reader->parse(source);
+        if (hr == S_OK && handler->Stopped()) hr = E_ABORT;
         if (hr == S_OK && handler->m_fFault) {
             if (faultCode) *faultCode = handler->m_strFaultCode;
             if (faultString) *faultString = handler->m_strFaultString;

@@ -2,6 +2,7 @@
 // The streaming parse of the bulk downloads: SAX content handlers that build CSyncItem records
 // as the elements go by, with only the current record and one field element alive at a time.
 // Every handler method is a COM method called by the platform reader: nothing escapes them.
+#include <atomic>
 #include <list>
 #include <string>
 #include "service/Msxml.h"
@@ -44,6 +45,9 @@ public:
     std::string m_strFaultString;
     std::list<CXMLElem*> m_stack;     // top at the front: the record, then a field inside it
     CSyncItem* m_pCurrent = nullptr;  // the record opened last (on the stack while open)
+    // Set from another thread to end the parse at the next element (not owned; may be null).
+    const std::atomic<bool>* m_pStop = nullptr;
+    bool Stopped() const noexcept { return m_pStop && m_pStop->load(); }
 
 protected:
     // One field element of a record: its local name and where its text goes.
@@ -99,6 +103,8 @@ private:
 // Parses the file at `path` through MSXML's SAX reader, handed a stream over the file. On a
 // result of exactly 0 the handler's records move to the front of `out` one by one (so `out`
 // ends in reverse document order). Takes ownership of `handler`. The result is the parse's,
-// or E_FAIL when the answer is a SOAP fault (its texts then go to the two strings).
+// or E_FAIL when the answer is a SOAP fault (its texts then go to the two strings). When `stop`
+// becomes true (from another thread), the parse ends early with E_ABORT.
 HRESULT StreamingParse(const std::string& path, CSAXContentHandler* handler, CSyncItemList& out,
-                       std::string* faultCode = nullptr, std::string* faultString = nullptr);
+                       std::string* faultCode = nullptr, std::string* faultString = nullptr,
+                       const std::atomic<bool>* stop = nullptr);

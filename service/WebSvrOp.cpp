@@ -1,4 +1,6 @@
 #include "service/WebSvrOp.h"
+#include <objbase.h>
+#include <process.h>
 #include <cstring>
 #include "service/ServiceRes.h"
 #include "common/Config.h"
@@ -13,6 +15,9 @@ constexpr DWORD kReceiveChunk = 4096;  // answer bytes per read
 constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_NO_CACHE_WRITE |
                                 INTERNET_FLAG_KEEP_CONNECTION;
 constexpr char kXmlLogClose[] = "</XmlLog>\n";
+// How long one repeat of the receive step waits for a parse running aside before it lets the
+// message loop turn again.
+constexpr DWORD kParseWaitMs = 10;
 
 DWORD ShowPasswordDialog(HINTERNET request) {
     return ::InternetErrorDlg(nullptr, request, ERROR_INTERNET_INCORRECT_PASSWORD,
@@ -79,6 +84,7 @@ CWebSvrOp::CWebSvrOp(const std::string& url) : m_strFullURL(url) {
 }
 
 CWebSvrOp::~CWebSvrOp() {
+    StopParse();
     m_strRequest.clear();
     m_hRequest.reset();
     m_pResponseDoc.reset();
@@ -457,6 +463,7 @@ bool CWebSvrOp::StepStatus() {
 bool CWebSvrOp::StepReceive(bool& more, int& result) {
     more = false;
     result = 1;
+    if (m_hParseThread) return PollParseAside(more, result);
     if (m_dwBytesReceived == 0 && !m_pReceiveBuffer) {
         m_pReceiveBuffer.reset(new (std::nothrow) char[kReceiveChunk + 1]);
         if (!m_pReceiveBuffer) return false;
@@ -506,6 +513,10 @@ bool CWebSvrOp::StepReceive(bool& more, int& result) {
             result = 0;
             return false;
         }
+        if (m_fStepped && m_fParseAside && !m_strResponsePath.empty() && StartParseAside()) {
+            more = true;
+            return true;
+        }
         result = ParseResponse() ? 1 : 0;
         return result != 0;
     }
@@ -518,6 +529,51 @@ bool CWebSvrOp::StepReceive(bool& more, int& result) {
         return false;
     }
     return true;
+}
+
+unsigned __stdcall CWebSvrOp::ParseAsideThread(void* param) {
+    auto* op = static_cast<CWebSvrOp*>(param);
+    // The reader is created and used on this thread only.
+    const HRESULT co = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    int result = 0;
+    try {
+        result = op->ParseResponse() ? 1 : 0;
+    } catch (...) {
+        result = 0;
+        if (op->m_hResult == S_OK) op->m_hResult = E_FAIL;
+    }
+    op->m_nParseResult = result;
+    if (SUCCEEDED(co)) ::CoUninitialize();
+    return 0;
+}
+
+bool CWebSvrOp::StartParseAside() {
+    m_fStopParse = false;
+    m_nParseResult = 0;
+    const uintptr_t thread = ::_beginthreadex(nullptr, 0, &CWebSvrOp::ParseAsideThread, this, 0, nullptr);
+    if (!thread) return false;  // parsed here, in one piece, instead
+    m_hParseThread.reset(reinterpret_cast<HANDLE>(thread));
+    return true;
+}
+
+bool CWebSvrOp::PollParseAside(bool& more, int& result) {
+    // Input ends the wait at once: the loop answers it before the next look at the parse.
+    HANDLE thread = m_hParseThread.get();
+    const DWORD wait = ::MsgWaitForMultipleObjects(1, &thread, FALSE, kParseWaitMs, QS_INPUT);
+    if (wait != WAIT_OBJECT_0) {
+        more = true;
+        return true;
+    }
+    m_hParseThread.reset();
+    result = m_nParseResult;
+    return result != 0;
+}
+
+void CWebSvrOp::StopParse() noexcept {
+    if (!m_hParseThread) return;
+    m_fStopParse = true;
+    ::WaitForSingleObject(m_hParseThread.get(), INFINITE);
+    m_hParseThread.reset();
 }
 
 bool CWebSvrOp::HasFault() {
@@ -556,6 +612,7 @@ int CWebSvrOp::Run(int /*reserved*/, HWND hwnd, UINT msg, int step) {
     try {
         if (!hwnd) {
             // One call: every step to the end, every chunk in a loop.
+            m_fStepped = false;
             bool ok = true;
             for (int s = step; ok && s <= 4; ++s) {
                 bool more = false;
@@ -589,6 +646,7 @@ int CWebSvrOp::Run(int /*reserved*/, HWND hwnd, UINT msg, int step) {
             m_hRequest.reset();
             return result;
         }
+        m_fStepped = true;
         bool more = false;
         bool ok = true;
         int next = step + 1;

@@ -4,6 +4,7 @@
 // the debug copy of the XML and the progress texts of the steps. A derived operation supplies
 // PrepareData (writes the request) and ParseResponse (reads the answer).
 #include <windows.h>
+#include <atomic>
 #include <memory>
 #include <string>
 #include "service/WinInet.h"
@@ -36,6 +37,9 @@ public:
     void AbortUpload();
     // Closes the request handle; the pump does this after the last step or a failure.
     void CloseRequest() noexcept { m_hRequest.reset(); }
+    // Ends a parse running on its worker thread and waits for it. An operation that parses
+    // there calls this first in its own destructor, since the parse fills its members.
+    void StopParse() noexcept;
 
     // In-place XML escaping of user text for a request body.
     static void EscapeXml(std::string& text);
@@ -88,8 +92,15 @@ public:
     std::string m_strBodyPath = "/SOAP-ENV:Envelope/SOAP-ENV:Body";
     std::string m_strFaultName = "SOAP-ENV:Fault";
     std::string m_strFullURL;
+    // Set by an operation whose ParseResponse reads only the answer file with a reader of its
+    // own (no objects of this thread): when its steps are driven from a message loop, the parse
+    // runs on a worker thread and the receive step repeats until it is done, so that the loop
+    // keeps answering during the parse of a large answer.
+    DWORD m_fParseAside = 0;
 
 protected:
+    // The flag StopParse raises, for the reader of a parse that runs aside.
+    const std::atomic<bool>* StopFlag() const noexcept { return &m_fStopParse; }
     // Builds a fresh temporary file name for the answer (prefix "HVt").
     bool UseResponseFile();
 
@@ -108,7 +119,16 @@ private:
     bool HasFault();
     void PlatformFailure(const char* what);
     void DeleteBodyFile();
+    // The parse of the answer on its worker thread: started by the receive step, then waited
+    // for a little on each repeat of that step.
+    bool StartParseAside();
+    bool PollParseAside(bool& more, int& result);
+    static unsigned __stdcall ParseAsideThread(void* op);
     std::string m_strBodyFilePath;
+    bool m_fStepped = false;
+    hv::unique_handle m_hParseThread;
+    std::atomic<bool> m_fStopParse{false};
+    int m_nParseResult = 0;
 };
 
 // The process-wide state of the exchange: host and path of the last URL split, the server the

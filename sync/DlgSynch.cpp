@@ -185,6 +185,7 @@ bool CDlgSynch::OnCommand(WORD id, WORD code, HWND control) {
             // no slice continues the planning or the rows.
             m_fCancelled = true;
             m_fPlanning = false;
+            m_fTaking = false;
             if (m_nTimer) {
                 ::KillTimer(GetHwnd(), m_nTimer);
                 m_nTimer = 0;
@@ -236,7 +237,9 @@ INT_PTR CDlgSynch::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, bool& handl
                 handled = true;
                 if (m_fCancelled || WaitForFirstShow()) return 0;
                 BeginSlice();
-                if (m_fPlanning)
+                if (m_fTaking)
+                    ContinueTaking();
+                else if (m_fPlanning)
                     ContinuePlanning();
                 else
                     OnTick();
@@ -343,7 +346,8 @@ void CDlgSynch::RedrawRow(const CSyncItem* record) {
 }
 
 void CDlgSynch::RedrawAllRows() {
-    if (m_hList && !m_rows.empty()) ListView_RedrawItems(m_hList, 0, static_cast<int>(m_rows.size()) - 1);
+    // The whole list at once: item by item, the list invalidates every row's own rectangle.
+    if (m_hList && !m_rows.empty()) ::InvalidateRect(m_hList, nullptr, FALSE);
 }
 
 void CDlgSynch::SetStatus(const std::string& text) {
@@ -377,9 +381,13 @@ bool CDlgSynch::SliceOver() {
     // The modal loop shows the dialog once its queue first runs empty: the run waits for that,
     // so the user sees the dialog before the work starts.
     if (!::IsWindowVisible(GetHwnd())) return true;
-    if (Ticks() - m_sliceStart >= static_cast<LONGLONG>(HV_SYNCH_SLICE_MS) * TicksPerMs()) return true;
+    const LONGLONG now = Ticks();
+    if (now - m_sliceStart >= static_cast<LONGLONG>(HV_SYNCH_SLICE_MS) * TicksPerMs()) return true;
     // Input goes first: a click on "Cancel All" or "Details", or a window move, waits at most
-    // for the step that is running.
+    // for the step that is running. The queue is asked at most once a millisecond: asking is a
+    // call into the window system, and rows and planning steps are often much shorter.
+    if (now - m_lastQueueCheck < TicksPerMs()) return false;
+    m_lastQueueCheck = now;
     return HIWORD(::GetQueueStatus(QS_INPUT)) != 0;
 }
 
@@ -451,7 +459,9 @@ void CDlgSynch::OnTimer(UINT_PTR id) {
         if (id == m_nTimer) m_nTimer = 0;
         if (id != HV_SYNCH_TIMER || m_fCancelled || WaitForFirstShow()) return;
         BeginSlice();
-        if (m_fPlanning)
+        if (m_fTaking)
+            ContinueTaking();
+        else if (m_fPlanning)
             ContinuePlanning();
         else
             OnTick();
@@ -500,9 +510,13 @@ void CDlgSynch::StopRun() {
     ShowClose();
 }
 
-void CDlgSynch::TakeDownload(CSyncItemList& records, bool events) {
+bool CDlgSynch::TakeDownload(CSyncItemList& records, bool events) {
     CConfig config;
     const DWORD deleteOutlook = config.GetDeleteOutlookItems();
+    // One repaint for the rows of this slice: the list does not lay itself out and redraw per row.
+    // (Not for a hidden list: turning its redraw back on would show it.)
+    const bool batch = m_hList && (::GetWindowLongA(m_hList, GWL_STYLE) & WS_VISIBLE);
+    if (batch) ::SendMessageA(m_hList, WM_SETREDRAW, FALSE, 0);
     while (!records.empty()) {
         CSyncItem* record = records.front();
         records.pop_front();
@@ -515,7 +529,52 @@ void CDlgSynch::TakeDownload(CSyncItemList& records, bool events) {
         HvLog().LogCommentFmt("Adding Task %s", record->title);
         Own(record);
         AddRow(record);
+        if (SliceOver()) break;
     }
+    if (batch) {
+        ::SendMessageA(m_hList, WM_SETREDRAW, TRUE, 0);
+        ::InvalidateRect(m_hList, nullptr, FALSE);
+    }
+    return records.empty();
+}
+
+void CDlgSynch::ContinueTaking() {
+    CWebSvrOp* op = Op();
+    if (m_fCancelled || !IsDownload(op)) return;
+    const bool events = IsKind(op, "OpGetMyEvents");
+    if (!TakeDownload(events ? static_cast<OpGetMyEvents*>(op)->m_records : static_cast<OpGetMyTasks*>(op)->m_records,
+                      events)) {
+        EndSlice();
+        return;
+    }
+    m_fTaking = false;
+    // From here on as when the whole download was taken in the slice that received it.
+    if (!DownloadTaken(events)) {
+        HvLog().LogComment("NextItem: PostOp returned FALSE");
+        return;
+    }
+    if (m_fPlanning) {
+        EndSlice();
+        return;
+    }
+    NextRow();
+}
+
+BOOL CDlgSynch::DownloadTaken(bool events) {
+    if (!events && (m_nSyncKinds & SYNC_EVENTS)) {
+        m_pOperation = MakeDownload(false);
+        ::PostMessageA(GetHwnd(), hv::WMU_RUN_OP, 0, 0);
+        return FALSE;
+    }
+    RedrawAllRows();
+    ReleaseOperation();
+    // The planning runs in slices of its own; the rows follow when it is done.
+    Planner().Begin(true, true);
+    m_fPlanning = true;
+    if (!m_pPlanner->Step([this] { return SliceOver(); })) return TRUE;
+    m_fPlanning = false;
+    PlanningDone();
+    return TRUE;
 }
 
 BOOL CDlgSynch::PostOp() {
@@ -534,25 +593,15 @@ BOOL CDlgSynch::PostOp() {
             return FALSE;
         }
         ::SendDlgItemMessageA(GetHwnd(), IDC_SYNCH_PROGRESS, PBM_SETPOS, 0, 0);
-        if (tasks) {
-            TakeDownload(static_cast<OpGetMyTasks*>(op)->m_records, false);
-            if (m_nSyncKinds & SYNC_EVENTS) {
-                m_pOperation = MakeDownload(false);
-                ::PostMessageA(GetHwnd(), hv::WMU_RUN_OP, 0, 0);
-                return FALSE;
-            }
-        } else {
-            TakeDownload(static_cast<OpGetMyEvents*>(op)->m_records, true);
+        // A large download becomes rows over several slices; the next download, or the
+        // planning, starts when all of them are in.
+        const bool taken = TakeDownload(
+            tasks ? static_cast<OpGetMyTasks*>(op)->m_records : static_cast<OpGetMyEvents*>(op)->m_records, events);
+        if (!taken) {
+            m_fTaking = true;
+            return TRUE;
         }
-        RedrawAllRows();
-        ReleaseOperation();
-        // The planning runs in slices of its own; the rows follow when it is done.
-        Planner().Begin(true, true);
-        m_fPlanning = true;
-        if (!m_pPlanner->Step([this] { return SliceOver(); })) return TRUE;
-        m_fPlanning = false;
-        PlanningDone();
-        return TRUE;
+        return DownloadTaken(events);
     }
     if (op->m_hResult != S_OK) return TRUE;  // left for NextItem to close the row as failed
     if (IsKind(op, "OpPushTask")) {
@@ -670,8 +719,8 @@ void CDlgSynch::NextItem() {
         HvLog().LogComment("NextItem: PostOp returned FALSE");
         return;
     }
-    if (m_fPlanning) {
-        // The planner goes on in the next slices and then starts the rows.
+    if (m_fPlanning || m_fTaking) {
+        // The download's rows and the planner go on in the next slices and then start the rows.
         EndSlice();
         return;
     }

@@ -141,8 +141,12 @@ private:
     void StopRun();
     // The download of one kind, with the incremental mark as its lower limit.
     std::unique_ptr<CWebSvrOp> MakeDownload(bool tasks);
-    // Moves the downloaded records of a finished download into the rows.
-    void TakeDownload(CSyncItemList& records, bool events);
+    // Moves the downloaded records of a finished download into the rows, until the slice is
+    // over; true when all of them are in.
+    bool TakeDownload(CSyncItemList& records, bool events);
+    void ContinueTaking();
+    // After the last row of a download: the next download, or the planning (PostOp's answer).
+    BOOL DownloadTaken(bool events);
     // The "Last%sSync" mark as a time value; false when none is in use or it does not parse.
     bool LastSyncTime(const char* type, HvTime& t);
     bool LastSyncInUse(const char* type, std::string& text);
@@ -168,11 +172,14 @@ private:
     CPlannerOutlook m_plannerOutlook{*this};
     std::unique_ptr<CPlanner> m_pPlanner;
     std::atomic<bool> m_fPlanning{false};
+    // True while a finished download's records become rows in slices.
+    bool m_fTaking = false;
     bool m_fCancelled = false;
     bool m_fInSlice = false;
     LONGLONG m_sliceStart = 0;
     LONGLONG m_lastTimerYield = 0;
     LONGLONG m_initTicks = 0;
+    LONGLONG m_lastQueueCheck = 0;
 };
 
 // Short type words of the per-type settings.

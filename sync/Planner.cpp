@@ -218,7 +218,10 @@ void CPlanner::StartKind() {
         FILETIME local;
         SYSTEMTIME st;
         if (ParseWireTime(mark, 2, local) && ::FileTimeToSystemTime(&local, &st)) {
-            const std::string filter = "[LastModificationTime] > '" + FormatFilterDate(st) + "'";
+            // A filter date has no seconds: the whole minute of the mark is taken in, so that an
+            // item changed after the mark within that minute is not left out. What the minute
+            // brings in from before the mark unchanged gets no row (AddOutlookOnly).
+            const std::string filter = "[LastModificationTime] >= '" + FormatFilterDate(st) + "'";
             HvLog().LogComment("CorrelateAndLoad: Calling Restrict");
             if (hv::com_ptr<IDispatch> restricted = hvitem::TryFilter(m_pFolderItems.get(), L"Restrict", filter)) {
                 m_pCollection = restricted;
@@ -450,6 +453,11 @@ void CPlanner::AddOutlookOnly() {
     const CMark& mark = Mark(m_type);
     if (!m_fSelection && mark.parses && IsSameInstant(mark.time, record->m_timeOutlookModified)) return;
     if (m_entryIds.count(record->m_strEntryID)) return;
+    // Last modified before the mark, in the mark's own minute, and still as its link recorded
+    // it: nothing to do.
+    if (!m_fSelection && m_pCollection.get() != m_pFolderItems.get() && mark.parses &&
+        record->m_timeOutlookModified < mark.time && !record->m_target.m_strID.empty() && IsHashUnchanged(record.get()))
+        return;
     CSyncItem* row = Own(record.release());
     m_addRow(row);
 }

@@ -182,10 +182,23 @@ public:
     double m_tPlanStart = 0;
     double m_tPlanEnd = 0;
     std::map<UINT, long> m_messages;
+    // What the dialog was doing when it last retrieved a message, and the same for the message
+    // that ended the longest gap: names where the longest gap was spent.
+    std::string m_lastWhat;
+    std::string m_gapWhat;
 
     void OnMessageRetrieved(const MSG& msg) {
         const double now = Now();
-        if (m_tLastMessage > 0 && now - m_tLastMessage > m_maxGap) m_maxGap = now - m_tLastMessage;
+        const CWebSvrOp* op = Op();
+        const std::string what =
+            hv::Format("msg 0x%04x wParam %lu, %s step %d, %s, row %ld of %ld", msg.message,
+                       static_cast<unsigned long>(msg.wParam), op ? op->m_strKind.c_str() : "no op", m_nStep,
+                       Planning() ? "planning" : (m_fMyOpsDone ? "rows" : "downloading"), m_nNextItem, m_nItemCount);
+        if (m_tLastMessage > 0 && now - m_tLastMessage > m_maxGap) {
+            m_maxGap = now - m_tLastMessage;
+            m_gapWhat = "after [" + m_lastWhat + "] until [" + what + "]";
+        }
+        m_lastWhat = what;
         m_tLastMessage = now;
         m_lastActivity = ::GetTickCount();
         ++m_messages[msg.message];
@@ -445,6 +458,8 @@ private:
         if (hook) ::UnhookWindowsHookEx(hook);
         g_dialog = nullptr;
         r.maxGap = dlg.m_maxGap;
+        ProgressLine(
+            hv::Format("  [%s] longest gap %.0f ms: %s\n", label, 1000.0 * dlg.m_maxGap, dlg.m_gapWhat.c_str()));
         if (std::getenv("HV_BENCH_MESSAGES")) {
             for (const auto& m : dlg.m_messages)
                 ProgressLine(hv::Format("  [%s] message 0x%04x: %ld\n", label, m.first, m.second));
@@ -460,6 +475,14 @@ private:
             r.done += row->m_nAction == ACTION_DONE;
             r.failed += row->m_nAction == ACTION_FAILED;
             r.none += row->m_nAction == ACTION_NONE;
+            if (row->m_nAction == ACTION_NONE && std::getenv("HV_BENCH_NONE_ROWS"))
+                ProgressLine(hv::Format(
+                    "  [%s] None: %s \"%s\" source %ld, id %s, counterpart %s, service %s, "
+                    "outlook modified %lld\n",
+                    label, row->m_strType.c_str(), row->title.c_str(), row->m_nSource, row->m_target.m_strID.c_str(),
+                    row->m_pCounterpart ? "yes" : "no", row->last_modified.c_str(),
+                    static_cast<long long>(row->m_pCounterpart ? row->m_pCounterpart->m_timeOutlookModified
+                                                               : row->m_timeOutlookModified)));
         }
         r.recorded = std::move(dlg.m_recorded);
         ProgressLine(hv::Format("  [%s %ld] %s run: %lu rows (%lu done, %lu none, %lu failed) in %.1f s\n",

@@ -163,6 +163,56 @@ TEST_F(SyncE2E, BothSidesChangedTheLaterWinsAndEqualTimesGoToTheService) {
     EXPECT_EQ(m_admin.Tasks(m_user).size(), 3u);
 }
 
+// A filter date has no seconds. An Outlook change made after the last run's mark, within the
+// mark's minute, still reaches the next incremental run; what that minute holds from before the
+// mark, as its link left it, gets no row.
+TEST_F(SyncE2E, AnOutlookChangeInTheMinuteOfTheMarkReachesTheNextIncrementalRun) {
+    json after = CreateTask({{"title", "After the mark"}, {"due_date", "2030-03-01"}});
+    CreateTask({{"title", "Before the mark"}, {"due_date", "2030-03-02"}});
+    ASSERT_EQ(Sync().Count(ACTION_DONE), 2u);
+
+    // The last run's mark, moved to 20 s into the next whole minute.
+    SYSTEMTIME st;
+    ::GetSystemTime(&st);
+    st.wSecond = 0;
+    st.wMilliseconds = 0;
+    FILETIME ft;
+    ASSERT_TRUE(::SystemTimeToFileTime(&st, &ft));
+    ULARGE_INTEGER t{};
+    t.LowPart = ft.dwLowDateTime;
+    t.HighPart = ft.dwHighDateTime;
+    t.QuadPart += 80ULL * 10000000ULL;
+    ft.dwLowDateTime = t.LowPart;
+    ft.dwHighDateTime = t.HighPart;
+    SYSTEMTIME markUtc, markLocal;
+    ASSERT_TRUE(::FileTimeToSystemTime(&ft, &markUtc));
+    ASSERT_TRUE(::SystemTimeToTzSpecificLocalTime(nullptr, &markUtc, &markLocal));
+    // The download's mark goes along, so that the Outlook side alone brings the rows.
+    const std::string markText = hv::Format("%d-%02d-%02dT%02d:%02d:%02dZ", markUtc.wYear, markUtc.wMonth, markUtc.wDay,
+                                            markUtc.wHour, markUtc.wMinute, markUtc.wSecond);
+    CConfig().SetKey(hv::Format("Last%sSync", CConfig::TYPE_TASK).c_str(), markText);
+    CConfig().SetLastDownload(CConfig::TYPE_TASK, markText);
+    const DATE mark = hvsim::MakeDate(markLocal.wYear, markLocal.wMonth, markLocal.wDay, markLocal.wHour,
+                                      markLocal.wMinute, markLocal.wSecond);
+    auto saveAt = [&](double seconds, const char* subject, const std::string& body) {
+        const DATE at = mark + seconds / 86400.0;
+        m_outlook->SetClock([at] { return at; });
+        m_outlook->EditAndSave(m_outlook->FindBySubject(hvsim::olFolderTasks, subject), {{"Body", body}});
+        m_outlook->SetClock(nullptr);
+    };
+    saveAt(-15, "Before the mark",
+           m_outlook->FindBySubject(hvsim::olFolderTasks, "Before the mark")->Get("Body").AsText());
+    saveAt(20, "After the mark", "changed after the mark");
+
+    RunResult run = Sync();
+    ASSERT_EQ(run.actions.size(), 1u) << run.Describe();
+    EXPECT_EQ(run.Count(ACTION_DONE), 1u);
+    EXPECT_EQ(run.titles[0], "After the mark");
+    EXPECT_EQ(run.sources[0], SOURCE_OUTLOOK);
+    EXPECT_EQ(Str(m_admin.Get("/admin/tasks/" + Str(after["task_id"]))["description_plain_text"]),
+              "changed after the mark");
+}
+
 TEST_F(SyncE2E, ServiceDeletionsFollowDeleteOutlookItems) {
     json keep = CreateTask({{"title", "Kept"}});
     json gone = CreateTask({{"title", "Gone"}});

@@ -1,5 +1,6 @@
 #include "TestResponder.h"
 #include <gtest/gtest.h>
+#include <atomic>
 #include "ServiceTestSupport.h"
 #include "service/WebSvrOp.h"
 #include "win/Files.h"
@@ -171,6 +172,88 @@ TEST_F(SoapFrame, WindowFormPostsStepFiveAfterAFaultOrABrokenAnswer) {
         EXPECT_EQ(5, posted);
         EXPECT_EQ(1u, op.m_fAnswered);
     }
+}
+
+// An operation that reads its answer file on a worker thread when driven from a window: its
+// parse holds until the test lets it go, or until the operation stops it.
+class OpTestAside : public CWebSvrOp {
+public:
+    explicit OpTestAside(const std::string& url) : CWebSvrOp(url) {
+        m_strKind = "OpTestAside";
+        m_fStreaming = 1;
+        m_fParseAside = 1;
+        CConfig config;
+        config.GetServiceURL(m_strSoapAction);
+    }
+    ~OpTestAside() override { StopParse(); }
+    int PrepareData() override {
+        if (!UseResponseFile()) return 0;
+        m_strRequest = EnvelopeHead("user", "secret") + "<m:Ping xmlns:m=\"urn:Halvane/API\"/>\n" + EnvelopeFoot();
+        return 1;
+    }
+    int ParseResponse() override {
+        m_parseThread = ::GetCurrentThreadId();
+        m_fParseStarted = true;
+        while (!m_fRelease && !StopFlag()->load()) ::Sleep(1);
+        if (StopFlag()->load()) {
+            m_fStopped = true;
+            return 0;
+        }
+        std::string answer;
+        hv::ReadWholeFile(m_strResponsePath, answer);
+        m_fSawValue = answer.find("aside") != std::string::npos;
+        return 1;
+    }
+    std::atomic<DWORD> m_parseThread{0};
+    std::atomic<bool> m_fParseStarted{false};
+    std::atomic<bool> m_fRelease{false};
+    std::atomic<bool> m_fStopped{false};
+    bool m_fSawValue = false;
+};
+
+// Driven from a window, the parse runs on a worker thread: the receive step repeats while it
+// runs, and the exchange ends with its result. Destroying the operation stops a running parse.
+TEST_F(SoapFrame, WindowFormParsesAsideAndRepeatsTheReceiveStepUntilDone) {
+    responder.Enqueue(200, PingAnswer("aside"));
+    OpTestAside op(url);
+    HWND wnd = ::CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    int step = 0, result = 1, repeatsWhileParsing = 0;
+    while (result && step <= 4) {
+        if (step == 4 && op.m_fParseStarted) {
+            // Released only after the loop has turned a few times with the parse running.
+            if (++repeatsWhileParsing == 3) op.m_fRelease = true;
+        }
+        result = op.Run(0, wnd, kStepMessage, step);
+        MSG msg;
+        if (!::PeekMessageA(&msg, wnd, kStepMessage, kStepMessage, PM_REMOVE)) break;
+        step = static_cast<int>(msg.wParam);
+    }
+    EXPECT_EQ(1, result);
+    EXPECT_EQ(5, step);
+    EXPECT_GE(repeatsWhileParsing, 3);
+    EXPECT_NE(0u, op.m_parseThread.load());
+    EXPECT_NE(::GetCurrentThreadId(), op.m_parseThread.load());
+    EXPECT_TRUE(op.m_fSawValue);
+    op.CloseRequest();  // as the owner does after step 5
+
+    responder.Enqueue(200, PingAnswer("never read"));
+    bool stopped = false;
+    {
+        OpTestAside held(url);
+        step = 0;
+        // Once the parse runs, each repeat of the receive step waits a little for it.
+        for (int turns = 0; turns < 2000 && step <= 4 && !held.m_fParseStarted; ++turns) {
+            if (!held.Run(0, wnd, kStepMessage, step)) break;
+            MSG msg;
+            if (!::PeekMessageA(&msg, wnd, kStepMessage, kStepMessage, PM_REMOVE)) break;
+            step = static_cast<int>(msg.wParam);
+        }
+        ASSERT_TRUE(held.m_fParseStarted);
+        held.StopParse();
+        stopped = held.m_fStopped;
+    }
+    EXPECT_TRUE(stopped);
+    ::DestroyWindow(wnd);
 }
 
 // A failure before the answer posts nothing: the owner's run stops where it is.
