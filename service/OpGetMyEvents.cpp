@@ -29,9 +29,7 @@ OpGetMyEvents::OpGetMyEvents(const std::string& url) : OpPullEvent(url) {
     m_fStreaming = config.GetSAXParsing() == 1 ? 1 : 0;
 }
 
-OpGetMyEvents::~OpGetMyEvents() {
-    DeleteRecords(m_records);
-}
+OpGetMyEvents::~OpGetMyEvents() = default;
 
 int OpGetMyEvents::PrepareData() {
     if (!UseResponseFile()) return 0;
@@ -70,8 +68,7 @@ int OpGetMyEvents::ParseResponse() {
         if (doc.GotoNodeAt(i) != S_OK) continue;
         auto record = std::make_unique<CSyncItem>();
         ReadEventRecord(doc, *record);
-        m_records.push_back(record.get());
-        record.release();
+        m_records.push_back(std::move(record));
     }
     return 1;
 }

@@ -12,9 +12,7 @@ OpGetMyTasks::OpGetMyTasks(const std::string& url) : OpPullTask(url) {
     m_fStreaming = config.GetSAXParsing() == 1 ? 1 : 0;
 }
 
-OpGetMyTasks::~OpGetMyTasks() {
-    DeleteRecords(m_records);
-}
+OpGetMyTasks::~OpGetMyTasks() = default;
 
 int OpGetMyTasks::PrepareData() {
     if (!UseResponseFile()) return 0;
@@ -42,8 +40,7 @@ int OpGetMyTasks::ParseResponse() {
         if (doc.GotoNodeAt(i) != S_OK) continue;
         auto record = std::make_unique<CSyncItem>();
         ReadTaskRecord(doc, *record);
-        m_records.push_back(record.get());
-        record.release();
+        m_records.push_back(std::move(record));
     }
     return 1;
 }
