@@ -224,7 +224,7 @@ void CItemsEvents::OnItemAddChange(HWND parent, IDispatch* item, BOOL isChange, 
         GetUserProperty(item, L"HV Internal Use", record->internal_use_only);
         hvitem::TryText(item, L"EntryID", record->m_strEntryID);
         record->m_nSource = SOURCE_OUTLOOK;
-        dialog->AddRecord(record.release(), item);
+        dialog->AddRecord(std::move(record), item);
     }
 
     if (!EnsureProtocol(m_pApplication, parent)) return;

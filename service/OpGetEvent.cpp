@@ -8,9 +8,7 @@ OpGetEvent::OpGetEvent(const std::string& url) : OpPullEvent(url) {
     m_szSteps[5] = "Event Received";
 }
 
-OpGetEvent::~OpGetEvent() {
-    delete m_pRecord;
-}
+OpGetEvent::~OpGetEvent() = default;
 
 int OpGetEvent::PrepareData() {
     if (!UseResponseFile()) return 0;
@@ -31,7 +29,6 @@ int OpGetEvent::ParseResponse() {
     if (doc.GotoNodeAt(0) != S_OK) return 1;
     auto record = std::make_unique<CSyncItem>();
     ReadEventRecord(doc, *record);
-    delete m_pRecord;
-    m_pRecord = record.release();
+    m_pRecord = std::move(record);
     return 1;
 }

@@ -1,5 +1,6 @@
 #pragma once
 // Fetches one event by id.
+#include <memory>
 #include <string>
 #include "service/OpPullEvent.h"
 
@@ -12,5 +13,5 @@ public:
     int ParseResponse() override;
 
     std::string m_strEventID;
-    CSyncItem* m_pRecord = nullptr;  // owned; a caller that keeps it clears the field
+    std::unique_ptr<CSyncItem> m_pRecord;  // the record read, if the answer held exactly one
 };

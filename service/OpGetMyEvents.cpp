@@ -32,7 +32,6 @@ OpGetMyEvents::OpGetMyEvents(const std::string& url) : OpPullEvent(url) {
 
 OpGetMyEvents::~OpGetMyEvents() {
     StopParse();  // the parse fills m_records
-    DeleteRecords(m_records);
 }
 
 int OpGetMyEvents::PrepareData() {
@@ -73,8 +72,7 @@ int OpGetMyEvents::ParseResponse() {
         if (doc.GotoNodeAt(i) != S_OK) continue;
         auto record = std::make_unique<CSyncItem>();
         ReadEventRecord(doc, *record);
-        m_records.push_back(record.get());
-        record.release();
+        m_records.push_back(std::move(record));
     }
     return 1;
 }

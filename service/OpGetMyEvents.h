@@ -12,7 +12,7 @@ public:
     int PrepareData() override;
     int ParseResponse() override;
 
-    CSyncItemList m_records;  // records left here are deleted with the operation
+    CSyncItemList m_records;  // the records read; a caller takes them by moving them out
     long m_nOption = 1;       // always replaced by PrepareData
     std::string m_strStartDate;
     std::string m_strEndDate;

@@ -15,7 +15,6 @@ OpGetMyTasks::OpGetMyTasks(const std::string& url) : OpPullTask(url) {
 
 OpGetMyTasks::~OpGetMyTasks() {
     StopParse();  // the parse fills m_records
-    DeleteRecords(m_records);
 }
 
 int OpGetMyTasks::PrepareData() {
@@ -45,8 +44,7 @@ int OpGetMyTasks::ParseResponse() {
         if (doc.GotoNodeAt(i) != S_OK) continue;
         auto record = std::make_unique<CSyncItem>();
         ReadTaskRecord(doc, *record);
-        m_records.push_back(record.get());
-        record.release();
+        m_records.push_back(std::move(record));
     }
     return 1;
 }

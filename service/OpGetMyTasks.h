@@ -13,7 +13,7 @@ public:
     int PrepareData() override;
     int ParseResponse() override;
 
-    CSyncItemList m_records;  // records left here are deleted with the operation
+    CSyncItemList m_records;  // the records read; a caller takes them by moving them out
     long m_nOption = 3;
     std::string m_strLastModified;
 };

@@ -8,9 +8,7 @@ OpGetTask::OpGetTask(const std::string& url) : OpPullTask(url) {
     m_szSteps[5] = "Task Received";
 }
 
-OpGetTask::~OpGetTask() {
-    delete m_pRecord;
-}
+OpGetTask::~OpGetTask() = default;
 
 int OpGetTask::PrepareData() {
     if (!UseResponseFile()) return 0;
@@ -31,7 +29,6 @@ int OpGetTask::ParseResponse() {
     if (doc.GotoNodeAt(0) != S_OK) return 1;
     auto record = std::make_unique<CSyncItem>();
     ReadTaskRecord(doc, *record);
-    delete m_pRecord;
-    m_pRecord = record.release();
+    m_pRecord = std::move(record);
     return 1;
 }

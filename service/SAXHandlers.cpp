@@ -42,7 +42,6 @@ CSAXContentHandler::~CSAXContentHandler() {
             delete element;
     }
     m_stack.clear();
-    DeleteRecords(m_results);
 }
 
 HRESULT CSAXContentHandler::QueryInterface(REFIID riid, void** ppv) {
@@ -141,7 +140,7 @@ CXMLElem* CSAXContentHandler::EndElementOf(const wchar_t* record, const wchar_t*
     if (!IsNamed(top, name, length)) return nullptr;
     if (Is(name, length, record) && top == m_pCurrent) {
         m_stack.pop_front();
-        CSyncItem* item = m_pCurrent;
+        std::unique_ptr<CSyncItem> item(m_pCurrent);
         // A record nested in another (not in our answers) hands the outer one back.
         m_pCurrent = nullptr;
         for (CXMLElem* e : m_stack)
@@ -149,13 +148,8 @@ CXMLElem* CSAXContentHandler::EndElementOf(const wchar_t* record, const wchar_t*
                 m_pCurrent = static_cast<CSyncItem*>(e);
                 break;
             }
-        try {
-            FinishRecord(*item, type);
-            m_results.push_back(item);
-        } catch (...) {
-            delete item;
-            throw;
-        }
+        FinishRecord(*item, type);
+        m_results.push_back(std::move(item));
         return nullptr;
     }
     m_stack.pop_front();
@@ -321,8 +315,7 @@ HRESULT StreamingParse(const std::string& path, CSAXContentHandler* handler, CSy
         }
         if (hr == S_OK) {
             while (!handler->m_results.empty()) {
-                CSyncItem* item = handler->m_results.front();
-                out.push_front(item);
+                out.push_front(std::move(handler->m_results.front()));
                 handler->m_results.pop_front();
             }
         }

@@ -38,7 +38,7 @@ public:
     HRESULT STDMETHODCALLTYPE processingInstruction(const wchar_t*, int, const wchar_t*, int) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE skippedEntity(const wchar_t*, int) override { return S_OK; }
 
-    CSyncItemList m_results;  // finished records, in document order; owned until moved out
+    CSyncItemList m_results;  // finished records, in document order, until moved out
     // A SOAP fault in place of the answer: its two texts.
     bool m_fFault = false;
     std::string m_strFaultCode;

@@ -148,8 +148,3 @@ HRESULT CSyncItem::ReadLinkBlob(const std::string& blob) {
     }
     CATCH_RETURN();
 }
-
-void DeleteRecords(CSyncItemList& list) noexcept {
-    for (CSyncItem* item : list) delete item;
-    list.clear();
-}

@@ -4,6 +4,7 @@
 // from the service bear the service element's name and hold its text as received.
 #include <cstdint>
 #include <list>
+#include <memory>
 #include <string>
 #include "win/Strings.h"
 #include "service/XMLDoc.h"
@@ -95,10 +96,9 @@ public:
     CSyncItem* m_pCounterpart = nullptr;  // not owned
 };
 
-// The record lists of the downloads and the synchronisation dialog. The list owns nothing by
-// itself; whoever holds it deletes the records (see DeleteRecords).
-using CSyncItemList = std::list<CSyncItem*>;
-void DeleteRecords(CSyncItemList& list) noexcept;
+// The record lists of the downloads and the synchronisation dialog own their records; every
+// other pointer to a record (rows, counterparts, the entry-id map) borrows from one of them.
+using CSyncItemList = std::list<std::unique_ptr<CSyncItem>>;
 
 // The values of the link blob escape the five XML special characters.
 using hv::EscapeFiveSpecials;

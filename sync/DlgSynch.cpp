@@ -54,13 +54,12 @@ CDlgSynch::CDlgSynch(CWebSvrAPI* api, HWND parent)
     : hv::CDialogBase(IDD_SYNCH), CPushPull(api, nullptr), m_hParent(parent) {}
 
 CDlgSynch::~CDlgSynch() {
-    DeleteRecords(m_occurrences);
     if (m_hImages) ::ImageList_Destroy(m_hImages);
 }
 
-CSyncItem* CDlgSynch::Own(CSyncItem* record) {
-    m_records.push_back(record);
-    return record;
+CSyncItem* CDlgSynch::Own(std::unique_ptr<CSyncItem> record) {
+    m_records.push_back(std::move(record));
+    return m_records.back().get();
 }
 
 std::string CDlgSynch::RowText(const CSyncItem* record, int column) {
@@ -518,16 +517,13 @@ bool CDlgSynch::TakeDownload(CSyncItemList& records, bool events) {
     const bool batch = m_hList && (::GetWindowLongA(m_hList, GWL_STYLE) & WS_VISIBLE);
     if (batch) ::SendMessageA(m_hList, WM_SETREDRAW, FALSE, 0);
     while (!records.empty()) {
-        CSyncItem* record = records.front();
+        std::unique_ptr<CSyncItem> taken = std::move(records.front());
         records.pop_front();
-        if (record->m_fDeleted && deleteOutlook == 0) {
-            delete record;
-            continue;
-        }
+        if (taken->m_fDeleted && deleteOutlook == 0) continue;
+        CSyncItem* record = Own(std::move(taken));
         record->m_nSource = 0;
         if (events) record->m_nBusyStatus = 2;
         HvLog().LogCommentFmt("Adding Task %s", record->title);
-        Own(record);
         AddRow(record);
         if (SliceOver()) break;
     }
@@ -989,9 +985,8 @@ HRESULT CDlgSynch::LoadRecurringEvent() {
                 CSyncItemList occurrences;
                 PopAppt(record.get(), appt.get(), &occurrences);
                 while (!occurrences.empty()) {
-                    CSyncItem* occurrence = occurrences.front();
+                    CSyncItem* occurrence = Own(std::move(occurrences.front()));
                     occurrences.pop_front();
-                    Own(occurrence);
                     AddRow(occurrence);
                 }
             }

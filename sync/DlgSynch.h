@@ -151,7 +151,7 @@ private:
     bool LastSyncTime(const char* type, HvTime& t);
     bool LastSyncInUse(const char* type, std::string& text);
     // Adds a record to the owning list.
-    CSyncItem* Own(CSyncItem* record);
+    CSyncItem* Own(std::unique_ptr<CSyncItem> record);
     // Link the pushed item to the record the service answered with; a failure fails the row.
     HRESULT AfterPushTask();
     HRESULT AfterPushEvent();

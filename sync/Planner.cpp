@@ -62,9 +62,9 @@ CPlanner::CPlanner(IPlannerOutlook& outlook, CSyncItemList& owned, std::vector<C
 
 CPlanner::~CPlanner() = default;
 
-CSyncItem* CPlanner::Own(CSyncItem* record) {
-    m_owned.push_back(record);
-    return record;
+CSyncItem* CPlanner::Own(std::unique_ptr<CSyncItem> record) {
+    m_owned.push_back(std::move(record));
+    return m_owned.back().get();
 }
 
 const CPlanner::CMark& CPlanner::Mark(const char* type) {
@@ -375,9 +375,9 @@ void CPlanner::PairRecord() {
     if (loaded || item) {
         CSyncItem* outlook = nullptr;
         if (loaded) {
-            outlook = Own(new CSyncItem(*loaded));
+            outlook = Own(std::make_unique<CSyncItem>(*loaded));
         } else {
-            outlook = Own(new CSyncItem());
+            outlook = Own(std::make_unique<CSyncItem>());
             outlook->m_strType = m_type;
             m_outlook.LoadOneItem(outlook, item.get(), -1);
         }
@@ -386,10 +386,9 @@ void CPlanner::PairRecord() {
     }
     if (!m_fEvents) return;
     for (auto it = m_occurrences.begin(); it != m_occurrences.end(); ++it) {
-        CSyncItem* occurrence = *it;
-        if (occurrence->m_target.m_strID.empty() || occurrence->m_target.m_strID != service->m_target.m_strID) continue;
+        if ((*it)->m_target.m_strID.empty() || (*it)->m_target.m_strID != service->m_target.m_strID) continue;
+        CSyncItem* occurrence = Own(std::move(*it));
         m_occurrences.erase(it);
-        Own(occurrence);
         Pair(service, occurrence);
         if (occurrence->m_pOccurrence) {
             service->m_pOccurrence = m_outlook.CopyVector(*occurrence->m_pOccurrence);
@@ -458,8 +457,7 @@ void CPlanner::AddOutlookOnly() {
     if (!m_fSelection && m_pCollection.get() != m_pFolderItems.get() && mark.parses &&
         record->m_timeOutlookModified < mark.time && !record->m_target.m_strID.empty() && IsHashUnchanged(record.get()))
         return;
-    CSyncItem* row = Own(record.release());
-    m_addRow(row);
+    m_addRow(Own(std::move(record)));
 }
 
 // 7. One occurrence without a partner gets a row.
@@ -468,15 +466,14 @@ void CPlanner::AddOccurrences() {
         EndKind();
         return;
     }
-    std::unique_ptr<CSyncItem> occurrence(m_occurrences.front());
+    std::unique_ptr<CSyncItem> occurrence = std::move(m_occurrences.front());
     m_occurrences.pop_front();
     if (m_entryIds.count(occurrence->m_strEntryID)) return;
     const CMark& mark = Mark(m_type);
     bool keep = !mark.inUse;
     if (mark.parses && occurrence->m_timeOutlookModified - mark.time >= 10) keep = true;
     if (keep) {
-        CSyncItem* row = Own(occurrence.release());
-        m_addRow(row);
+        m_addRow(Own(std::move(occurrence)));
     }
 }
 

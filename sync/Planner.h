@@ -110,7 +110,7 @@ private:
     hv::com_ptr<IDispatch> FindInFolder(const std::string& id);
     hv::com_ptr<IDispatch> CompletePendingLink(CSyncItem* service);
     void Pair(CSyncItem* service, CSyncItem* outlook);
-    CSyncItem* Own(CSyncItem* record);
+    CSyncItem* Own(std::unique_ptr<CSyncItem> record);
     bool LastSyncInUse(const char* type, std::string& text);
     bool LastSyncTime(const char* type, HvTime& t);
 

@@ -89,7 +89,6 @@ CPushPull::CPushPull(CWebSvrAPI* api, HWND owner) : CPumpOp(api), m_hOwner(owner
 
 CPushPull::~CPushPull() {
     ReleaseOperation();
-    DeleteRecords(m_records);
     m_vectors.clear();
 }
 

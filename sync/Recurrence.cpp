@@ -367,7 +367,7 @@ HRESULT CPushPull::ExpandSeries(CSyncItem* series, IDispatch* seriesItem, CSyncI
         record->SetAction(ACTION_COMPUTING);
         if (popAppt) record->m_nSource = SOURCE_OUTLOOK;
         CSyncItem* r = record.get();
-        out.push_back(record.release());
+        out.push_back(std::move(record));
 
         log.LogComment(hv::Format("%s: ReconstituteAppt", name));
         hv::com_ptr<IDispatch> item;
@@ -393,9 +393,10 @@ HRESULT CPushPull::ExpandAppt(CSyncItem* series, IDispatch* seriesItem) {
     log.LogBlockEnter("CPushPull::ExpandAppt");
     CSyncItemList made;
     const HRESULT hr = ExpandSeries(series, seriesItem, made, false);
-    for (CSyncItem* record : made) {
-        m_records.push_back(record);
-        ShowRecord(record);
+    while (!made.empty()) {
+        m_records.push_back(std::move(made.front()));
+        made.pop_front();
+        ShowRecord(m_records.back().get());
     }
     log.LogBlockExit("CPushPull::ExpandAppt");
     return hr;

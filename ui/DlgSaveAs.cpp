@@ -369,8 +369,8 @@ bool CDlgSaveAs::AllDone() {
     if (kind == "OpGetTask" || kind == "OpGetEvent") {
         if (kind == "OpGetTask") Log("CDlgSaveAs::AllDone: OpGetTask");
         WaitCursor(false);
-        CSyncItem* record =
-            kind == "OpGetTask" ? static_cast<OpGetTask*>(op)->m_pRecord : static_cast<OpGetEvent*>(op)->m_pRecord;
+        const CSyncItem* record = kind == "OpGetTask" ? static_cast<OpGetTask*>(op)->m_pRecord.get()
+                                                      : static_cast<OpGetEvent*>(op)->m_pRecord.get();
         if (!failed && record && !record->assigned_to.empty() && !record->assigned_to_userids.empty()) {
             if (kind == "OpGetTask") Log("AllDone: Setting m_strAssignedIds");
             m_strAssignedIds = record->assigned_to_userids + ",";

@@ -32,11 +32,11 @@ CDlgUpdate::CDlgUpdate(CWebSvrAPI* api, HWND parent)
 
 CDlgUpdate::~CDlgUpdate() = default;
 
-void CDlgUpdate::AddRecord(CSyncItem* record, IDispatch* item) {
+void CDlgUpdate::AddRecord(std::unique_ptr<CSyncItem> record, IDispatch* item) {
     if (!record) return;
-    m_records.push_back(record);
     CEntry entry;
-    entry.m_pRecord = record;
+    entry.m_pRecord = record.get();
+    m_records.push_back(std::move(record));
     m_entries.push_back(entry);
     if (item && !m_pHandedItem) m_pHandedItem = item;
 }
@@ -44,7 +44,8 @@ void CDlgUpdate::AddRecord(CSyncItem* record, IDispatch* item) {
 long CDlgUpdate::CheckOccurrences() {
     CLogBlock block("CDlgUpdate::CheckOccurrences");
     long queued = 0;
-    for (CSyncItem* record : m_records) {
+    for (const auto& owned : m_records) {
+        CSyncItem* record = owned.get();
         if (!record || !record->m_pOccurrence) continue;
         bool queuedAlready = false;
         for (const CEntry& entry : m_entries) queuedAlready = queuedAlready || entry.m_pRecord == record;

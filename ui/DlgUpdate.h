@@ -35,7 +35,7 @@ public:
 
     // Hands a record over (owned from now on) and queues it for sending. A record without
     // m_pOccurrence names its item by m_strEntryID; `item` is used when that cannot be opened.
-    void AddRecord(CSyncItem* record, IDispatch* item = nullptr);
+    void AddRecord(std::unique_ptr<CSyncItem> record, IDispatch* item = nullptr);
     // Queues the occurrence records of m_records (made by ExpandAppt) that carry a service id, a
     // workspace and a stored fingerprint, and whose occurrence in Outlook no longer has that
     // fingerprint. Returns how many were queued.

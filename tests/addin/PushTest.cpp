@@ -298,13 +298,13 @@ TEST_F(Push, TwoLinkedTasksInOneRunNameTaskAndAreBothMarked) {
     dialog.m_credentials.m_strUser = "alice";
     dialog.m_credentials.m_strPassword = "alice-pass";
     for (const auto& item : {a, b}) {
-        auto* record = new CSyncItem;
+        auto record = std::make_unique<CSyncItem>();
         record->m_strType = "Task";
         record->m_strEntryID = item->entryId;
         record->m_target.m_strID = UserProp(*item, "HV Record ID");
         record->m_target.m_strCatID.clear();
         record->m_target.m_strSpaceID.clear();
-        dialog.AddRecord(record);
+        dialog.AddRecord(std::move(record));
     }
     Mark();
     EXPECT_EQ(IDOK, dialog.DoModal());

@@ -25,9 +25,7 @@ protected:
     }
     void TearDown() override {
         m_planner.reset();
-        for (CSyncItem* r : m_owned) delete r;
         m_owned.clear();
-        for (CSyncItem* r : m_occurrences) delete r;
         m_occurrences.clear();
         m_side.reset();
         AdapterTest::TearDown();
@@ -39,13 +37,14 @@ protected:
     }
     // A downloaded service record with a row.
     CSyncItem* Service(const char* type, const std::string& id, const std::string& title) {
-        auto* r = new CSyncItem();
+        auto owned = std::make_unique<CSyncItem>();
+        CSyncItem* r = owned.get();
         r->m_strType = type;
         r->m_target.m_strID = id;
         r->title = title;
         r->m_nSource = 0;
         r->last_modified = "2001-01-01T00:00:00Z";
-        m_owned.push_back(r);
+        m_owned.push_back(std::move(owned));
         m_rows.push_back(r);
         return r;
     }
@@ -160,7 +159,6 @@ TEST_F(PlannerTest, SlicedPlanEqualsPlanAtOnce) {
     const Plan atOnce = Summary();
 
     m_planner.reset();
-    for (CSyncItem* r : m_owned) delete r;
     m_owned.clear();
     m_rows.clear();
     m_entryIds.clear();
@@ -201,12 +199,12 @@ TEST_F(PlannerTest, EventsPairAndSeriesGetNoRow) {
 class DecisionTableTest : public PlannerTest {
 protected:
     CSyncItem* Outlook(const char* type) {
-        auto* r = new CSyncItem();
+        auto r = std::make_unique<CSyncItem>();
         r->m_strType = type;
         r->m_nSource = SOURCE_OUTLOOK;
         r->title = "Outlook";
-        m_owned.push_back(r);
-        return r;
+        m_owned.push_back(std::move(r));
+        return m_owned.back().get();
     }
     CSyncItem* Paired(CSyncItem* service) {
         CSyncItem* o = Outlook(service->m_strType.c_str());

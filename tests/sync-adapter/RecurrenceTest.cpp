@@ -271,7 +271,8 @@ TEST_F(AdapterTest, MovedOccurrenceIsLinkedAndWrittenThroughItsException) {
     // Ten plain occurrences, and the moved one on top (the limit does not apply to it).
     ASSERT_EQ(11u, out.size());
     CSyncItem* linked = nullptr;
-    for (CSyncItem* rec : out) {
+    for (const auto& owned : out) {
+        CSyncItem* rec = owned.get();
         EXPECT_EQ(SOURCE_OUTLOOK, rec->m_nSource);
         EXPECT_NE(static_cast<int>(Day(5)), static_cast<int>(std::floor(rec->m_pOccurrence->m_date.m_dt)));
         if (rec->m_target.m_strID == "777") linked = rec;
@@ -304,7 +305,6 @@ TEST_F(AdapterTest, MovedOccurrenceIsLinkedAndWrittenThroughItsException) {
     ASSERT_TRUE(m_adapter->ReconstituteAppt(linked, item, 1, 1));
     EXPECT_EQ("Moved and renamed", linked->title);
     EXPECT_EQ("777", linked->m_target.m_strID);
-    DeleteRecords(out);
 }
 
 TEST_F(AdapterTest, ReconstituteNeedsAnOccurrenceAndStaleFollowsTheLimit) {

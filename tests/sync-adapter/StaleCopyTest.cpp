@@ -20,8 +20,8 @@ TEST_F(AdapterTest, AnOccurrenceWriteRefusedAsChangedElsewhereIsRetriedOnceFromF
     ASSERT_EQ(S_OK, m_adapter->ExpandSeries(&seriesRecord, Obj(series), out, true));
     ASSERT_GE(out.size(), 3u);
     auto it = out.begin();
-    CSyncItem* first = *it++;
-    CSyncItem* second = *it;
+    CSyncItem* first = (it++)->get();
+    CSyncItem* second = it->get();
 
     // Someone saved the series once since: the first save of the occurrence is refused.
     series->failSaves = 1;
@@ -40,7 +40,6 @@ TEST_F(AdapterTest, AnOccurrenceWriteRefusedAsChangedElsewhereIsRetriedOnceFromF
     EXPECT_FALSE(series->recurrence->exceptions[0].deleted);
     EXPECT_EQ(1u, m_outlook->Items(hvsim::olFolderCalendar).size());
     EXPECT_EQ("Daily", series->Subject());
-    DeleteRecords(out);
 }
 
 TEST_F(AdapterTest, AnOccurrenceReadAfterItsSeriesChangedIsReadAgainFromFreshCopies) {
@@ -58,11 +57,10 @@ TEST_F(AdapterTest, AnOccurrenceReadAfterItsSeriesChangedIsReadAgainFromFreshCop
     CSyncItemList out;
     ASSERT_EQ(S_OK, m_adapter->ExpandSeries(&seriesRecord, Obj(series), out, true));
     ASSERT_FALSE(out.empty());
-    for (CSyncItem* rec : out) EXPECT_NE(ACTION_FAILED, rec->m_nAction);
+    for (const auto& rec : out) EXPECT_NE(ACTION_FAILED, rec->m_nAction);
     // The user edits the series meanwhile; the record is read again as it now is.
     m_outlook->EditAndSave(series, {{"Location", "Hall 2"}});
     hv::com_ptr<IDispatch> item;
-    ASSERT_TRUE(m_adapter->ReconstituteAppt(out.front(), item, 1, 1));
+    ASSERT_TRUE(m_adapter->ReconstituteAppt(out.front().get(), item, 1, 1));
     EXPECT_EQ("Hall 2", out.front()->location);
-    DeleteRecords(out);
 }

@@ -34,8 +34,8 @@ protected:
         op.m_strPassword = "alice-pass";
     }
     const CSyncItem* Find(const CSyncItemList& list, const std::string& id) {
-        auto it = std::find_if(list.begin(), list.end(), [&](const CSyncItem* r) { return r->m_target.m_strID == id; });
-        return it == list.end() ? nullptr : *it;
+        auto it = std::find_if(list.begin(), list.end(), [&](const auto& r) { return r->m_target.m_strID == id; });
+        return it == list.end() ? nullptr : it->get();
     }
     std::string url;
 };

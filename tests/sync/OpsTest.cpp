@@ -68,7 +68,7 @@ CTestResponder Ops::responder(kAddress.c_str());
 
 std::vector<std::string> Ids(const CSyncItemList& list) {
     std::vector<std::string> ids;
-    for (const CSyncItem* item : list) ids.push_back(item->m_target.m_strID);
+    for (const auto& item : list) ids.push_back(item->m_target.m_strID);
     return ids;
 }
 
@@ -147,16 +147,16 @@ TEST_F(Ops, AnswerCasesInBothParseModes) {
         const std::vector<std::string> expected =
             sax ? std::vector<std::string>{"3", "2", "1"} : std::vector<std::string>{"1", "2", "3"};
         EXPECT_EQ(expected, Ids(op.m_records));
-        const CSyncItem* first = sax ? op.m_records.back() : op.m_records.front();
+        const CSyncItem* first = sax ? op.m_records.back().get() : op.m_records.front().get();
         EXPECT_EQ("2", first->priority);
         EXPECT_EQ(sax ? "2012-11-08" : "2012-11-08T00:00:00", first->due_date);
         EXPECT_EQ("a\nb", first->description_plain_text);
         EXPECT_EQ(0, first->m_fDeleted);
         EXPECT_EQ("2012-11-08T19:00:00Z", first->last_modified);
         EXPECT_EQ("Task", first->m_strType);
-        const CSyncItem* second = *std::next(op.m_records.begin());
+        const CSyncItem* second = std::next(op.m_records.begin())->get();
         EXPECT_EQ(1, second->m_fDeleted);
-        const CSyncItem* third = sax ? op.m_records.front() : op.m_records.back();
+        const CSyncItem* third = sax ? op.m_records.front().get() : op.m_records.back().get();
         EXPECT_EQ("x & y <z>", third->description_plain_text);
         EXPECT_EQ("15", third->m_target.m_strCatID);  // replaces the initial "0"
         EXPECT_EQ("0", third->m_target.m_strSpaceID);
