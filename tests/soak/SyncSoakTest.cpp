@@ -428,12 +428,11 @@ protected:
         if (all || Chance(0.4)) b["description"] = RandomDescription(false);
         if (task) {
             if (all || Chance(0.3)) b["priority"] = Rand(1, 3);
-            // Both dates together, the start never after the due date: Outlook cannot hold a task
-            // that starts after it is due (it moves the due date), so such a service record has no
-            // faithful Outlook form; that case is left to a test of its own.
+            // Both dates together, now and then a start after the due date (Outlook holds such a
+            // task as one that starts on its due date; the service keeps its start).
             if (all || Chance(0.4)) {
                 DATE start = RandomDate(), due = RandomDate();
-                if (start > due) std::swap(start, due);
+                if (start > due && Chance(0.7)) std::swap(start, due);
                 b["start_date"] = Chance(0.15) && !all ? std::string() : DateText(start);
                 b["due_date"] = Chance(0.15) && !all ? std::string() : DateText(due);
             }
@@ -455,9 +454,16 @@ protected:
         RecordService(l, r, false);
         ++m_stats.creates;
     }
+    // A record whose create in Outlook lost its answer is paired by the next run only while it
+    // still holds what was sent (a known limit): another user's edit before then would make
+    // it look like someone else's record.
+    bool AwaitsPairing(const Logical& l) const {
+        auto item = FindOutlook(l);
+        return item && RecordId(item).empty();
+    }
     bool ServiceEdit(Logical& l, bool concurrent = false) {
         json r = FindService(l);
-        if (r.is_null()) return false;
+        if (r.is_null() || AwaitsPairing(l)) return false;
         json answer = Update(l.task ? "tasks" : "events", IdOf(r, l.task), ServiceBody(l.task, l.tag, false));
         RecordService(l, answer, concurrent);
         return true;
@@ -555,15 +561,8 @@ protected:
             static const std::vector<std::string> faults = {"http_500",  "soap_fault", "truncated",
                                                             "malformed", "close",      "delay"};
             const std::string op = Pick(ops), fault = Pick(faults);
-            bool apply = Chance(0.5);
-            // A create that the service carries out but whose answer is lost (a fault after the
-            // create, or an answer later than the time-out) makes a duplicate: a known fault,
-            // armed only with --known-faults 1.
-            std::string faultUsed = fault;
-            if (!m_knownFaults && (op == "*" || op.rfind("Create", 0) == 0)) {
-                apply = false;
-                if (faultUsed == "delay") faultUsed = "http_500";
-            }
+            const bool apply = Chance(0.5);
+            const std::string faultUsed = fault;
             json rule{
                 {"operation", op}, {"fault", faultUsed}, {"count", Rand(1, 2)}, {"apply", apply}, {"user", m_user}};
             if (faultUsed == "delay") {
@@ -608,8 +607,8 @@ protected:
         }
         if (Chance(0.15)) {
             auto live = Live();
-            if (!live.empty()) {
-                Logical* l = Pick(live);
+            Logical* l = live.empty() ? nullptr : Pick(live);
+            if (l && !AwaitsPairing(*l)) {
                 // Runs on the driving thread: it only edits the service; the model takes the
                 // answer in once the run is over.
                 json body = ServiceBody(l->task, l->tag, false);
@@ -623,8 +622,8 @@ protected:
             }
         }
         if (Chance(0.15)) {
-            // At a random row, a cancel can land while a create is in flight: the known
-            // duplicate below. Without --cancel-rows 1 it lands in the download, which only reads.
+            // At a random row, a cancel can land while a push is in flight. Without --cancel-rows 1
+            // it lands in the download, which only reads.
             plan.cancelAfterChanges = Rand(0, 6);
             if (!m_cancelRows) plan.cancelAfterChanges = kCancelInDownload;
             plan.what += " cancel:" + std::to_string(plan.cancelAfterChanges);
@@ -877,15 +876,14 @@ protected:
     Stats m_stats;
     unsigned long long m_seed = 0;
     long m_round = 0, m_every = 5;
-    bool m_knownFaults = false, m_cancelRows = false;
+    bool m_cancelRows = false;
 };
 
 TEST_F(SyncSoak, RandomRoundsKeepBothStoresEqualWithoutDuplicatesOrLostEdits) {
     m_seed = static_cast<unsigned long long>(Option("seed", "HV_SOAK_SEED", 20261209));
     const long rounds = static_cast<long>(Option("rounds", "HV_SOAK_ROUNDS", 12));
     m_every = std::max(1L, static_cast<long>(Option("every", "HV_SOAK_EVERY", 4)));
-    m_knownFaults = Option("known-faults", "HV_SOAK_KNOWN_FAULTS", 0) != 0;
-    m_cancelRows = Option("cancel-rows", "HV_SOAK_CANCEL_ROWS", 0) != 0 || m_knownFaults;
+    m_cancelRows = Option("cancel-rows", "HV_SOAK_CANCEL_ROWS", 0) != 0;
     m_rng.seed(m_seed);
     const DWORD started = ::GetTickCount();
     bool ok = true;
@@ -901,7 +899,15 @@ TEST_F(SyncSoak, RandomRoundsKeepBothStoresEqualWithoutDuplicatesOrLostEdits) {
             RunSeen seen = Run(plan);
             (void)seen;
             ClearFaults();
-            if (m_round % m_every == 0 || m_round == rounds) ok = Check();
+            if (m_round % m_every == 0 || m_round == rounds) {
+                ok = Check();
+                // A long run stopped from outside still leaves its figures so far.
+                if (ok && m_round != rounds) {
+                    std::printf("soak seed %llu: checked through round %ld; %s; %.1f s\n", m_seed, m_round,
+                                m_stats.Describe().c_str(), (::GetTickCount() - started) / 1000.0);
+                    std::fflush(stdout);
+                }
+            }
         }
     } catch (const std::exception& e) {
         ok = false;
