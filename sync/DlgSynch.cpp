@@ -595,6 +595,7 @@ HRESULT CDlgSynch::AfterPushTask() {
     auto* op = static_cast<OpPushTask*>(Op());
     CSyncItem* record = m_pCurrent;
     if (!record) return S_FALSE;
+    const bool created = record->m_target.m_strID.empty();
     if (op->m_strReturnedId.empty()) {
         LinkFailed(record, CConfig::TYPE_TASK, std::string());
         return E_FAIL;
@@ -615,7 +616,7 @@ HRESULT CDlgSynch::AfterPushTask() {
         return E_FAIL;
     }
     CConfig().ClearPendingLink(CConfig::TYPE_TASK, entryId);
-    CConfig().ClearPendingCreate(CConfig::TYPE_TASK, entryId);
+    if (created) CConfig().ClearPendingCreate(CConfig::TYPE_TASK, entryId);
     const std::string text = hv::LoadResString(IDS_TASK_UPDATED);
     for (CSyncItem* r : {record, counterpart}) {
         if (!r) continue;
@@ -630,6 +631,7 @@ HRESULT CDlgSynch::AfterPushEvent() {
     auto* op = static_cast<OpPushEvent*>(Op());
     CSyncItem* record = m_pCurrent;
     if (!record || record->m_strEntryID.empty()) return S_FALSE;
+    const bool created = record->m_target.m_strID.empty();
     if (op->m_strReturnedId.empty()) {
         LinkFailed(record, CConfig::TYPE_EVENT, std::string());
         return E_FAIL;
@@ -659,7 +661,7 @@ HRESULT CDlgSynch::AfterPushEvent() {
     }
     if (!record->m_pOccurrence) {
         CConfig().ClearPendingLink(CConfig::TYPE_EVENT, record->m_strEntryID);
-        CConfig().ClearPendingCreate(CConfig::TYPE_EVENT, record->m_strEntryID);
+        if (created) CConfig().ClearPendingCreate(CConfig::TYPE_EVENT, record->m_strEntryID);
     }
     const std::string text = hv::LoadResString(IDS_EVENT_UPDATED);
     for (CSyncItem* r : {record, record->m_pCounterpart}) {

@@ -170,7 +170,8 @@ TEST_F(DataSafetyE2E, ALinkThatFailsToSaveAfterAPushIsCompletedByTheNextRunWitho
 }  // namespace
 
 // Another user clears a task's due date, start date and description on the service: the run
-// clears them in the linked Outlook item too, and no later run pushes the old values back.
+// clears them in the linked Outlook item too, and no later run pushes the old values back. A
+// start date set again without a due date stays on the service.
 TEST_F(DataSafetyE2E, ATaskDateOrDescriptionClearedOnTheServiceIsClearedInOutlook) {
     json t = CreateTask(
         {{"title", "Budget"}, {"description", "figures"}, {"start_date", "2030-04-01"}, {"due_date", "2030-04-10"}});
@@ -188,10 +189,18 @@ TEST_F(DataSafetyE2E, ATaskDateOrDescriptionClearedOnTheServiceIsClearedInOutloo
     EXPECT_GE(item->Get("StartDate").AsDate(), hvsim::kNoDate - 1);
     EXPECT_GE(item->Get("DueDate").AsDate(), hvsim::kNoDate - 1);
 
+    // A start date without a due date: Outlook, which clears the start with the due date, holds
+    // it as a task due on its start date, and the service keeps its start.
+    Update("tasks", id, {{"start_date", "2030-05-01"}});
+    RunResult started = Sync(1, Drive::UntilClose, std::string(), SYNC_TASKS);
+    EXPECT_EQ(started.Count(ACTION_DONE), 1u) << started.Describe();
+    EXPECT_EQ(item->Get("StartDate").AsDate(), hvsim::MakeDate(2030, 5, 1));
+    EXPECT_EQ(item->Get("DueDate").AsDate(), hvsim::MakeDate(2030, 5, 1));
+
     ExpectNoOpRuns(SYNC_TASKS, 1, 0);
     json now = m_admin.Get("/admin/tasks/" + id);
     EXPECT_EQ(Str(now["description_plain_text"]), "");
-    EXPECT_EQ(Str(now["start_date"]), "");
+    EXPECT_EQ(Str(now["start_date"]), "2030-05-01");
     EXPECT_EQ(Str(now["due_date"]), "");
 }
 
