@@ -425,12 +425,13 @@ hv::com_ptr<IDispatch> CPlanner::CompletePendingLink(CSyncItem* service) {
     return item;
 }
 
-// A service record that may be the one an earlier create of the item made: created no earlier
-// than an hour before the attempt (the two clocks may differ), and still holding what was sent.
+// A service record that may be the one an earlier create of the item made: created within an
+// hour of the attempt (the service stores a create while the request is answered; the hour is
+// for the two clocks), and still holding what was sent.
 bool CPlanner::MatchesAttempt(CSyncItem* service, const CConfig::CPendingCreate& attempt) {
     HvTime created = 0, attempted = 0;
     if (WireTimeValue(service->created, created) && WireTimeValue(attempt.stamp, attempted) &&
-        created < attempted - 3600)
+        (created < attempted - 3600 || created > attempted + 3600))
         return false;
     const long olClass = m_fEvents ? OL_CLASS_APPOINTMENT : OL_CLASS_TASK;
     if (m_hasher.ContentHash(olClass, *service) == attempt.fingerprint) return true;
