@@ -907,7 +907,9 @@ protected:
                     }
                 }
                 // The run is over when the status says so, or when a stopped run has been quiet.
-                a.WaitUntil(closeShown, 90000);
+                // A long run at low priority on a busy machine can take minutes to plan: a shorter
+                // wait for "Close" cut such a run off as if it had stopped.
+                a.WaitUntil(closeShown, 900000);
                 std::string last;
                 DWORD quietSince = ::GetTickCount();
                 a.WaitUntil(
@@ -923,7 +925,7 @@ protected:
                 Automation::Click(h, IDCANCEL);
                 a.WaitForClose(h, 20000);
             },
-            180000);
+            1200000);
         g_outlookAction = nullptr;
         if (m_busyEdit.first) {
             RecordService(*m_busyEdit.first, m_busyEdit.second, true);
