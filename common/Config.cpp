@@ -168,26 +168,29 @@ namespace {
 constexpr const char* kPendingLinks = "Pending Links";
 }
 
-void CConfig::SetPendingLink(const char* typeWord, const std::string& entryId, const std::string& recordId) {
-    const std::wstring path = hv::ToWide(GetKeyPath() + "\\" + kPendingLinks);
+namespace {
+
+void SetListed(const std::string& keyPath, const char* list, const char* typeWord, const std::string& entryId,
+               const std::string& value) {
+    const std::wstring path = hv::ToWide(keyPath + "\\" + list);
     const std::wstring name = hv::ToWide(std::string(typeWord) + " " + entryId);
-    const std::wstring data = hv::ToWide(recordId);
+    const std::wstring data = hv::ToWide(value);
     const LSTATUS status = ::RegSetKeyValueW(HKEY_CURRENT_USER, path.c_str(), name.c_str(), REG_SZ, data.c_str(),
                                              static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
-    if (status != ERROR_SUCCESS) HvLog().LogError("CConfig::SetPendingLink: the pending link could not be stored");
+    if (status != ERROR_SUCCESS) HvLog().LogError(std::string("CConfig: could not store under ") + list);
 }
 
-void CConfig::ClearPendingLink(const char* typeWord, const std::string& entryId) {
-    const std::wstring path = hv::ToWide(GetKeyPath() + "\\" + kPendingLinks);
+void ClearListed(const std::string& keyPath, const char* list, const char* typeWord, const std::string& entryId) {
+    const std::wstring path = hv::ToWide(keyPath + "\\" + list);
     const std::wstring name = hv::ToWide(std::string(typeWord) + " " + entryId);
     ::RegDeleteKeyValueW(HKEY_CURRENT_USER, path.c_str(), name.c_str());
 }
 
-std::map<std::string, std::string> CConfig::GetPendingLinks(const char* typeWord) {
-    std::map<std::string, std::string> links;
-    const std::wstring path = hv::ToWide(GetKeyPath() + "\\" + kPendingLinks);
+std::map<std::string, std::string> GetListed(const std::string& keyPath, const char* list, const char* typeWord) {
+    std::map<std::string, std::string> values;
+    const std::wstring path = hv::ToWide(keyPath + "\\" + list);
     hv::unique_hkey key;
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return links;
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return values;
     const std::string prefix = std::string(typeWord) + " ";
     for (DWORD index = 0;; ++index) {
         wchar_t name[1024];
@@ -200,7 +203,46 @@ std::map<std::string, std::string> CConfig::GetPendingLinks(const char* typeWord
         data[dataSize / sizeof(wchar_t)] = L'\0';
         const std::string text = hv::ToAnsi(std::wstring(name, nameLength));
         if (text.compare(0, prefix.size(), prefix) != 0) continue;
-        links[text.substr(prefix.size())] = hv::ToAnsi(data);
+        values[text.substr(prefix.size())] = hv::ToAnsi(data);
     }
-    return links;
+    return values;
+}
+
+}  // namespace
+
+void CConfig::SetPendingLink(const char* typeWord, const std::string& entryId, const std::string& recordId) {
+    SetListed(GetKeyPath(), kPendingLinks, typeWord, entryId, recordId);
+}
+
+void CConfig::ClearPendingLink(const char* typeWord, const std::string& entryId) {
+    ClearListed(GetKeyPath(), kPendingLinks, typeWord, entryId);
+}
+
+std::map<std::string, std::string> CConfig::GetPendingLinks(const char* typeWord) {
+    return GetListed(GetKeyPath(), kPendingLinks, typeWord);
+}
+
+// ---- Attempted creates --------------------------------------------------------------------------
+
+namespace {
+constexpr const char* kPendingCreates = "Pending Creates";
+}
+
+void CConfig::SetPendingCreate(const char* typeWord, const std::string& entryId, const std::string& stamp,
+                               const std::string& fingerprint) {
+    SetListed(GetKeyPath(), kPendingCreates, typeWord, entryId, stamp + " " + fingerprint);
+}
+
+void CConfig::ClearPendingCreate(const char* typeWord, const std::string& entryId) {
+    ClearListed(GetKeyPath(), kPendingCreates, typeWord, entryId);
+}
+
+std::map<std::string, CConfig::CPendingCreate> CConfig::GetPendingCreates(const char* typeWord) {
+    std::map<std::string, CPendingCreate> creates;
+    for (const auto& value : GetListed(GetKeyPath(), kPendingCreates, typeWord)) {
+        const size_t space = value.second.find(' ');
+        if (space == std::string::npos) continue;
+        creates[value.first] = CPendingCreate{value.second.substr(0, space), value.second.substr(space + 1)};
+    }
+    return creates;
 }

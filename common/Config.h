@@ -118,6 +118,21 @@ public:
     // EntryID -> record id of every pending link of the type.
     std::map<std::string, std::string> GetPendingLinks(const char* typeWord);
 
+    // Creates a run sent for an Outlook item without knowing whether the service carried them
+    // out (the answer may be lost): "<Type> <EntryID>" = "<stamp> <fingerprint>" under
+    // "Pending Creates", the time of the attempt (NowStamp) and the item's fingerprint as sent.
+    // A later run pairs the item with a record created since then that still holds those values
+    // instead of creating it a second time; the entry goes once the item is linked or gone.
+    struct CPendingCreate {
+        std::string stamp;
+        std::string fingerprint;
+    };
+    void SetPendingCreate(const char* typeWord, const std::string& entryId, const std::string& stamp,
+                          const std::string& fingerprint);
+    void ClearPendingCreate(const char* typeWord, const std::string& entryId);
+    // EntryID -> attempt of every pending create of the type.
+    std::map<std::string, CPendingCreate> GetPendingCreates(const char* typeWord);
+
     // Ribbon markup resource for an Outlook ribbon id (exact, case-sensitive), 0 if none.
     static UINT GetRibbonResource(const char* ribbonId);
     static UINT GetImageResource();

@@ -31,12 +31,34 @@ int Digits(const char* text, size_t pos, size_t count) {
     return value;
 }
 
-bool LocalToUtc(const SYSTEMTIME& local, SYSTEMTIME& utc) {
-    return ::TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) != FALSE;
-}
-
 bool UtcToLocal(const SYSTEMTIME& utc, SYSTEMTIME& local) {
     return ::SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local) != FALSE;
+}
+
+bool SameClockTime(const SYSTEMTIME& a, const SYSTEMTIME& b) {
+    return a.wYear == b.wYear && a.wMonth == b.wMonth && a.wDay == b.wDay && a.wHour == b.wHour &&
+           a.wMinute == b.wMinute && a.wSecond == b.wSecond;
+}
+
+bool LocalToUtc(const SYSTEMTIME& local, SYSTEMTIME& utc) {
+    if (!::TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc)) return false;
+    SYSTEMTIME back;
+    if (!UtcToLocal(utc, back) || SameClockTime(back, local)) return true;
+    // A clock time the spring change skips (02:30 when clocks go from 02:00 to 03:00) names no
+    // instant; read with the daylight offset it would fall before the change and could put an
+    // end before its start. It is read with the standard offset, the instant after the change
+    // that Outlook moves such a time to (02:30 becomes 03:30).
+    TIME_ZONE_INFORMATION zone;
+    FILETIME ft;
+    if (!::GetTimeZoneInformationForYear(local.wYear, nullptr, &zone) || !::SystemTimeToFileTime(&local, &ft))
+        return true;
+    ULARGE_INTEGER u{{ft.dwLowDateTime, ft.dwHighDateTime}};
+    const LONGLONG minutes = static_cast<LONGLONG>(zone.Bias) + zone.StandardBias;
+    u.QuadPart += static_cast<ULONGLONG>(minutes * 60LL * 10000000LL);
+    ft = {u.LowPart, u.HighPart};
+    SYSTEMTIME standard;
+    if (::FileTimeToSystemTime(&ft, &standard)) utc = standard;
+    return true;
 }
 
 bool InEngineRange(WORD year) {

@@ -623,8 +623,10 @@ BOOL CDlgSynch::PostOp() {
 void CDlgSynch::LinkFailed(CSyncItem* record, const char* type, const std::string& recordId) {
     HvLog().LogError("CDlgSynch: the service took \"" + record->title +
                      "\", but its link could not be saved in Outlook");
-    if (!recordId.empty() && !record->m_strEntryID.empty() && !record->m_pOccurrence)
+    if (!recordId.empty() && !record->m_strEntryID.empty() && !record->m_pOccurrence) {
         CConfig().SetPendingLink(type, record->m_strEntryID, recordId);
+        CConfig().ClearPendingCreate(type, record->m_strEntryID);
+    }
     const std::string text = hv::LoadResString(IDS_ACTION_FAILED);
     for (CSyncItem* r : {record, record->m_pCounterpart}) {
         if (!r) continue;
@@ -638,6 +640,7 @@ HRESULT CDlgSynch::AfterPushTask() {
     auto* op = static_cast<OpPushTask*>(Op());
     CSyncItem* record = m_pCurrent;
     if (!record) return S_FALSE;
+    const bool created = record->m_target.m_strID.empty();
     if (op->m_strReturnedId.empty()) {
         LinkFailed(record, CConfig::TYPE_TASK, std::string());
         return E_FAIL;
@@ -658,6 +661,7 @@ HRESULT CDlgSynch::AfterPushTask() {
         return E_FAIL;
     }
     CConfig().ClearPendingLink(CConfig::TYPE_TASK, entryId);
+    if (created) CConfig().ClearPendingCreate(CConfig::TYPE_TASK, entryId);
     const std::string text = hv::LoadResString(IDS_TASK_UPDATED);
     for (CSyncItem* r : {record, counterpart}) {
         if (!r) continue;
@@ -672,6 +676,7 @@ HRESULT CDlgSynch::AfterPushEvent() {
     auto* op = static_cast<OpPushEvent*>(Op());
     CSyncItem* record = m_pCurrent;
     if (!record || record->m_strEntryID.empty()) return S_FALSE;
+    const bool created = record->m_target.m_strID.empty();
     if (op->m_strReturnedId.empty()) {
         LinkFailed(record, CConfig::TYPE_EVENT, std::string());
         return E_FAIL;
@@ -699,7 +704,10 @@ HRESULT CDlgSynch::AfterPushEvent() {
         LinkFailed(record, CConfig::TYPE_EVENT, op->m_strReturnedId);
         return E_FAIL;
     }
-    if (!record->m_pOccurrence) CConfig().ClearPendingLink(CConfig::TYPE_EVENT, record->m_strEntryID);
+    if (!record->m_pOccurrence) {
+        CConfig().ClearPendingLink(CConfig::TYPE_EVENT, record->m_strEntryID);
+        if (created) CConfig().ClearPendingCreate(CConfig::TYPE_EVENT, record->m_strEntryID);
+    }
     const std::string text = hv::LoadResString(IDS_EVENT_UPDATED);
     for (CSyncItem* r : {record, record->m_pCounterpart}) {
         if (!r) continue;
@@ -708,6 +716,21 @@ HRESULT CDlgSynch::AfterPushEvent() {
     }
     RedrawRow(record);
     return S_OK;
+}
+
+// A create whose answer is lost may still have been carried out: the attempt is written down
+// before it is sent, so that the next run can pair the item with the record it made. An
+// occurrence shares its series' EntryID and is left out.
+void CDlgSynch::RememberCreate(CSyncItem* record, IDispatch* item) {
+    if (!record->m_target.m_strID.empty() || record->m_pOccurrence || record->m_strEntryID.empty()) return;
+    const bool isEvent = record->m_strType == "Event";
+    CSyncItem sent;
+    sent.m_strType = record->m_strType;
+    LoadOneItem(&sent, item, 0);
+    const std::string fingerprint = ContentHash(isEvent ? OL_CLASS_APPOINTMENT : OL_CLASS_TASK, sent);
+    if (fingerprint.empty()) return;
+    CConfig().SetPendingCreate(isEvent ? CConfig::TYPE_EVENT : CConfig::TYPE_TASK, record->m_strEntryID,
+                               CConfig::NowStamp(), fingerprint);
 }
 
 void CDlgSynch::NextItem() {
@@ -901,6 +924,7 @@ void CDlgSynch::NextRow() {
                 ::PostMessageA(hwnd, hv::WMU_RUN_OP, 5, 0);
                 return;
             }
+            RememberCreate(cur, item.get());
             break;
         }
         case ACTION_UPDATE_OUTLOOK: {

@@ -156,6 +156,8 @@ private:
     HRESULT AfterPushTask();
     HRESULT AfterPushEvent();
     void LinkFailed(CSyncItem* record, const char* type, const std::string& recordId);
+    // Remembers a create about to be sent for the item (see CConfig::SetPendingCreate).
+    void RememberCreate(CSyncItem* record, IDispatch* item);
 
     HWND m_hParent;
     HWND m_hList = nullptr;

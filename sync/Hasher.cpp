@@ -159,3 +159,14 @@ HRESULT CHasher::Hash(IDispatch* item, long olClass, CSyncItem* record, int load
     if (olClass == OL_CLASS_TASK) return HashTask(item, record, load, compute);
     return E_NOTIMPL;
 }
+
+std::string CHasher::ContentHash(long olClass, const CSyncItem& record) {
+    CSyncItem scratch(record);
+    scratch.m_pCounterpart = nullptr;
+    scratch.assigned_to_userids.clear();
+    scratch.organizer.clear();
+    scratch.internal_use_only.clear();
+    scratch.m_strHash.clear();
+    Hash(nullptr, olClass, &scratch, 0, 1);
+    return scratch.m_strHash;
+}

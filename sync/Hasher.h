@@ -26,6 +26,11 @@ public:
     // Class 26 (appointment) or 48 (task); E_NOTIMPL for any other.
     HRESULT Hash(IDispatch* item, long olClass, CSyncItem* record, int load, int compute);
 
+    // The fingerprint of the record's own fields only, without the link values the service
+    // adds to a record it creates (assignees, organizer, internal use): what an Outlook item
+    // that was never linked and the record created from it have in common.
+    std::string ContentHash(long olClass, const CSyncItem& record);
+
     // Keeps the printable ASCII bytes except "$".
     static std::string FilterInput(const std::string& input);
     // A task's start or due text as it enters the fingerprint: a text without "-" that parses

@@ -160,6 +160,9 @@ void CPlanner::StepOnce() {
             case PHASE_PAIR:
                 PairRecord();
                 break;
+            case PHASE_CREATES:
+                PairAttemptedCreates();
+                break;
             case PHASE_ADD:
                 AddOutlookOnly();
                 break;
@@ -365,7 +368,7 @@ void CPlanner::Pair(CSyncItem* service, CSyncItem* outlook) {
 void CPlanner::PairRecord() {
     if (m_nIndex >= static_cast<long>(m_downloaded.size())) {
         m_nIndex = 0;
-        m_phase = PHASE_ADD;
+        m_phase = PHASE_CREATES;
         return;
     }
     CSyncItem* service = m_downloaded[static_cast<size_t>(m_nIndex++)];
@@ -422,6 +425,90 @@ hv::com_ptr<IDispatch> CPlanner::CompletePendingLink(CSyncItem* service) {
         HvLog().LogError("CorrelateAndLoad: the pending link could not be saved again; it stays pending");
     // Paired either way: the two are one item, whether or not its link could be written yet.
     return item;
+}
+
+// A service record that may be the one an earlier create of the item made: created within an
+// hour of the attempt (the service stores a create while the request is answered; the hour is
+// for the two clocks), and still holding what was sent.
+bool CPlanner::MatchesAttempt(CSyncItem* service, const CConfig::CPendingCreate& attempt) {
+    HvTime created = 0, attempted = 0;
+    if (WireTimeValue(service->created, created) && WireTimeValue(attempt.stamp, attempted) &&
+        (created < attempted - 3600 || created > attempted + 3600))
+        return false;
+    const long olClass = m_fEvents ? OL_CLASS_APPOINTMENT : OL_CLASS_TASK;
+    if (m_hasher.ContentHash(olClass, *service) == attempt.fingerprint) return true;
+    // The forms EquivalentCounterpart takes for the same item.
+    CSyncItem shown(*service);
+    if (m_fEvents) {
+        shown.description_plain_text = ShownEventBody(service->description_plain_text);
+    } else {
+        if (!service->due_date.empty() || service->start_date.empty()) return false;
+        shown.due_date = service->start_date;
+    }
+    return m_hasher.ContentHash(olClass, shown) == attempt.fingerprint;
+}
+
+// 5b. Items whose create an earlier run sent without learning whether the service carried it
+// out (a lost, cut or late answer; a cancel while it was in flight). Each is paired with a
+// downloaded record made since that still holds what was sent, each record with one item at
+// most, instead of being created a second time on both sides. Without such a record the item
+// gets its row as before (and its create is sent again).
+void CPlanner::PairAttemptedCreates() {
+    m_phase = PHASE_ADD;
+    m_nIndex = 0;
+    const auto creates = CConfig().GetPendingCreates(m_type);
+    const long olClass = m_fEvents ? OL_CLASS_APPOINTMENT : OL_CLASS_TASK;
+    for (const auto& create : creates) {
+        const std::string& entryId = create.first;
+        hv::com_ptr<IDispatch> item;
+        bool recurring = false;
+        if (m_entryIds.count(entryId) || m_pending.count(entryId) || FAILED(m_outlook.GetItemFromID(entryId, item)) ||
+            !item || (m_fEvents && hvitem::TryBool(item.get(), L"IsRecurring", recurring) && recurring)) {
+            // Linked, pending a link, gone, or a series now: nothing left to pair.
+            CConfig().ClearPendingCreate(m_type, entryId);
+            continue;
+        }
+        std::string id;
+        if (hvitem::GetUserProperty(item.get(), L"HV Record ID", id) == S_OK && !id.empty()) {
+            CConfig().ClearPendingCreate(m_type, entryId);
+            continue;
+        }
+        CSyncItem* match = nullptr;
+        for (CSyncItem* service : m_downloaded) {
+            if (service->m_strType != m_type || service->m_nSource == SOURCE_OUTLOOK || service->m_pCounterpart ||
+                service->m_fDeleted || service->m_target.m_strID.empty())
+                continue;
+            if (MatchesAttempt(service, create.second)) {
+                match = service;
+                break;
+            }
+        }
+        if (!match) continue;
+        HvLog().LogCommentFmt("CorrelateAndLoad: %s was made by an earlier create of this item; pairing",
+                              match->m_target.m_strID);
+        const HRESULT hr =
+            m_fEvents ? SetLinkProps(item.get(), olClass, nullptr, match->m_target, &match->last_modified,
+                                     &match->assigned_to, &match->assigned_to_userids, &match->organizer,
+                                     &match->internal_use_only, &m_hasher)
+                      : SetLinkProps(item.get(), olClass, nullptr, match->m_target, &match->last_modified,
+                                     &match->assigned_to, &match->assigned_to_userids, nullptr, nullptr, &m_hasher);
+        CSyncItem* outlook = Own(new CSyncItem());
+        outlook->m_strType = m_type;
+        m_outlook.LoadOneItem(outlook, item.get(), m_fEvents ? 0 : -1);
+        if (FAILED(hr)) {
+            // The pair stands for this run; the link is written by a later one.
+            HvLog().LogError("CorrelateAndLoad: the link could not be saved; it stays pending");
+            CConfig().SetPendingLink(m_type, entryId, match->m_target.m_strID);
+            outlook->m_target = match->m_target;
+            outlook->last_modified = match->last_modified;
+            outlook->assigned_to = match->assigned_to;
+            outlook->assigned_to_userids = match->assigned_to_userids;
+            outlook->organizer = match->organizer;
+            outlook->internal_use_only = match->internal_use_only;
+        }
+        Pair(match, outlook);
+        CConfig().ClearPendingCreate(m_type, entryId);
+    }
 }
 
 // 6. One item of the collection without a partner gets a row.
@@ -537,6 +624,18 @@ bool CPlanner::EquivalentCounterpart(CSyncItem* record) {
         CSyncItem dated(*record);
         dated.m_pCounterpart = nullptr;
         dated.due_date = record->start_date;
+        m_hasher.Hash(nullptr, olClass, &dated, 0, 1);
+        if (dated.m_strHash == other->m_strHash) record->m_strHash = dated.m_strHash;
+    }
+    if (olClass == OL_CLASS_TASK && record->m_strHash != other->m_strHash && !record->due_date.empty() &&
+        !record->start_date.empty() &&
+        CHasher::TaskDateText(record->start_date.c_str()) > CHasher::TaskDateText(record->due_date.c_str())) {
+        // Outlook keeps no start date after the due date: written into Outlook, such a task
+        // starts on its due date. That is its Outlook form, not a change to send back over the
+        // service's start date.
+        CSyncItem dated(*record);
+        dated.m_pCounterpart = nullptr;
+        dated.start_date = record->due_date;
         m_hasher.Hash(nullptr, olClass, &dated, 0, 1);
         if (dated.m_strHash == other->m_strHash) record->m_strHash = dated.m_strHash;
     }

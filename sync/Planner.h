@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <vector>
+#include "common/Config.h"
 #include "service/SyncItem.h"
 #include "service/TimeLogic.h"
 #include "sync/Hasher.h"
@@ -84,6 +85,7 @@ private:
         PHASE_SERIES,
         PHASE_LOAD,
         PHASE_PAIR,
+        PHASE_CREATES,
         PHASE_ADD,
         PHASE_OCCURRENCES,
         PHASE_ACTIONS,
@@ -109,6 +111,8 @@ private:
     hv::com_ptr<IDispatch> FindPartner(CSyncItem* service, CSyncItem** loaded);
     hv::com_ptr<IDispatch> FindInFolder(const std::string& id);
     hv::com_ptr<IDispatch> CompletePendingLink(CSyncItem* service);
+    void PairAttemptedCreates();
+    bool MatchesAttempt(CSyncItem* service, const CConfig::CPendingCreate& attempt);
     void Pair(CSyncItem* service, CSyncItem* outlook);
     CSyncItem* Own(std::unique_ptr<CSyncItem> record);
     bool LastSyncInUse(const char* type, std::string& text);

@@ -358,7 +358,13 @@ HRESULT CPushPull::AbsorbTask(const std::string& entryId, CSyncItem* record) {
             hvitem::Put(item.get(), L"DueDate", hv::unique_variant::FromDate(date.m_dt));
             SuppressPastReminder(item.get(), when);
         } else if (record->due_date.empty() && existing) {
-            hvitem::Put(item.get(), L"DueDate", hv::unique_variant::FromDate(kOutlookNoDate));
+            // Clearing an Outlook task's due date clears its start date too: a task with a start
+            // date only takes its start as its due date, the form Outlook gives it, or the start
+            // would be lost here and pushed back as cleared.
+            COleDate start;
+            HvTime startWhen = 0;
+            const bool started = !record->start_date.empty() && TaskDateToOutlook(record->start_date, start, startWhen);
+            hvitem::Put(item.get(), L"DueDate", hv::unique_variant::FromDate(started ? start.m_dt : kOutlookNoDate));
         }
         long importance = OL_IMPORTANCE_NORMAL;
         if (record->priority == m_strPriority[0])

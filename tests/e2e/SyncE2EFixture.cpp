@@ -57,6 +57,10 @@ void SyncE2E::SetUp() {
                  json{{"username", m_user}, {"password", m_password}, {"full_name", "Test " + m_user}});
     CConfig config;
     config.SetSyncSize(0);  // details shown: the dialog stays open with "Close"
+    // Every simulated Outlook numbers its EntryIDs from the same start: what an earlier test
+    // left pending would name this test's items.
+    for (const char* list : {"Pending Links", "Pending Creates"})
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, (config.GetKeyPath() + "\\" + list).c_str());
     // The user's regional settings (HV_TEST_LOCALE), kept for the whole program.
     static hvtest::RegionalSettings regional(hvtest::TestLocale());
     m_outlook = std::make_unique<hvsim::SimOutlook>();

@@ -48,6 +48,20 @@ const Named kEventFields[] = {{"title", &Fields::title},
                               {"end_time", &Fields::endTime}};
 }  // namespace
 
+bool SameStart(const Fields& a, const Fields& b) {
+    if (a.start == b.start) return true;
+    // Outlook holds a task that starts after it is due as one that starts on its due date.
+    auto inverted = [](const Fields& f) { return !f.start.empty() && !f.due.empty() && f.start > f.due; };
+    return a.due == b.due && ((inverted(a) && b.start == b.due) || (inverted(b) && a.start == a.due));
+}
+
+bool SameDue(const Fields& a, const Fields& b) {
+    if (a.due == b.due) return true;
+    // Outlook gives a task with a start date only a due date on its start date.
+    auto startOnly = [](const Fields& f) { return !f.start.empty() && f.due.empty(); };
+    return a.start == b.start && ((startOnly(a) && b.due == b.start) || (startOnly(b) && a.due == a.start));
+}
+
 bool SameFields(bool task, const Fields& a, const Fields& b) {
     return Difference(task, a, b).empty();
 }
@@ -59,7 +73,9 @@ std::string Difference(bool task, const Fields& a, const Fields& b) {
     };
     if (task) {
         for (const auto& n : kTaskFields)
-            if (a.*n.field != b.*n.field) add(n.name, a.*n.field, b.*n.field);
+            if (a.*n.field != b.*n.field && !(n.field == &Fields::start && SameStart(a, b)) &&
+                !(n.field == &Fields::due && SameDue(a, b)))
+                add(n.name, a.*n.field, b.*n.field);
     } else {
         for (const auto& n : kEventFields)
             if (a.*n.field != b.*n.field) add(n.name, a.*n.field, b.*n.field);

@@ -26,6 +26,12 @@ std::string NormaliseLines(const std::string& text);
 // Whether two descriptions are the same for an item of this kind: an event's Outlook body shows
 // only the part of the service text after its heading.
 bool SameDescription(bool task, const std::string& a, const std::string& b);
+// A task's start dates are the same, or one side starts after it is due and the other (Outlook's
+// form of it) starts on that due date.
+bool SameStart(const Fields& a, const Fields& b);
+// A task's due dates are the same, or one side has a start date only and the other (Outlook's
+// form of it) is due on that start date.
+bool SameDue(const Fields& a, const Fields& b);
 bool SameFields(bool task, const Fields& a, const Fields& b);
 // The fields that differ, as "name: 'a' vs 'b'" lines.
 std::string Difference(bool task, const Fields& a, const Fields& b);

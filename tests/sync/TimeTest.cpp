@@ -81,6 +81,10 @@ TEST(Time, ConvertToUtcAcrossTheSpringBoundary) {
     EXPECT_EQ("2010-03-28T00:30:00+00:00", out);
     CTimeLogic::ConvertToUTC(COleDate::FromLocal(2010, 3, 28, 3, 30), out);
     EXPECT_EQ("2010-03-28T01:30:00+00:00", out);
+    // A time the change skips is the instant after it (02:15 as 03:15 CEST), never one before
+    // the change, where an end would come before its start.
+    CTimeLogic::ConvertToUTC(COleDate::FromLocal(2027, 3, 28, 2, 15), out);
+    EXPECT_EQ("2027-03-28T01:15:00+00:00", out);
 }
 
 TEST(Time, ConvertToUtcAcrossTheAutumnBoundary) {
