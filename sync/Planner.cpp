@@ -492,7 +492,7 @@ void CPlanner::PairAttemptedCreates() {
                                      &match->internal_use_only, &m_hasher)
                       : SetLinkProps(item.get(), olClass, nullptr, match->m_target, &match->last_modified,
                                      &match->assigned_to, &match->assigned_to_userids, nullptr, nullptr, &m_hasher);
-        CSyncItem* outlook = Own(new CSyncItem());
+        CSyncItem* outlook = Own(std::make_unique<CSyncItem>());
         outlook->m_strType = m_type;
         m_outlook.LoadOneItem(outlook, item.get(), m_fEvents ? 0 : -1);
         if (FAILED(hr)) {
