@@ -1,6 +1,6 @@
 #pragma once
 // The simulated Outlook's data: folders, items, user properties, recurrence series with their
-// exceptions, attachments and recipients. Plain C++; the COM objects in SimObjects.cpp are thin
+// exceptions, attachments and recipients. Plain C++; the COM objects (SimItem.cpp and its neighbours) are thin
 // views over it, so tests can seed and inspect the store without going through IDispatch.
 //
 // Text is UTF-8 here; dates are OLE DATEs in local time; Outlook's "no date" is 4501-01-01.
