@@ -83,7 +83,7 @@ void CItem::Call(int member, bool put, Args& args, VARIANT* result) {
         const auto& defaults = ClassDefaults(d.cls);
         auto def = defaults.find(name);
         if (def == defaults.end()) NotFound();  // not a property of this class
-        if (!put && d.isOccurrence() && Stale())
+        if (!put && d.isOccurrence() && (Stale() || Owner()->failOccurrenceReads))
             Fail(MAPI_E_NOT_FOUND_,
                  "You changed one of the recurrences of this item, and this instance no longer exists. "
                  "Close any open items and try again.");

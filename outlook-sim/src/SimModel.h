@@ -190,6 +190,10 @@ struct ItemData {
     // changed elsewhere fails in Outlook ("The operation cannot be performed because the
     // message has been changed"). An occurrence's Save counts against its series.
     int failSaves = 0;
+    // Tests: while set on a series, reading any property of one of its occurrences fails with
+    // "this instance no longer exists", however fresh the copy (as while another program keeps
+    // saving the series).
+    bool failOccurrenceReads = false;
 
     // Occurrences of a series: the series, and the original start of this occurrence.
     std::weak_ptr<ItemData> series;
