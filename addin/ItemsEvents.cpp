@@ -55,6 +55,21 @@ private:
     BOOL m_fTaken;
 };
 
+// Whether an inspector shows the item with this EntryID.
+bool OpenInInspector(IDispatch* application, const std::string& entryId) {
+    if (!application) return false;
+    hv::com_ptr<IDispatch> inspectors = hvitem::TryCallObject(application, L"Inspectors", 0, nullptr);
+    const long count = inspectors ? hvitem::Count(inspectors.get()) : 0;
+    for (long i = 1; i <= count; ++i) {
+        hv::com_ptr<IDispatch> inspector = hvitem::TryItemAt(inspectors.get(), i);
+        hv::com_ptr<IDispatch> current =
+            inspector ? hvitem::TryCallObject(inspector.get(), L"CurrentItem", 0, nullptr) : nullptr;
+        std::string id;
+        if (current && hvitem::TryText(current.get(), L"EntryID", id) && id == entryId) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 const DISPATCH_ENTRY CItemsEvents::s_table[] = {
@@ -104,14 +119,21 @@ void CItemsEvents::OnInvoke(DISPID dispid, DISPPARAMS* params) {
 BOOL CItemsEvents::ItemWasActive(IDispatch* item) {
     CLogBlock block("CItemsEvents::ItemWasActive");
     try {
-        if (!m_pLastClosed || m_pLastClosed->m_strData.empty()) return FALSE;
         Log("Fetching Item's EntryID");
         std::string entryId;
-        if (!hvitem::TryText(item, L"EntryID", entryId)) return FALSE;
+        if (!hvitem::TryText(item, L"EntryID", entryId) || entryId.empty()) return FALSE;
         Log("Got Item's EntryID");
-        if (entryId != m_pLastClosed->m_strData) return FALSE;
-        Log("Item was Active!");
-        return TRUE;
+        if (m_pLastClosed && entryId == m_pLastClosed->m_strData) {
+            Log("Item was Active!");
+            return TRUE;
+        }
+        // Outlook may raise the window's "Close" only after the save and its "ItemChange": an
+        // item still open in a window when it changes was changed there.
+        if (OpenInInspector(m_pApplication, entryId)) {
+            Log("Item is open in a window");
+            return TRUE;
+        }
+        return FALSE;
     } catch (...) {
         return FALSE;
     }

@@ -225,6 +225,10 @@ EventDelivery& SimOutlook::Delivery() {
     return m_session->model.delivery;
 }
 
+bool SimOutlook::EventsPending() const {
+    return !m_session->pending.empty() || !m_session->lateChanges.empty();
+}
+
 bool SimOutlook::PumpEventsUntil(const std::function<bool()>& done, DWORD timeoutMs) {
     const DWORD start = ::GetTickCount();
     for (;;) {
