@@ -225,6 +225,14 @@ void CItemsEvents::OnItemAddChange(HWND parent, IDispatch* item, BOOL isChange, 
         Log("strHash is Empty");
     }
 
+    if (isChange && !series && SameSaveAgain(item)) {
+        // Outlook reports one save more than once (twice, or once more later in cached mode):
+        // it is sent once, and a push that failed is left to the next synchronisation.
+        Log("OnItemAddChange: this save was handled already");
+        ++m_nSavesSeenAgain;
+        return;
+    }
+
     if (!makeDialog()) return;
     if (!series) {
         std::unique_ptr<CSyncItem> record(new (std::nothrow) CSyncItem);
@@ -260,6 +268,18 @@ void CItemsEvents::OnItemAddChange(HWND parent, IDispatch* item, BOOL isChange, 
     dialog->m_lClass = olClass;
     dialog->m_pAPI = TheAPI();
     RunUpdate(*dialog, olClass);
+}
+
+bool CItemsEvents::SameSaveAgain(IDispatch* item) {
+    std::string entryId;
+    COleDate modified;
+    if (!hvitem::TryText(item, L"EntryID", entryId) || entryId.empty() ||
+        !hvitem::TryDate(item, L"LastModificationTime", modified))
+        return false;
+    if (entryId == m_strSentEntryID && modified.m_dt == m_sentModified) return true;
+    m_strSentEntryID = entryId;
+    m_sentModified = modified.m_dt;
+    return false;
 }
 
 void CItemsEvents::RunUpdate(CDlgUpdate& dialog, long) {

@@ -444,10 +444,19 @@ TEST_F(Push, AutoPushOffOneUserSaveMakesOneCheckAndOneSaveThatUnlinksTheItemOnce
     CConfig().SetAutoPush(0);
     Start();
     hvsim::SimOutlook& o = *m_outlook;
+    // Delivered later, the add-in's own saves come back as changes and are checked too (and left
+    // alone): the checks are counted exactly only when events come at once.
+    const bool exact = m_delivery == "sync";
+    auto expectChecks = [&](LONG n) {
+        if (exact)
+            EXPECT_EQ(n, Tasks().m_nLinkChecks);
+        else
+            EXPECT_GE(Tasks().m_nLinkChecks, n);
+    };
     auto task = o.Seed(hvsim::olFolderTasks, {{"Subject", "Push: half linked"}});
     Settle();
     // Seeding is the first user save: one check, one save of the add-in.
-    EXPECT_EQ(1, Tasks().m_nLinkChecks);
+    expectChecks(1);
     EXPECT_EQ(1, Tasks().m_nOwnSaves);
     EXPECT_EQ(2, task->saveCount);
     EXPECT_TRUE(HasUserProp(*task, "HV"));
@@ -462,7 +471,7 @@ TEST_F(Push, AutoPushOffOneUserSaveMakesOneCheckAndOneSaveThatUnlinksTheItemOnce
     // A later user save of the unlinked item: checked, nothing more to write.
     o.EditAndSave(task, {{"Subject", "Push: half linked again"}});
     Settle();
-    EXPECT_EQ(2, Tasks().m_nLinkChecks);
+    expectChecks(2);
     EXPECT_EQ(1, Tasks().m_nOwnSaves);
     EXPECT_EQ(3, task->saveCount);
 
@@ -470,7 +479,7 @@ TEST_F(Push, AutoPushOffOneUserSaveMakesOneCheckAndOneSaveThatUnlinksTheItemOnce
     hvsim::SimOutlook::SetUserProperty(*task, "HV Hash", hvsim::Value("stale"));
     o.EditAndSave(task, {{"Subject", "Push: stale"}});
     Settle();
-    EXPECT_EQ(3, Tasks().m_nLinkChecks);
+    expectChecks(3);
     EXPECT_EQ(2, Tasks().m_nOwnSaves);
     EXPECT_EQ(5, task->saveCount);
 
@@ -483,8 +492,10 @@ TEST_F(Push, AutoPushOffOneUserSaveMakesOneCheckAndOneSaveThatUnlinksTheItemOnce
     DISPPARAMS params = {&arg, nullptr, 1, 0};
     ASSERT_EQ(S_OK, static_cast<IDispatch*>(&Tasks())->Invoke(CItemsEvents::DISPID_ITEMCHANGE, IID_NULL, 0,
                                                               DISPATCH_METHOD, &params, nullptr, nullptr, nullptr));
-    EXPECT_EQ(4, Tasks().m_nLinkChecks);
-    EXPECT_EQ(1, Tasks().m_nRepeatsSkipped);
+    expectChecks(4);
+    if (exact) {
+        EXPECT_EQ(1, Tasks().m_nRepeatsSkipped);
+    }
     EXPECT_EQ(2, Tasks().m_nOwnSaves);
     EXPECT_EQ(5, task->saveCount);
     EXPECT_TRUE(Sent().empty());
