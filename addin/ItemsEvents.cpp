@@ -55,6 +55,21 @@ private:
     BOOL m_fTaken;
 };
 
+// Whether an inspector shows the item with this EntryID.
+bool OpenInInspector(IDispatch* application, const std::string& entryId) {
+    if (!application) return false;
+    hv::com_ptr<IDispatch> inspectors = hvitem::TryCallObject(application, L"Inspectors", 0, nullptr);
+    const long count = inspectors ? hvitem::Count(inspectors.get()) : 0;
+    for (long i = 1; i <= count; ++i) {
+        hv::com_ptr<IDispatch> inspector = hvitem::TryItemAt(inspectors.get(), i);
+        hv::com_ptr<IDispatch> current =
+            inspector ? hvitem::TryCallObject(inspector.get(), L"CurrentItem", 0, nullptr) : nullptr;
+        std::string id;
+        if (current && hvitem::TryText(current.get(), L"EntryID", id) && id == entryId) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 const DISPATCH_ENTRY CItemsEvents::s_table[] = {
@@ -104,14 +119,21 @@ void CItemsEvents::OnInvoke(DISPID dispid, DISPPARAMS* params) {
 BOOL CItemsEvents::ItemWasActive(IDispatch* item) {
     CLogBlock block("CItemsEvents::ItemWasActive");
     try {
-        if (!m_pLastClosed || m_pLastClosed->m_strData.empty()) return FALSE;
         Log("Fetching Item's EntryID");
         std::string entryId;
-        if (!hvitem::TryText(item, L"EntryID", entryId)) return FALSE;
+        if (!hvitem::TryText(item, L"EntryID", entryId) || entryId.empty()) return FALSE;
         Log("Got Item's EntryID");
-        if (entryId != m_pLastClosed->m_strData) return FALSE;
-        Log("Item was Active!");
-        return TRUE;
+        if (m_pLastClosed && entryId == m_pLastClosed->m_strData) {
+            Log("Item was Active!");
+            return TRUE;
+        }
+        // Outlook may raise the window's "Close" only after the save and its "ItemChange": an
+        // item still open in a window when it changes was changed there.
+        if (OpenInInspector(m_pApplication, entryId)) {
+            Log("Item is open in a window");
+            return TRUE;
+        }
+        return FALSE;
     } catch (...) {
         return FALSE;
     }
@@ -203,6 +225,14 @@ void CItemsEvents::OnItemAddChange(HWND parent, IDispatch* item, BOOL isChange, 
         Log("strHash is Empty");
     }
 
+    if (isChange && !series && SameSaveAgain(item)) {
+        // Outlook reports one save more than once (twice, or once more later in cached mode):
+        // it is sent once, and a push that failed is left to the next synchronisation.
+        Log("OnItemAddChange: this save was handled already");
+        ++m_nSavesSeenAgain;
+        return;
+    }
+
     if (!makeDialog()) return;
     if (!series) {
         std::unique_ptr<CSyncItem> record(new (std::nothrow) CSyncItem);
@@ -238,6 +268,18 @@ void CItemsEvents::OnItemAddChange(HWND parent, IDispatch* item, BOOL isChange, 
     dialog->m_lClass = olClass;
     dialog->m_pAPI = TheAPI();
     RunUpdate(*dialog, olClass);
+}
+
+bool CItemsEvents::SameSaveAgain(IDispatch* item) {
+    std::string entryId;
+    COleDate modified;
+    if (!hvitem::TryText(item, L"EntryID", entryId) || entryId.empty() ||
+        !hvitem::TryDate(item, L"LastModificationTime", modified))
+        return false;
+    if (entryId == m_strSentEntryID && modified.m_dt == m_sentModified) return true;
+    m_strSentEntryID = entryId;
+    m_sentModified = modified.m_dt;
+    return false;
 }
 
 void CItemsEvents::RunUpdate(CDlgUpdate& dialog, long) {

@@ -43,6 +43,7 @@ public:
     INT_PTR m_nLastUpdateResult = 0;     // what the last update dialog ended with
     std::string m_strLastUpdateMessage;  // its message text
     LONG m_nLastUpdatePushed = 0;        // items it sent and linked
+    LONG m_nSavesSeenAgain = 0;          // changes left alone as a save already handled
 
 protected:
     // Runs the update dialog with the folder's sink off, so that the links it writes do not
@@ -52,9 +53,15 @@ protected:
 private:
     // Saves the item with this folder's sink off.
     HRESULT SaveOwn(IDispatch* item);
+    // Whether this change is a save already handled (the same item and modification time as the
+    // last one sent); remembers it otherwise.
+    bool SameSaveAgain(IDispatch* item);
 
     // The item the link check saved last, with its stored and its fresh fingerprint then.
     std::string m_strOwnEntryID;
     std::string m_strOwnStored;
     std::string m_strOwnFresh;
+    // The item and modification time of the last save the sink sent.
+    std::string m_strSentEntryID;
+    double m_sentModified = 0;
 };

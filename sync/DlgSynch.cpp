@@ -833,7 +833,8 @@ void CDlgSynch::NextRow() {
                 config.SetLastSync(CConfig::TYPE_TASK);
                 config.SetLastDownload(CConfig::TYPE_TASK, m_strTasksAsked);
             }
-            if (m_fEventsRun) {
+            // Events held back for an unreadable occurrence come again with the next run.
+            if (m_fEventsRun && !(m_pPlanner && m_pPlanner->HeldBack())) {
                 config.SetLastSync(CConfig::TYPE_EVENT);
                 config.SetLastDownload(CConfig::TYPE_EVENT, m_strEventsAsked);
             }

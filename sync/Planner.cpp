@@ -101,6 +101,8 @@ void CPlanner::Begin(bool correlate, bool actions) {
     m_result = S_OK;
     for (CMark& mark : m_marks) mark = CMark();
     if (correlate) {
+        m_fUnreadOccurrence = false;
+        m_nHeldBack = 0;
         HvLog().LogBlockEnter("CPlanner::CorrelateAndLoad");
         m_nKind = -1;
         m_phase = PHASE_NEXT_KIND;
@@ -139,7 +141,10 @@ void CPlanner::StepOnce() {
                 return;
             }
             CSyncItem* record = m_rows[static_cast<size_t>(m_nIndex++)];
-            if (record->m_nAction != ACTION_FAILED) DecideAction(record);  // could not be read: nothing to do
+            if (record->m_nAction != ACTION_FAILED) {  // could not be read: nothing to do
+                DecideAction(record);
+                HoldBack(record);
+            }
         } catch (...) {
             HvLog().LogError("ComputeActions: exception; the remaining rows keep their state");
             EndActions();
@@ -279,6 +284,8 @@ void CPlanner::LoadSeries() {
     }
     CSyncItemList made;
     m_outlook.ExpandSeries(&record, appt.get(), made);
+    for (CSyncItem* occurrence : made)
+        if (occurrence->m_nAction == ACTION_FAILED) m_fUnreadOccurrence = true;
     m_occurrences.splice(m_occurrences.end(), made);
 }
 
@@ -565,6 +572,19 @@ void CPlanner::AddOccurrences() {
 }
 
 // ---- the decision table ---------------------------------------------------------------------------
+
+void CPlanner::HoldBack(CSyncItem* record) {
+    // Which service event an unreadable occurrence carries cannot be told without reading it, so
+    // every unpaired one waits: created as a single appointment it would be a duplicate of the
+    // occurrence, and deleted on the service it would be lost.
+    if (!m_fUnreadOccurrence || record->m_strType != "Event" || record->m_nSource == SOURCE_OUTLOOK ||
+        record->m_pCounterpart ||
+        (record->m_nAction != ACTION_UPDATE_OUTLOOK && record->m_nAction != ACTION_DELETE_SERVICE))
+        return;
+    HvLog().LogCommentFmt("ComputeActions: \"%s\" waits: an occurrence of this run could not be read", record->title);
+    record->SetAction(ACTION_FAILED);
+    ++m_nHeldBack;
+}
 
 void CPlanner::StartActions() {
     HvLog().LogBlockEnter("CPlanner::ComputeActions");

@@ -70,6 +70,9 @@ public:
     void ComputeActions();
     // The last COM result of the kind paired last.
     HRESULT Result() const noexcept { return m_result; }
+    // Rows held back because an occurrence could not be read in this run (see HoldBack): the
+    // run must not move its marks past the records they stand for.
+    bool HeldBack() const noexcept { return m_nHeldBack > 0; }
 
     // ---- the rules --------------------------------------------------------------------------
     bool IsStale(CSyncItem* record);
@@ -117,6 +120,9 @@ private:
     CSyncItem* Own(std::unique_ptr<CSyncItem> record);
     bool LastSyncInUse(const char* type, std::string& text);
     bool LastSyncTime(const char* type, HvTime& t);
+    // A service event without a partner in a run where an occurrence could not be read may be
+    // that occurrence: its write (a new appointment, or a deletion) is held back and the row fails.
+    void HoldBack(CSyncItem* record);
 
     IPlannerOutlook& m_outlook;
     CSyncItemList& m_owned;
@@ -154,6 +160,8 @@ private:
     bool m_fSelection = false;
     hv::com_ptr<IDispatch> m_pSeries;
     long m_nSeriesCount = 0;
+    bool m_fUnreadOccurrence = false;  // an occurrence of this run could not be read
+    long m_nHeldBack = 0;
     long m_nIndex = 0;  // the loop position of the current phase
     std::vector<CLoaded> m_loaded;
     // Record id (lower case, as Outlook compares texts) to the first loaded item carrying it.

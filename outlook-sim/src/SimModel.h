@@ -1,6 +1,6 @@
 #pragma once
 // The simulated Outlook's data: folders, items, user properties, recurrence series with their
-// exceptions, attachments and recipients. Plain C++; the COM objects in SimObjects.cpp are thin
+// exceptions, attachments and recipients. Plain C++; the COM objects (SimItem.cpp and its neighbours) are thin
 // views over it, so tests can seed and inspect the store without going through IDispatch.
 //
 // Text is UTF-8 here; dates are OLE DATEs in local time; Outlook's "no date" is 4501-01-01.
@@ -190,6 +190,10 @@ struct ItemData {
     // changed elsewhere fails in Outlook ("The operation cannot be performed because the
     // message has been changed"). An occurrence's Save counts against its series.
     int failSaves = 0;
+    // Tests: while set on a series, reading any property of one of its occurrences fails with
+    // "this instance no longer exists", however fresh the copy (as while another program keeps
+    // saving the series).
+    bool failOccurrenceReads = false;
 
     // Occurrences of a series: the series, and the original start of this occurrence.
     std::weak_ptr<ItemData> series;

@@ -56,6 +56,8 @@ public:
     // Runs this thread's message loop (where asynchronous and late events arrive) until `done`
     // answers true or the time is up; the last answer of `done` (true without one).
     bool PumpEventsUntil(const std::function<bool()>& done, DWORD timeoutMs);
+    // Whether events are still to be delivered (asynchronous ones queued, late ones due).
+    bool EventsPending() const;
     // A saved item of the class in the folder (53 meeting requests and 46 reports in the Inbox).
     std::shared_ptr<ItemData> SeedAs(long folderId, long cls,
                                      std::initializer_list<std::pair<const char*, Value>> props);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "TestAddress.h"
+#include "TestDelivery.h"
 #include "addin/ItemsEvents.h"
 #include "addin/OutAddIn.h"
 #include "addin/OutAddInCF.h"
@@ -101,8 +102,12 @@ protected:
         ASSERT_EQ(S_OK, m_addin->OnConnection(m_outlook->Application(), ext_cm_Startup, nullptr, nullptr));
         ASSERT_EQ(S_OK, m_addin->OnStartupComplete(nullptr));
         ASSERT_NE(nullptr, Impl()->m_pTasksItemsEvents);
+        ASSERT_TRUE(hvtest::ApplyDelivery(m_outlook->Delivery(), m_delivery)) << m_delivery;
         Mark();
     }
+    // Waits until Outlook has delivered every event the last user action raised (at once in the
+    // default delivery; later from the message loop in others).
+    void Settle() { EXPECT_TRUE(hvtest::SettleEvents(*m_outlook)) << m_delivery; }
     COutAddIn* Impl() const { return static_cast<COutAddIn*>(m_addin.get()); }
     CItemsEvents& Tasks() const { return *Impl()->m_pTasksItemsEvents; }
     CItemsEvents& Calendar() const { return *Impl()->m_pCalendarItemsEvents; }
@@ -120,6 +125,7 @@ protected:
     std::shared_ptr<hvsim::ItemData> NewLinkedTask(const std::string& subject) {
         const LONG runs = Tasks().m_nUpdateRuns;
         auto task = m_outlook->Seed(hvsim::olFolderTasks, {{"Subject", subject}});
+        Settle();
         EXPECT_EQ(runs + 1, Tasks().m_nUpdateRuns);
         EXPECT_FALSE(UserProp(*task, "HV Record ID").empty());
         return task;
@@ -131,8 +137,10 @@ protected:
         auto current = Obj(inspector, L"CurrentItem");
         PutText(current.get(), name, text);
         ASSERT_TRUE(m_outlook->CloseInspector(item));
+        Settle();
     }
 
+    std::string m_delivery = hvtest::TestDelivery();
     std::unique_ptr<hvsim::SimOutlook> m_outlook;
     hv::com_ptr<IDTExtensibility2> m_addin;
     e2e::Admin m_admin{Address()};
@@ -146,6 +154,7 @@ protected:
 TEST_F(Push, ANewTaskInTheTasksFolderOpensTheUpdateDialogAndArrivesLinked) {
     Start();
     auto task = m_outlook->Seed(hvsim::olFolderTasks, {{"Subject", "Push: book the hall"}});
+    Settle();
     EXPECT_EQ(1, Tasks().m_nUpdateRuns);
     EXPECT_EQ(IDOK, Tasks().m_nLastUpdateResult);
     EXPECT_EQ("The Halvane Task is being updated...", Tasks().m_strLastUpdateMessage);
@@ -170,6 +179,7 @@ TEST_F(Push, ALinkedTaskIsSentOnlyWhenChangedInItsWindowAndOnlyWhenItsFingerprin
     // Changed in the list view, no window: left to the next synchronisation.
     Mark();
     m_outlook->EditAndSave(task, {{"Subject", "Push: paint the fence (list)"}});
+    Settle();
     EXPECT_EQ(runs, Tasks().m_nUpdateRuns);
     EXPECT_TRUE(Sent().empty());
 
@@ -195,15 +205,18 @@ TEST_F(Push, FreeAndTentativeAppointmentsAreNeverSentABusyOneIs) {
                                      {"Start", hvsim::DateValue(2031, 5, 2, 12, 0)},
                                      {"End", hvsim::DateValue(2031, 5, 2, 13, 0)},
                                      {"BusyStatus", 0L}});
+    Settle();
     o.Seed(hvsim::olFolderCalendar, {{"Subject", "Push: maybe"},
                                      {"Start", hvsim::DateValue(2031, 5, 3, 12, 0)},
                                      {"End", hvsim::DateValue(2031, 5, 3, 13, 0)},
                                      {"BusyStatus", 1L}});
+    Settle();
     EXPECT_EQ(0, Calendar().m_nUpdateRuns);
     EXPECT_TRUE(Sent().empty());
     auto busy = o.Seed(hvsim::olFolderCalendar, {{"Subject", "Push: review"},
                                                  {"Start", hvsim::DateValue(2031, 5, 4, 9, 0)},
                                                  {"End", hvsim::DateValue(2031, 5, 4, 10, 0)}});
+    Settle();
     EXPECT_EQ(1, Calendar().m_nUpdateRuns);
     EXPECT_EQ("The Halvane Event is being updated...", Calendar().m_strLastUpdateMessage);
     EXPECT_EQ((std::vector<std::string>{"CreateEvent"}), Sent());
@@ -227,6 +240,7 @@ TEST_F(Push, ARecurringSeriesSendsOnlyItsChangedOccurrences) {
     daily.duration = 1 / 24.0;
     // A new series: none of its occurrences is linked, so nothing is sent now.
     auto series = m_outlook->SeedSeries({{"Subject", "Push: stand-up"}}, daily);
+    Settle();
     EXPECT_EQ(0, Calendar().m_nUpdateRuns);
     EXPECT_TRUE(Sent().empty());
 
@@ -250,6 +264,7 @@ TEST_F(Push, ARecurringSeriesSendsOnlyItsChangedOccurrences) {
     Mark();
     IDispatch* item = m_outlook->ItemObject(series);
     Save(item);
+    Settle();
     EXPECT_EQ(0, Calendar().m_nUpdateRuns);
     EXPECT_TRUE(Sent().empty());
 
@@ -264,6 +279,7 @@ TEST_F(Push, ARecurringSeriesSendsOnlyItsChangedOccurrences) {
     ASSERT_NE(nullptr, occurrence.get());
     PutText(occurrence.get(), L"Subject", "Push: stand-up, moved to the terrace");
     Save(occurrence.get());
+    Settle();
     EXPECT_EQ(1, Calendar().m_nUpdateRuns);
     EXPECT_EQ(1, Calendar().m_nLastUpdatePushed);
     EXPECT_EQ((std::vector<std::string>{"UpdateEvent"}), Sent());
@@ -277,6 +293,7 @@ TEST_F(Push, ARecurringSeriesSendsOnlyItsChangedOccurrences) {
     // refuses a save through it): take the series afresh.
     Mark();
     Save(m_outlook->ItemObject(series));
+    Settle();
     EXPECT_EQ(1, Calendar().m_nUpdateRuns);
     EXPECT_TRUE(Sent().empty());
 }
@@ -326,6 +343,7 @@ TEST_F(Push, OfflineNothingIsSentAndNoSynchronisationStarts) {
     Start();
     m_outlook->SetOffline(true);
     m_outlook->Seed(hvsim::olFolderTasks, {{"Subject", "Push: offline"}});
+    Settle();
     EXPECT_EQ(0, Tasks().m_nUpdateRuns);
     EXPECT_TRUE(m_admin.MethodsSince(m_seq).empty());
 }
@@ -365,15 +383,80 @@ TEST_F(Push, AFailedPushLeavesTheLinkAsItWasAndTheNextSynchronisationSendsIt) {
     EXPECT_EQ("Push: fragile, changed", Task(id).value("title", ""));
 }
 
+// ---- the same under each way Outlook may deliver its item events ------------------------------
+
+class PushDelivery : public Push, public ::testing::WithParamInterface<const char*> {
+protected:
+    void SetUp() override {
+        Push::SetUp();
+        m_delivery = GetParam();
+    }
+};
+
+// However Outlook delivers its item events, a new task is sent and linked once, and an edit in
+// its window is sent once; the add-in's own saves coming back as changes send nothing more.
+TEST_P(PushDelivery, ANewTaskIsSentAndLinkedOnceAndAnEditInItsWindowIsSentOnce) {
+    Start();
+    auto task = NewLinkedTask("Push: delivered");
+    EXPECT_EQ((std::vector<std::string>{"CreateTask"}), Sent());
+    const std::string id = UserProp(*task, "HV Record ID");
+    const int saves = task->saveCount;
+
+    Mark();
+    EditInWindow(task, L"Subject", "Push: delivered, edited");
+    EXPECT_EQ((std::vector<std::string>{"UpdateTask"}), Sent());
+    EXPECT_EQ("Push: delivered, edited", Task(id).value("title", ""));
+    EXPECT_EQ(id, UserProp(*task, "HV Record ID"));
+    // The user's save and the add-in's save of the new link: no loop of saves.
+    EXPECT_EQ(saves + 2, task->saveCount);
+}
+
+// The modes that change what the add-in sees most: events after the call that raised them, and
+// the window's "Close" after its save. ("twice" and "late" run in scripts/strict-matrix.)
+INSTANTIATE_TEST_SUITE_P(Modes, PushDelivery, ::testing::Values("async", "close-after"));
+
+// More than 16 items added in one go (a paste, an import) raise no "ItemAdd": the add-in sends
+// none of them, and none is lost: the next synchronisation sends them all.
+TEST_F(Push, SeventeenTasksPastedAtOnceAreLeftToTheNextSynchronisation) {
+    Start();
+    std::vector<std::string> subjects;
+    for (int i = 0; i < 17; ++i) subjects.push_back("Push: pasted " + std::to_string(i));
+    m_outlook->SeedMany(hvsim::olFolderTasks, subjects);
+    Settle();
+    EXPECT_EQ(0, Tasks().m_nUpdateRuns);
+    EXPECT_TRUE(Sent().empty());
+
+    hv::uiauto::RunWhileDriving([&] { Tasks().DoSynch(nullptr, nullptr); },
+                                [](Automation& ui) {
+                                    HWND dialog = ui.WaitForDialog("Synchronizing with Halvane", 30000);
+                                    EXPECT_TRUE(ui.WaitForClose(dialog, 90000));
+                                },
+                                120000);
+    const auto sent = Sent();
+    EXPECT_EQ(17, std::count(sent.begin(), sent.end(), "CreateTask")) << ::testing::PrintToString(sent);
+    for (const auto& item : m_outlook->Items(hvsim::olFolderTasks))
+        EXPECT_FALSE(UserProp(*item, "HV Record ID").empty()) << item->Subject();
+}
+
 // ---- "AutoPush" off: the link check -----------------------------------------------------------
 
 TEST_F(Push, AutoPushOffOneUserSaveMakesOneCheckAndOneSaveThatUnlinksTheItemOnce) {
     CConfig().SetAutoPush(0);
     Start();
     hvsim::SimOutlook& o = *m_outlook;
+    // Delivered later, the add-in's own saves come back as changes and are checked too (and left
+    // alone): the checks are counted exactly only when events come at once.
+    const bool exact = m_delivery == "sync";
+    auto expectChecks = [&](LONG n) {
+        if (exact)
+            EXPECT_EQ(n, Tasks().m_nLinkChecks);
+        else
+            EXPECT_GE(Tasks().m_nLinkChecks, n);
+    };
     auto task = o.Seed(hvsim::olFolderTasks, {{"Subject", "Push: half linked"}});
+    Settle();
     // Seeding is the first user save: one check, one save of the add-in.
-    EXPECT_EQ(1, Tasks().m_nLinkChecks);
+    expectChecks(1);
     EXPECT_EQ(1, Tasks().m_nOwnSaves);
     EXPECT_EQ(2, task->saveCount);
     EXPECT_TRUE(HasUserProp(*task, "HV"));
@@ -387,14 +470,16 @@ TEST_F(Push, AutoPushOffOneUserSaveMakesOneCheckAndOneSaveThatUnlinksTheItemOnce
 
     // A later user save of the unlinked item: checked, nothing more to write.
     o.EditAndSave(task, {{"Subject", "Push: half linked again"}});
-    EXPECT_EQ(2, Tasks().m_nLinkChecks);
+    Settle();
+    expectChecks(2);
     EXPECT_EQ(1, Tasks().m_nOwnSaves);
     EXPECT_EQ(3, task->saveCount);
 
     // A linked item whose fingerprint went stale is saved once per user save, not in a loop.
     hvsim::SimOutlook::SetUserProperty(*task, "HV Hash", hvsim::Value("stale"));
     o.EditAndSave(task, {{"Subject", "Push: stale"}});
-    EXPECT_EQ(3, Tasks().m_nLinkChecks);
+    Settle();
+    expectChecks(3);
     EXPECT_EQ(2, Tasks().m_nOwnSaves);
     EXPECT_EQ(5, task->saveCount);
 
@@ -407,8 +492,10 @@ TEST_F(Push, AutoPushOffOneUserSaveMakesOneCheckAndOneSaveThatUnlinksTheItemOnce
     DISPPARAMS params = {&arg, nullptr, 1, 0};
     ASSERT_EQ(S_OK, static_cast<IDispatch*>(&Tasks())->Invoke(CItemsEvents::DISPID_ITEMCHANGE, IID_NULL, 0,
                                                               DISPATCH_METHOD, &params, nullptr, nullptr, nullptr));
-    EXPECT_EQ(4, Tasks().m_nLinkChecks);
-    EXPECT_EQ(1, Tasks().m_nRepeatsSkipped);
+    expectChecks(4);
+    if (exact) {
+        EXPECT_EQ(1, Tasks().m_nRepeatsSkipped);
+    }
     EXPECT_EQ(2, Tasks().m_nOwnSaves);
     EXPECT_EQ(5, task->saveCount);
     EXPECT_TRUE(Sent().empty());

@@ -293,6 +293,50 @@ TEST_F(RecurrenceE2E, AServiceMoveReachesItsOccurrenceAndALaterOutlookEditReache
     EXPECT_EQ(x2->item->Get("Location").AsText(), "Pool");
 }
 
+// While Outlook will not let an occurrence be read (another program keeps saving its series), its
+// service event has no partner in the run. It is not created again as a single appointment: its
+// row fails, and nothing is written or deleted on either side. Once the occurrence reads again,
+// the two pair as before.
+TEST_F(RecurrenceE2E, AServiceEventWhoseOccurrenceCannotBeReadIsNotCreatedAgainAsASingleAppointment) {
+    hvsim::Recurrence r;
+    r.type = hvsim::olRecursDaily;
+    r.interval = 2;
+    r.patternStart = Today() + 1;
+    SeedSeries("Swim", r);
+    const DATE first = Today() + 1 + 10 * kHour, second = first + 2;
+    json e1 = CreateOccurrenceEvent("Swim", first);
+    json e2 = CreateOccurrenceEvent("Swim", second);
+    {
+        hv::com_ptr<IDispatch> o1 = OccurrenceAt(first);
+        ASSERT_TRUE(o1);
+        Link(o1.get(), e1);
+        ASSERT_HRESULT_SUCCEEDED(simtest::Call(o1.get(), L"Save", {}));
+        hv::com_ptr<IDispatch> o2 = OccurrenceAt(second);
+        ASSERT_TRUE(o2);
+        Link(o2.get(), e2);
+        ASSERT_HRESULT_SUCCEEDED(simtest::Call(o2.get(), L"Save", {}));
+    }
+    m_pattern.reset();
+    m_series->failOccurrenceReads = true;
+    long long seq = m_admin.LastSeq();
+    RunResult blocked = Sync(0, e2e::Drive::UntilClose, std::string(), SYNC_EVENTS);
+    EXPECT_EQ(Appts().size(), 1u) << blocked.Describe();
+    EXPECT_EQ(m_series->recurrence->exceptions.size(), 2u);
+    EXPECT_GE(blocked.Count(ACTION_FAILED), 2u) << blocked.Describe();
+    EXPECT_EQ(blocked.Count(ACTION_DONE), 0u) << blocked.Describe();
+    EXPECT_TRUE(Writes(seq).empty());
+    EXPECT_EQ(m_admin.Events(m_user).size(), 2u);
+
+    m_series->failOccurrenceReads = false;
+    seq = m_admin.LastSeq();
+    RunResult again = Sync(0, e2e::Drive::UntilClose, std::string(), SYNC_EVENTS);
+    EXPECT_EQ(again.Count(ACTION_FAILED), 0u) << again.Describe();
+    EXPECT_TRUE(again.AllNone()) << again.Describe();
+    EXPECT_TRUE(Writes(seq).empty());
+    EXPECT_EQ(Appts().size(), 1u);
+    EXPECT_EQ(m_admin.Events(m_user).size(), 2u);
+}
+
 TEST_F(RecurrenceE2E, ASeriesNeverLinkedGivesOneRowPerOccurrenceAndNoneForTheDeletedOne) {
     // A daily series from tomorrow with the third day deleted and the fifth moved two hours
     // later, none of them ever linked to the service.

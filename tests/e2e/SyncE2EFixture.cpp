@@ -9,6 +9,7 @@
 #include "service/Protocol.h"
 #include "service/TimeLogic.h"
 #include "service/ServiceTestSupport.h"
+#include "TestDelivery.h"
 #include "TestLocale.h"
 #include "win/Strings.h"
 
@@ -65,6 +66,8 @@ void SyncE2E::SetUp() {
     static hvtest::RegionalSettings regional(hvtest::TestLocale());
     m_outlook = std::make_unique<hvsim::SimOutlook>();
     m_outlook->GetModel().locale = hvtest::TestLocale();
+    // How Outlook delivers its item events (HV_TEST_DELIVERY), as the strict matrix varies it.
+    ASSERT_TRUE(hvtest::ApplyDelivery(m_outlook->Delivery(), hvtest::TestDelivery())) << hvtest::TestDelivery();
     hv::unique_variant mapi = hv::unique_variant::FromString("MAPI");
     hv::unique_variant ns;
     ASSERT_HRESULT_SUCCEEDED(CDispatcher::CallMethod(m_outlook->Application(), L"GetNamespace", ns.put(), 1, &mapi));
