@@ -284,7 +284,7 @@ void CPlanner::LoadSeries() {
     }
     CSyncItemList made;
     m_outlook.ExpandSeries(&record, appt.get(), made);
-    for (CSyncItem* occurrence : made)
+    for (const auto& occurrence : made)
         if (occurrence->m_nAction == ACTION_FAILED) m_fUnreadOccurrence = true;
     m_occurrences.splice(m_occurrences.end(), made);
 }
