@@ -38,11 +38,14 @@ double Median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: bench_startup.exe <service address> <HvOut.dll> [starts]\n");
+        std::fprintf(stderr, "usage: bench_startup.exe <service address> <HvOut.dll> [starts] [items per folder]\n");
         return 2;
     }
     const std::string address = argv[1];
     const int starts = argc > 3 ? std::max(1, std::atoi(argv[3])) : 20;
+    // The add-in sinks the task and calendar folders at start-up: a full mailbox must not make
+    // that slower. Seeding happens before the clock starts.
+    const int items = argc > 4 ? std::max(0, std::atoi(argv[4])) : 0;
     if (FAILED(::OleInitialize(nullptr))) return 2;
 
     HMODULE dll = ::LoadLibraryW(hv::ToWide(argv[2]).c_str());
@@ -71,7 +74,7 @@ int main(int argc, char** argv) {
     config.SetSyncAtStartup(0);
 
     std::printf(
-        "version starts connect_startup_median_ms connect_startup_first_ms connect_startup_max_ms "
+        "version items starts connect_startup_median_ms connect_startup_first_ms connect_startup_max_ms "
         "startup_event_median_ms startup_event_first_ms logins\n");
     int status = 0;
     for (int version : {11, 14}) {
@@ -80,6 +83,10 @@ int main(int argc, char** argv) {
         for (int i = 0; i < starts; ++i) {
             hvsim::SimOutlook outlook;
             outlook.SetVersion(version);
+            for (int n = 0; n < items; ++n) {
+                outlook.Seed(hvsim::olFolderTasks, {{"Subject", hv::Format("Task %d", n)}});
+                outlook.Seed(hvsim::olFolderCalendar, {{"Subject", hv::Format("Meeting %d", n)}});
+            }
             hv::com_ptr<IDTExtensibility2> addin;
             if (FAILED(factory->CreateInstance(nullptr, __uuidof(IDTExtensibility2), addin.put_void()))) return 1;
             LARGE_INTEGER t0, t1, t2, t3;
@@ -99,7 +106,7 @@ int main(int argc, char** argv) {
         long logins = 0;
         for (const auto& m : admin.MethodsSince(seq)) logins += m == "CheckPluginVersion";
         if (logins != starts) status = 1;
-        std::printf("%d %d %.2f %.2f %.2f %.2f %.2f %ld\n", version, starts, Median(connect), connect.front(),
+        std::printf("%d %d %d %.2f %.2f %.2f %.2f %.2f %ld\n", version, items, starts, Median(connect), connect.front(),
                     *std::max_element(connect.begin(), connect.end()), Median(startup), startup.front(), logins);
     }
     config.DeleteAllSettings();

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Add-in start-up benchmark: starts the reference service on a loopback address, then times 20
-# starts of HvOut.dll in the simulated Outlook for versions 11 and 14.
-# Usage: bench/startup/run-startup-bench.sh [BUILD_DIR] [STARTS]
+# starts of HvOut.dll in the simulated Outlook for versions 11 and 14, with each of the given
+# numbers of tasks and of appointments in the folders.
+# Usage: bench/startup/run-startup-bench.sh [BUILD_DIR] [STARTS] [ITEMS...]  (default items: 0)
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 build=${1:-build/win64}
 starts=${2:-20}
+shift 2 2>/dev/null || shift $#
+sizes=${*:-0}
 service=build/host/halvane-service/halvane-service
 address=127.0.0.37
 [ -x "$service" ] || { cmake --preset host >/dev/null && cmake --build --preset host --target halvane-service; }
@@ -17,4 +20,8 @@ echo $! >"$state/pid"
 for _ in $(seq 1 600); do grep -q "listening on" "$state/log" && break; sleep 0.5; done
 grep -q "listening on" "$state/log" || { cat "$state/log"; exit 1; }
 dll="Z:$(realpath "$build/addin/HvOut.dll" | tr / '\\')"
-"$build/wine-run" "$build/bench/startup/bench_startup.exe" "$address" "$dll" "$starts"
+status=0
+for n in $sizes; do
+  "$build/wine-run" "$build/bench/startup/bench_startup.exe" "$address" "$dll" "$starts" "$n" || status=1
+done
+exit $status
