@@ -3,7 +3,7 @@
 
 #include "outlook-sim/src/SimComAddIns.h"
 #include "outlook-sim/src/SimExplorer.h"
-#include "outlook-sim/src/SimInspector.h"
+#include "outlook-sim/src/SimItemWindow.h"
 #include "outlook-sim/src/SimNamespace.h"
 
 namespace hvsim {

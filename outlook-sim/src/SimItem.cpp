@@ -7,7 +7,7 @@
 
 #include "outlook-sim/src/SimAttachments.h"
 #include "outlook-sim/src/SimFolder.h"
-#include "outlook-sim/src/SimInspector.h"
+#include "outlook-sim/src/SimItemWindow.h"
 #include "outlook-sim/src/SimNamespace.h"
 #include "outlook-sim/src/SimRecipients.h"
 #include "outlook-sim/src/SimRecurrencePattern.h"

@@ -9,7 +9,7 @@
 #include "outlook-sim/src/SimApplication.h"
 #include "outlook-sim/src/SimComAddIns.h"
 #include "outlook-sim/src/SimExplorer.h"
-#include "outlook-sim/src/SimInspector.h"
+#include "outlook-sim/src/SimItemWindow.h"
 #include "outlook-sim/src/SimItem.h"
 #include "outlook-sim/src/SimOptions.h"
 #include "outlook-sim/src/SimSession.h"

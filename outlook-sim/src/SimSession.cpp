@@ -7,7 +7,7 @@
 #include "outlook-sim/src/SimApplication.h"
 #include "outlook-sim/src/SimExplorer.h"
 #include "outlook-sim/src/SimFolder.h"
-#include "outlook-sim/src/SimInspector.h"
+#include "outlook-sim/src/SimItemWindow.h"
 #include "outlook-sim/src/SimItem.h"
 #include "outlook-sim/src/SimWord.h"
 

@@ -1,6 +1,6 @@
-// Inspector and Inspectors: caption, current item, Close with its save, Word's editor for
+// Item windows: Inspector and Inspectors, with caption, current item, Close with its save, Word's editor for
 // WordMail, the inspector's command bars.
-#include "outlook-sim/src/SimInspector.h"
+#include "outlook-sim/src/SimItemWindow.h"
 
 #include "outlook-sim/src/SimItem.h"
 #include "outlook-sim/src/SimWord.h"
