@@ -30,6 +30,17 @@ protected:
     IDispatch* Obj(const std::shared_ptr<hvsim::ItemData>& item) { return m_outlook->ItemObject(item); }
     // Today's date at midnight, local, plus `days`.
     static DATE Day(int days);
+    // A daily series without end, 10:00 to 11:00, from the given day on.
+    static hvsim::Recurrence DailyAtTen(int firstDay) {
+        hvsim::Recurrence r;
+        r.type = hvsim::olRecursDaily;
+        r.interval = 1;
+        r.patternStart = Day(firstDay);
+        r.noEndDate = true;
+        r.startTime = 10.0 / 24;
+        r.duration = 1.0 / 24;
+        return r;
+    }
     static hv::unique_variant Prop(IDispatch* object, const wchar_t* name);
 
     std::unique_ptr<hvsim::SimOutlook> m_outlook;

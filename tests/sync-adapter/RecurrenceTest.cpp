@@ -211,13 +211,7 @@ TEST_F(AdapterTest, MonthlySeriesOnTheLastFridayExpandsToEveryMonth) {
 }
 
 TEST_F(AdapterTest, DailySeriesWithoutEndGivesTenOccurrencesFromTheFirstFreshDate) {
-    hvsim::Recurrence r;
-    r.type = hvsim::olRecursDaily;
-    r.interval = 1;
-    r.patternStart = Day(-60);
-    r.noEndDate = true;
-    r.startTime = 10.0 / 24;
-    r.duration = 1.0 / 24;
+    const hvsim::Recurrence r = DailyAtTen(-60);
     auto series = m_outlook->SeedSeries({{"Subject", "Standup"}}, r);
     CSyncItem seriesRecord;
     seriesRecord.m_strType = "Event";
@@ -241,13 +235,7 @@ TEST_F(AdapterTest, DailySeriesWithoutEndGivesTenOccurrencesFromTheFirstFreshDat
 }
 
 TEST_F(AdapterTest, MovedOccurrenceIsLinkedAndWrittenThroughItsException) {
-    hvsim::Recurrence r;
-    r.type = hvsim::olRecursDaily;
-    r.interval = 1;
-    r.patternStart = Day(1);
-    r.noEndDate = true;
-    r.startTime = 10.0 / 24;
-    r.duration = 1.0 / 24;
+    const hvsim::Recurrence r = DailyAtTen(1);
     auto series = m_outlook->SeedSeries({{"Subject", "Daily"}}, r);
 
     // The user moves the third occurrence to 15:00 and links it; the fifth is deleted.

@@ -5,13 +5,7 @@
 #include "win/Dispatcher.h"
 
 TEST_F(AdapterTest, AnOccurrenceWriteRefusedAsChangedElsewhereIsRetriedOnceFromFreshCopies) {
-    hvsim::Recurrence r;
-    r.type = hvsim::olRecursDaily;
-    r.interval = 1;
-    r.patternStart = Day(1);
-    r.noEndDate = true;
-    r.startTime = 10.0 / 24;
-    r.duration = 1.0 / 24;
+    const hvsim::Recurrence r = DailyAtTen(1);
     auto series = m_outlook->SeedSeries({{"Subject", "Daily"}}, r);
     CSyncItem seriesRecord;
     seriesRecord.m_strType = "Event";
@@ -43,13 +37,7 @@ TEST_F(AdapterTest, AnOccurrenceWriteRefusedAsChangedElsewhereIsRetriedOnceFromF
 }
 
 TEST_F(AdapterTest, AnOccurrenceReadAfterItsSeriesChangedIsReadAgainFromFreshCopies) {
-    hvsim::Recurrence r;
-    r.type = hvsim::olRecursDaily;
-    r.interval = 1;
-    r.patternStart = Day(1);
-    r.noEndDate = true;
-    r.startTime = 10.0 / 24;
-    r.duration = 1.0 / 24;
+    const hvsim::Recurrence r = DailyAtTen(1);
     auto series = m_outlook->SeedSeries({{"Subject", "Daily"}}, r);
     CSyncItem seriesRecord;
     seriesRecord.m_strType = "Event";
