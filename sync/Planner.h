@@ -80,6 +80,10 @@ public:
     bool EquivalentCounterpart(CSyncItem* record);
     // Gives one row its action (the decision table).
     void DecideAction(CSyncItem* record);
+    // Whether an Outlook item changed since its link was written (its fingerprint differs).
+    bool LinkBehind(CSyncItem* outlook);
+    // Writes the link of a pair found equal again, from the service record's side.
+    void BringLinkUpToDate(CSyncItem* service);
 
 private:
     enum Phase {

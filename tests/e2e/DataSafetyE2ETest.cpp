@@ -331,3 +331,38 @@ TEST_F(DataSafetyE2E, AServiceTaskStartingAfterItsDueDateKeepsItsStartDateOnTheS
     EXPECT_EQ(Str(now["start_date"]), "2030-04-10");
     EXPECT_EQ(Str(now["due_date"]), "2030-04-10");
 }
+
+// An Outlook edit reaches the service, but the answer to its update is lost (HTTP 500 after the
+// service carried it out), so the item keeps the link of its last good run. The next full run
+// finds both sides equal; no later run may send the same values again, an incremental run whose
+// filter minute holds the edit included.
+TEST_F(DataSafetyE2E, AnUpdateWhoseAnswerIsLostIsNotSentAgainOnceBothSidesAreEqual) {
+    auto task = m_outlook->Seed(hvsim::olFolderTasks, {{"Subject", "Budget"}, {"Body", "first"}});
+    ASSERT_EQ(Sync(1, Drive::UntilClose, std::string(), SYNC_TASKS).Count(ACTION_DONE), 1u);
+    const std::string id = RecordId(task);
+    ASSERT_FALSE(id.empty());
+
+    // The edit is stamped 10 s into the next whole minute; the marks go to 30 s into it below.
+    const DATE minute = MoveMarksIntoNextMinute(CConfig::TYPE_TASK, 0);
+    const DATE edited = minute + 10 / 86400.0;
+    m_outlook->SetClock([edited] { return edited; });
+    m_outlook->EditAndSave(task, {{"Body", "second"}});
+    m_outlook->SetClock(nullptr);
+    m_admin.Send("POST", "/admin/faults",
+                 json{{"operation", "UpdateTask"}, {"fault", "http_500"}, {"apply", true}, {"user", m_user}});
+    RunResult lost = Sync(0, Drive::UntilClose, std::string(), SYNC_TASKS);
+    EXPECT_EQ(lost.Count(ACTION_FAILED), 1u) << lost.Describe();
+    ASSERT_EQ(Str(m_admin.Get("/admin/tasks/" + id)["description_plain_text"]), "second");
+    m_admin.Send("DELETE", "/admin/faults", json());
+
+    const long long seq = m_admin.LastSeq();
+    RunResult equal = Sync(0, Drive::UntilClose, std::string(), SYNC_TASKS);
+    EXPECT_TRUE(equal.AllNone()) << equal.Describe();
+    MoveMarksIntoNextMinute(CConfig::TYPE_TASK, 30);
+    RunResult incremental = Sync(1, Drive::UntilClose, std::string(), SYNC_TASKS);
+    EXPECT_TRUE(incremental.AllNone()) << incremental.Describe();
+    EXPECT_EQ(Writes(seq), std::vector<std::string>()) << "the service was written to";
+
+    ExpectNoOpRuns(SYNC_TASKS, 1, 0);
+    EXPECT_EQ(Str(m_admin.Get("/admin/tasks/" + id)["description_plain_text"]), "second");
+}

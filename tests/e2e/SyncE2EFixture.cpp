@@ -257,4 +257,28 @@ void SyncE2E::AtOutlookTime(int seconds, const std::function<void()>& action) {
     m_outlook->SetClock(nullptr);
 }
 
+DATE SyncE2E::MoveMarksIntoNextMinute(const char* type, int second) {
+    SYSTEMTIME st;
+    ::GetSystemTime(&st);
+    st.wSecond = 0;
+    st.wMilliseconds = 0;
+    FILETIME ft;
+    EXPECT_TRUE(::SystemTimeToFileTime(&st, &ft));
+    ULARGE_INTEGER t{};
+    t.LowPart = ft.dwLowDateTime;
+    t.HighPart = ft.dwHighDateTime;
+    t.QuadPart += static_cast<ULONGLONG>(60 + second) * 10000000ULL;
+    ft.dwLowDateTime = t.LowPart;
+    ft.dwHighDateTime = t.HighPart;
+    SYSTEMTIME markUtc{}, markLocal{};
+    EXPECT_TRUE(::FileTimeToSystemTime(&ft, &markUtc));
+    EXPECT_TRUE(::SystemTimeToTzSpecificLocalTime(nullptr, &markUtc, &markLocal));
+    const std::string markText = hv::Format("%d-%02d-%02dT%02d:%02d:%02dZ", markUtc.wYear, markUtc.wMonth, markUtc.wDay,
+                                            markUtc.wHour, markUtc.wMinute, markUtc.wSecond);
+    CConfig().SetKey(hv::Format("Last%sSync", type).c_str(), markText);
+    CConfig().SetLastDownload(type, markText);
+    return hvsim::MakeDate(markLocal.wYear, markLocal.wMonth, markLocal.wDay, markLocal.wHour, markLocal.wMinute,
+                           markLocal.wSecond);
+}
+
 }  // namespace e2e

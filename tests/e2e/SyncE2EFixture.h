@@ -78,6 +78,9 @@ protected:
     std::vector<std::string> Writes(long long seq) const;
     // Runs while Outlook's clock stands `seconds` from now.
     void AtOutlookTime(int seconds, const std::function<void()>& action);
+    // Moves the last run's marks of `type` (the run's and its download's) to `second` seconds
+    // into the next whole minute, and returns that moment as an Outlook (local) date.
+    DATE MoveMarksIntoNextMinute(const char* type, int second);
 
     // Called once from the driving thread while a run is working through its rows, as another
     // user changing the service at that moment would.

@@ -171,29 +171,9 @@ TEST_F(SyncE2E, AnOutlookChangeInTheMinuteOfTheMarkReachesTheNextIncrementalRun)
     CreateTask({{"title", "Before the mark"}, {"due_date", "2030-03-02"}});
     ASSERT_EQ(Sync().Count(ACTION_DONE), 2u);
 
-    // The last run's mark, moved to 20 s into the next whole minute.
-    SYSTEMTIME st;
-    ::GetSystemTime(&st);
-    st.wSecond = 0;
-    st.wMilliseconds = 0;
-    FILETIME ft;
-    ASSERT_TRUE(::SystemTimeToFileTime(&st, &ft));
-    ULARGE_INTEGER t{};
-    t.LowPart = ft.dwLowDateTime;
-    t.HighPart = ft.dwHighDateTime;
-    t.QuadPart += 80ULL * 10000000ULL;
-    ft.dwLowDateTime = t.LowPart;
-    ft.dwHighDateTime = t.HighPart;
-    SYSTEMTIME markUtc, markLocal;
-    ASSERT_TRUE(::FileTimeToSystemTime(&ft, &markUtc));
-    ASSERT_TRUE(::SystemTimeToTzSpecificLocalTime(nullptr, &markUtc, &markLocal));
-    // The download's mark goes along, so that the Outlook side alone brings the rows.
-    const std::string markText = hv::Format("%d-%02d-%02dT%02d:%02d:%02dZ", markUtc.wYear, markUtc.wMonth, markUtc.wDay,
-                                            markUtc.wHour, markUtc.wMinute, markUtc.wSecond);
-    CConfig().SetKey(hv::Format("Last%sSync", CConfig::TYPE_TASK).c_str(), markText);
-    CConfig().SetLastDownload(CConfig::TYPE_TASK, markText);
-    const DATE mark = hvsim::MakeDate(markLocal.wYear, markLocal.wMonth, markLocal.wDay, markLocal.wHour,
-                                      markLocal.wMinute, markLocal.wSecond);
+    // The last run's mark, moved to 20 s into the next whole minute; the download's mark goes
+    // along, so that the Outlook side alone brings the rows.
+    const DATE mark = MoveMarksIntoNextMinute(CConfig::TYPE_TASK, 20);
     auto saveAt = [&](double seconds, const char* subject, const std::string& body) {
         const DATE at = mark + seconds / 86400.0;
         m_outlook->SetClock([at] { return at; });
