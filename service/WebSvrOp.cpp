@@ -86,13 +86,30 @@ CWebSvrOp::CWebSvrOp(const std::string& url) : m_strFullURL(url) {
 CWebSvrOp::~CWebSvrOp() {
     StopParse();
     m_strRequest.clear();
-    m_hRequest.reset();
+    CloseRequest();
     m_pResponseDoc.reset();
     m_hResponseFile.reset();
     if (!m_strResponsePath.empty()) ::DeleteFileA(m_strResponsePath.c_str());
     m_hBodyFile.reset();
     // A body file that was never sent (a failed exchange) does not stay behind.
     if (m_fFileMode && !m_strBodyFilePath.empty()) ::DeleteFileA(m_strBodyFilePath.c_str());
+}
+
+void CWebSvrOp::CloseRequest() noexcept {
+    if (m_hRequest && m_fHeadPending) {
+        // The request went out (in whole or in part) but its answer was never waited for: the
+        // server still answers it, later, down this request's connection. Closed as it is, Wine's
+        // WinINet puts that connection back in its pool (it takes an answer whose head it never
+        // read for one read to its end), and the next exchange with this server, ours or another
+        // of this process, would read this answer as its own. Asking for the head with a
+        // time-out that expires at once marks the connection as not reusable; whatever the
+        // request's state, the answer is dropped with it.
+        DWORD ms = 1;
+        ::InternetSetOptionA(m_hRequest.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &ms, sizeof(ms));
+        ::HttpEndRequestA(m_hRequest.get(), nullptr, 0, 0);
+    }
+    m_fHeadPending = false;
+    m_hRequest.reset();
 }
 
 bool CWebSvrOp::UseResponseFile() {
@@ -340,6 +357,7 @@ bool CWebSvrOp::SendFileBody() {
         PlatformFailure("SendRequestEx");
         return false;
     }
+    m_fHeadPending = true;
     m_dwBytesSent = 0;
     return true;
 }
@@ -415,6 +433,7 @@ bool CWebSvrOp::ResendRequest() {
     while (more)
         if (!SendFileChunk(more)) return false;
     m_hBodyFile.reset();
+    m_fHeadPending = false;
     if (!::HttpEndRequestA(m_hRequest.get(), nullptr, 0, 1)) {
         PlatformFailure("EndRequest");
         return false;
@@ -425,6 +444,7 @@ bool CWebSvrOp::ResendRequest() {
 bool CWebSvrOp::StepStatus() {
     if (m_fFileMode) {
         m_hBodyFile.reset();
+        m_fHeadPending = false;
         if (!::HttpEndRequestA(m_hRequest.get(), nullptr, 0, 1)) {
             DeleteBodyFile();
             m_pUploadBuffer.reset();
@@ -643,7 +663,7 @@ int CWebSvrOp::Run(int /*reserved*/, HWND hwnd, UINT msg, int step) {
             // A step that failed before the answer leaves a failing code, whichever path it took;
             // what the answer itself says is the operation's to decide.
             if (!ok && !m_fAnswered && m_hResult == S_OK) m_hResult = E_FAIL;
-            m_hRequest.reset();
+            CloseRequest();
             return result;
         }
         m_fStepped = true;
@@ -685,7 +705,7 @@ int CWebSvrOp::Run(int /*reserved*/, HWND hwnd, UINT msg, int step) {
         return 1;
     } catch (...) {
         PlatformFailure("an exchange");
-        m_hRequest.reset();
+        CloseRequest();
         return 0;
     }
 }

@@ -35,8 +35,9 @@ public:
     HRESULT WriteElement(const char* name, const std::string& value, HANDLE file, bool omitIfEmpty, bool escape);
     void LogXml(const std::string& textOrPath, bool isPath);
     void AbortUpload();
-    // Closes the request handle; the pump does this after the last step or a failure.
-    void CloseRequest() noexcept { m_hRequest.reset(); }
+    // Closes the request handle; the pump does this after the last step or a failure, and the
+    // destructor for an exchange abandoned halfway ("Cancel All").
+    void CloseRequest() noexcept;
     // Ends a parse running on its worker thread and waits for it. An operation that parses
     // there calls this first in its own destructor, since the parse fills its members.
     void StopParse() noexcept;
@@ -126,6 +127,8 @@ private:
     static unsigned __stdcall ParseAsideThread(void* op);
     std::string m_strBodyFilePath;
     bool m_fStepped = false;
+    // A request begun in parts (file mode) whose answer's head was not asked for yet.
+    bool m_fHeadPending = false;
     hv::unique_handle m_hParseThread;
     std::atomic<bool> m_fStopParse{false};
     int m_nParseResult = 0;

@@ -458,6 +458,48 @@ TEST_F(SoapFrame, AnAnswerAbandonedHalfwayIsNeverReadByTheNextExchange) {
     }
 }
 
+// An exchange abandoned after its request went out whole but before its answer was read: "Cancel
+// All" taken before the step that waits for the answer (the dialog shows "Receiving Response"),
+// or a "Timeout" shorter than the server's delay. The answer still comes, late, down the
+// connection the request used; no later exchange may read it as its own.
+TEST_F(SoapFrame, AnAnswerNeverAwaitedIsNeverReadByTheNextExchange) {
+    for (const bool cancel : {true, false}) {
+        SCOPED_TRACE(cancel ? "cancelled before the wait" : "timed out in the wait");
+        // A connection the platform keeps for reuse, as after any earlier exchange of a run.
+        responder.Enqueue(200, PingAnswer("warm"));
+        OpTestPing warm(url);
+        ASSERT_EQ(1, warm.Run(0, nullptr, 0, 0));
+        responder.Enqueue(200, PingAnswer("stale"), 1500);
+        if (cancel) {
+            OpTestPing op(url, true);
+            HWND wnd = ::CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+            MSG msg = {};
+            for (int step = 0; step <= 1; ++step) {
+                ASSERT_EQ(1, op.Run(0, wnd, kStepMessage, step)) << step;
+                ASSERT_TRUE(::PeekMessageA(&msg, wnd, kStepMessage, kStepMessage, PM_REMOVE));
+            }
+            do {  // every chunk of the body, then the message for the step that waits
+                ASSERT_EQ(1, op.Run(0, wnd, kStepMessage, 2));
+                ASSERT_TRUE(::PeekMessageA(&msg, wnd, kStepMessage, kStepMessage, PM_REMOVE));
+            } while (msg.wParam == 2);
+            EXPECT_EQ(3u, msg.wParam);
+            ::DestroyWindow(wnd);
+        } else {
+            CConfig config;
+            config.SetKey("Timeout", static_cast<DWORD>(1));
+            OpTestPing op(url);
+            EXPECT_EQ(0, op.Run(0, nullptr, 0, 0));
+            config.SetKey("Timeout", static_cast<DWORD>(0));
+        }
+        ASSERT_TRUE(responder.WaitUntilAnswered(10000));  // the late answer has gone out
+
+        responder.Enqueue(200, PingAnswer("fresh"));
+        OpTestPing next(url);
+        EXPECT_EQ(1, next.Run(0, nullptr, 0, 0)) << next.m_strFaultString;
+        EXPECT_EQ("fresh", next.m_strValue);
+    }
+}
+
 TEST(SoapFrameUnreachable, RefusedConnectionReportsTheConnectionFailureText) {
     std::string url = ConnectTo(hvtest::Loopback(3).c_str());  // nothing listens there
     OpTestPing op(url);
