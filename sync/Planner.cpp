@@ -711,9 +711,13 @@ void CPlanner::DecideAction(CSyncItem* record) {
         }
     } else if (!record->m_pCounterpart) {
         record->SetAction(ACTION_UPDATE_OUTLOOK);
-    } else if (EquivalentCounterpart(record)) {
+    } else if (const std::string linked = record->m_pCounterpart->m_strHash; EquivalentCounterpart(record)) {
         HvLog().LogComment("ComputeActions: EquivalentCounterpart");
         record->SetAction(ACTION_NONE);
+        // The Outlook record now holds its current fingerprint, its link the one it was read with.
+        const CSyncItem* outlook = record->m_pCounterpart;
+        if (!record->m_pOccurrence && !outlook->m_pOccurrence && outlook->m_strHash != linked)
+            m_staleLinks.insert(record);
     } else {
         CSyncItem* other = record->m_pCounterpart;
         HvLog().LogComment("ComputeActions: Comparing HV Times");

@@ -5,6 +5,7 @@
 #include "e2e/SyncE2EFixture.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "outlook-sim/SimTestUtil.h"
 #include "service/TimeLogic.h"
@@ -330,4 +331,31 @@ TEST_F(DataSafetyE2E, AServiceTaskStartingAfterItsDueDateKeepsItsStartDateOnTheS
     EXPECT_EQ(Str(now["description_plain_text"]), "moved");
     EXPECT_EQ(Str(now["start_date"]), "2030-04-10");
     EXPECT_EQ(Str(now["due_date"]), "2030-04-10");
+}
+
+// The service carries out an Outlook item's update, but the answer is lost (HTTP 500, a cut or
+// late answer, "Cancel All" while it was in flight), so the item's link still holds the
+// fingerprint of before. The next full run finds both sides equal; no later run may take the
+// item for changed and send it again, also an incremental run whose mark falls in the minute
+// of the item's last change (such a run looks again at that whole minute).
+TEST_F(DataSafetyE2E, AnUpdateWhoseAnswerIsLostIsNotSentAgainByALaterRun) {
+    auto item = m_outlook->Seed(hvsim::olFolderTasks, {{"Subject", "Minutes"}, {"Body", "draft"}});
+    RunResult first = Sync(1, Drive::UntilClose, std::string(), SYNC_TASKS);
+    ASSERT_EQ(first.Count(ACTION_DONE), 1u) << first.Describe();
+    const std::string id = RecordId(item);
+    ASSERT_FALSE(id.empty());
+
+    // The change is dated at the start of the current minute, so that the runs below end in
+    // that same minute (with less than 20 seconds of it left, the next minute is waited for).
+    auto secondOfMinute = [] { return std::fmod(hvsim::Model::CurrentTime() * 86400.0, 60.0); };
+    for (int i = 0; i < 300 && secondOfMinute() > 40; ++i) ::Sleep(100);
+    ASSERT_LE(secondOfMinute(), 40.0);
+    AtOutlookTime(-static_cast<int>(secondOfMinute()), [&] { m_outlook->EditAndSave(item, {{"Body", "final"}}); });
+    ArmLostCreate(m_admin, m_user, "UpdateTask", "http_500", true);
+    RunResult lost = Sync(0, Drive::UntilClose, std::string(), SYNC_TASKS);
+    EXPECT_EQ(lost.Count(ACTION_FAILED), 1u) << lost.Describe();
+    m_admin.Send("DELETE", "/admin/faults", json());
+    ASSERT_EQ(Str(m_admin.Get("/admin/tasks/" + id)["description_plain_text"]), "final");
+
+    ExpectNoOpRuns(SYNC_TASKS, 1, 0);
 }
