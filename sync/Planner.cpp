@@ -99,6 +99,7 @@ bool CPlanner::LastSyncTime(const char* type, HvTime& t) {
 void CPlanner::Begin(bool correlate, bool actions) {
     m_fActions = actions;
     m_result = S_OK;
+    if (actions) m_staleLinks.clear();
     for (CMark& mark : m_marks) mark = CMark();
     if (correlate) {
         m_fUnreadOccurrence = false;
