@@ -672,6 +672,24 @@ HRESULT CDlgSynch::AfterPushTask() {
     return S_OK;
 }
 
+// A pair the planner found equal, whose Outlook link still holds the fingerprint of before an
+// update the service carried out without its answer arriving: the link is written anew (no
+// field changes), or a later run would take the item for changed and send it again.
+void CDlgSynch::RefreshLink(CSyncItem* record) {
+    CSyncItem* outlook = record->m_pCounterpart;
+    if (!outlook) return;
+    const std::string& entryId = record->m_strEntryID.empty() ? outlook->m_strEntryID : record->m_strEntryID;
+    hv::com_ptr<IDispatch> item;
+    if (entryId.empty() || FAILED(GetItemFromID(entryId, item)) || !item) return;
+    const bool isEvent = record->m_strType == "Event";
+    HvLog().LogCommentFmt("NextItem: the link of \"%s\" is written anew", record->title);
+    if (FAILED(SetLinkProps(item.get(), isEvent ? OL_CLASS_APPOINTMENT : OL_CLASS_TASK, outlook, record->m_target,
+                            &record->last_modified, &record->assigned_to, &record->assigned_to_userids,
+                            isEvent ? &record->organizer : nullptr, isEvent ? &record->internal_use_only : nullptr,
+                            this)))
+        HvLog().LogError("NextItem: the link could not be saved; the next run tries again");
+}
+
 HRESULT CDlgSynch::AfterPushEvent() {
     auto* op = static_cast<OpPushEvent*>(Op());
     CSyncItem* record = m_pCurrent;
@@ -961,6 +979,9 @@ void CDlgSynch::NextRow() {
                     if (cur->m_pCounterpart) cur->m_pCounterpart->m_strActionText = cur->m_strActionText;
                 }
             }
+            break;
+        case ACTION_NONE:
+            if (m_pPlanner && m_pPlanner->LinkIsStale(cur)) RefreshLink(cur);
             break;
         default:
             break;

@@ -156,6 +156,7 @@ private:
     HRESULT AfterPushTask();
     HRESULT AfterPushEvent();
     void LinkFailed(CSyncItem* record, const char* type, const std::string& recordId);
+    void RefreshLink(CSyncItem* record);
     // Remembers a create about to be sent for the item (see CConfig::SetPendingCreate).
     void RememberCreate(CSyncItem* record, IDispatch* item);
 

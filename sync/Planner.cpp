@@ -99,6 +99,7 @@ bool CPlanner::LastSyncTime(const char* type, HvTime& t) {
 void CPlanner::Begin(bool correlate, bool actions) {
     m_fActions = actions;
     m_result = S_OK;
+    if (actions) m_staleLinks.clear();
     for (CMark& mark : m_marks) mark = CMark();
     if (correlate) {
         m_fUnreadOccurrence = false;
@@ -674,31 +675,6 @@ bool CPlanner::EquivalentCounterpart(CSyncItem* record) {
     return record->m_strHash == other->m_strHash;
 }
 
-bool CPlanner::LinkBehind(CSyncItem* outlook) {
-    // An occurrence keeps its link in the series' blob, which this path does not write.
-    return outlook && !outlook->m_pOccurrence && !outlook->m_strEntryID.empty() && !IsHashUnchanged(outlook);
-}
-
-void CPlanner::BringLinkUpToDate(CSyncItem* service) {
-    // The item changed since its link was written, and the service holds the same values: an
-    // update whose answer was lost, or an edit made the same on both sides. The link takes the
-    // service's state now; left behind, the item would look changed to every later run, which
-    // would send the same values again (and an incremental run would, as soon as the item's
-    // minute is the mark's).
-    hv::com_ptr<IDispatch> item;
-    if (FAILED(m_outlook.GetItemFromID(service->m_pCounterpart->m_strEntryID, item)) || !item) return;
-    HvLog().LogCommentFmt("ComputeActions: the link to %s is brought up to date", service->m_target.m_strID);
-    const HRESULT hr =
-        service->m_strType == "Event"
-            ? SetLinkProps(item.get(), OL_CLASS_APPOINTMENT, nullptr, service->m_target, &service->last_modified,
-                           &service->assigned_to, &service->assigned_to_userids, &service->organizer,
-                           &service->internal_use_only, &m_hasher)
-            : SetLinkProps(item.get(), OL_CLASS_TASK, nullptr, service->m_target, &service->last_modified,
-                           &service->assigned_to, &service->assigned_to_userids, nullptr, nullptr, &m_hasher);
-    // Not written, the pair stays as it was: a later run sends the equal values once more.
-    if (FAILED(hr)) HvLog().LogError("ComputeActions: the link could not be brought up to date");
-}
-
 void CPlanner::DecideAction(CSyncItem* record) {
     const bool isEvent = record->m_strType == "Event";
     const char* type = isEvent ? CConfig::TYPE_EVENT : CConfig::TYPE_TASK;
@@ -736,10 +712,13 @@ void CPlanner::DecideAction(CSyncItem* record) {
         }
     } else if (!record->m_pCounterpart) {
         record->SetAction(ACTION_UPDATE_OUTLOOK);
-    } else if (const bool linkBehind = LinkBehind(record->m_pCounterpart); EquivalentCounterpart(record)) {
+    } else if (const std::string linked = record->m_pCounterpart->m_strHash; EquivalentCounterpart(record)) {
         HvLog().LogComment("ComputeActions: EquivalentCounterpart");
         record->SetAction(ACTION_NONE);
-        if (linkBehind) BringLinkUpToDate(record);
+        // The Outlook record now holds its current fingerprint, its link the one it was read with.
+        const CSyncItem* outlook = record->m_pCounterpart;
+        if (!record->m_pOccurrence && !outlook->m_pOccurrence && outlook->m_strHash != linked)
+            m_staleLinks.insert(record);
     } else {
         CSyncItem* other = record->m_pCounterpart;
         HvLog().LogComment("ComputeActions: Comparing HV Times");

@@ -8,6 +8,7 @@
 #include <oaidl.h>
 #include <functional>
 #include <map>
+#include <set>
 #include <memory>
 #include <string>
 #include <vector>
@@ -73,6 +74,9 @@ public:
     // Rows held back because an occurrence could not be read in this run (see HoldBack): the
     // run must not move its marks past the records they stand for.
     bool HeldBack() const noexcept { return m_nHeldBack > 0; }
+    // A pair found equal whose Outlook link still holds the fingerprint of an earlier state (an
+    // update carried out on the service whose answer was lost): the run writes the link anew.
+    bool LinkIsStale(const CSyncItem* record) const { return m_staleLinks.count(record) > 0; }
 
     // ---- the rules --------------------------------------------------------------------------
     bool IsStale(CSyncItem* record);
@@ -80,10 +84,6 @@ public:
     bool EquivalentCounterpart(CSyncItem* record);
     // Gives one row its action (the decision table).
     void DecideAction(CSyncItem* record);
-    // Whether an Outlook item changed since its link was written (its fingerprint differs).
-    bool LinkBehind(CSyncItem* outlook);
-    // Writes the link of a pair found equal again, from the service record's side.
-    void BringLinkUpToDate(CSyncItem* service);
 
 private:
     enum Phase {
@@ -166,7 +166,8 @@ private:
     long m_nSeriesCount = 0;
     bool m_fUnreadOccurrence = false;  // an occurrence of this run could not be read
     long m_nHeldBack = 0;
-    long m_nIndex = 0;  // the loop position of the current phase
+    std::set<const CSyncItem*> m_staleLinks;  // see LinkIsStale; not owned
+    long m_nIndex = 0;                        // the loop position of the current phase
     std::vector<CLoaded> m_loaded;
     // Record id (lower case, as Outlook compares texts) to the first loaded item carrying it.
     std::map<std::string, size_t> m_byId;

@@ -114,16 +114,17 @@ struct Stats {
     long rounds = 0, runs = 0, cleanRuns = 0, noOpRuns = 0, checks = 0;
     long outlookEdits = 0, serviceEdits = 0, bothSides = 0, creates = 0, deletes = 0, touches = 0;
     long serviceFaults = 0, failingSaves = 0, outlookWhileBusy = 0, serviceWhileBusy = 0, cancels = 0;
-    long checkedItems = 0, ambiguous = 0, orphans = 0, series = 0;
+    long checkedItems = 0, ambiguous = 0, orphans = 0, series = 0, seriesOutlookEdits = 0, seriesServiceEdits = 0;
     std::string Describe() const {
         return hv::Format(
             "rounds %ld, runs %ld (clean %ld, no-op %ld), checks %ld; edits: Outlook %ld, service %ld, both sides %ld, "
             "creates %ld, deletes %ld, untracked-field touches %ld; faults: service %ld, failing saves %ld, Outlook "
             "edits while busy %ld, service edits while busy %ld, cancels %ld; items checked %ld (outcomes allowed "
-            "both ways %ld), Outlook items left by a full-run service delete %ld, series %ld",
+            "both ways %ld), Outlook items left by a full-run service delete %ld, series %ld (edits: Outlook %ld, "
+            "service %ld)",
             rounds, runs, cleanRuns, noOpRuns, checks, outlookEdits, serviceEdits, bothSides, creates, deletes, touches,
             serviceFaults, failingSaves, outlookWhileBusy, serviceWhileBusy, cancels, checkedItems, ambiguous, orphans,
-            series);
+            series, seriesOutlookEdits, seriesServiceEdits);
     }
 };
 
@@ -601,8 +602,10 @@ protected:
                 simtest::Put(obj, L"Subject", Text(Tagged(RandomTitle(), tag)));
             else
                 simtest::Put(obj, L"Location", Text(RandomTitle()));
-            if (SUCCEEDED(UserSave(series)))
+            if (SUCCEEDED(UserSave(series))) {
                 m_journal += hv::Format("round %ld Outlook series {%d} changed\n", m_round, tag);
+                ++m_stats.seriesOutlookEdits;
+            }
             return;
         }
         const DATE when = Pick(starts);
@@ -615,13 +618,69 @@ protected:
             const DATE length = series->recurrence->duration;
             simtest::Put(occurrence.get(), L"Start", hv::unique_variant::FromDate(moved));
             simtest::Put(occurrence.get(), L"End", hv::unique_variant::FromDate(moved + length));
-            if (SUCCEEDED(simtest::Call(occurrence.get(), L"Save", {})))
+            if (SUCCEEDED(simtest::Call(occurrence.get(), L"Save", {}))) {
                 m_journal += hv::Format("round %ld Outlook series {%d} occurrence %s moved to %s\n", m_round, tag,
                                         Wire(when).c_str(), Wire(moved).c_str());
+                ++m_stats.seriesOutlookEdits;
+            }
         } else if (SUCCEEDED(simtest::Call(occurrence.get(), L"Delete", {}))) {
             m_journal +=
                 hv::Format("round %ld Outlook series {%d} occurrence %s deleted\n", m_round, tag, Wire(when).c_str());
+            ++m_stats.seriesOutlookEdits;
         }
+    }
+    // Another user changes the service event of one linked occurrence: its title, its location,
+    // or its times by an hour either way (the occurrence stays on its day).
+    void ServiceSeriesEdit() {
+        if (m_seriesTags.empty()) return;
+        const int tag = Pick(m_seriesTags);
+        auto series = FindSeries(tag);
+        if (!series) return;
+        struct Linked {
+            DATE when, start, end;
+            std::string id;
+        };
+        std::vector<Linked> linked;
+        for (DATE when : PatternStarts(*series)) {
+            const hvsim::ExceptionData* ex = series->recurrence->FindException(when);
+            if (!ex || ex->deleted || !ex->item) continue;
+            CSyncItem link;
+            if (link.ReadLinkBlob(ex->item->Get("BillingInformation").AsText()) == S_OK &&
+                !link.m_target.m_strID.empty())
+                linked.push_back(
+                    {when, ex->item->Get("Start").AsDate(), ex->item->Get("End").AsDate(), link.m_target.m_strID});
+        }
+        if (linked.empty()) return;
+        const Linked o = Pick(linked);
+        const std::string& id = o.id;
+        const DATE when = o.when;
+        bool onService = false;
+        for (const auto& r : ServiceRecords(false))
+            if (IdOf(r, false) == id) onService = true;
+        if (!onService) return;
+        json body;
+        std::string what;
+        switch (Rand(0, 2)) {
+            case 0:
+                body["title"] = Tagged(RandomTitle(), tag);
+                what = "title";
+                break;
+            case 1:
+                body["location"] = Chance(0.2) ? std::string() : RandomTitle();
+                what = "location";
+                break;
+            default: {
+                const DATE shift = (Chance(0.5) ? 1 : -1) * kHour;
+                body["start_time"] = Wire(o.start + shift);
+                body["end_time"] = Wire(o.end + shift);
+                what = "times";
+                break;
+            }
+        }
+        Update("events", id, body);
+        ++m_stats.seriesServiceEdits;
+        m_journal += hv::Format("round %ld service series {%d} occurrence %s: event %s %s changed: %s\n", m_round, tag,
+                                Wire(when).c_str(), id.c_str(), what.c_str(), body.dump().c_str());
     }
     // Every occurrence of every series is linked to one service event that holds its title,
     // location and times, no event is linked from two occurrences, and every event of the series
@@ -847,6 +906,7 @@ protected:
         if (m_seriesOn) {
             if (Chance(0.2)) OutlookCreateSeries();
             if (Chance(0.3)) OutlookSeriesEdit();
+            if (m_seriesServiceEdits && Chance(0.3)) ServiceSeriesEdit();
         }
         for (auto& item : Appts()) item->failSaves = 0;
     }
@@ -1091,7 +1151,7 @@ protected:
     Stats m_stats;
     unsigned long long m_seed = 0;
     long m_round = 0, m_every = 5;
-    bool m_cancelRows = false, m_seriesOn = false;
+    bool m_cancelRows = false, m_seriesOn = false, m_seriesServiceEdits = false;
     std::vector<int> m_seriesTags;
 };
 
@@ -1100,7 +1160,10 @@ TEST_F(SyncSoak, RandomRoundsKeepBothStoresEqualWithoutDuplicatesOrLostEdits) {
     const long rounds = static_cast<long>(Option("rounds", "HV_SOAK_ROUNDS", 12));
     m_every = std::max(1L, static_cast<long>(Option("every", "HV_SOAK_EVERY", 4)));
     m_cancelRows = Option("cancel-rows", "HV_SOAK_CANCEL_ROWS", 0) != 0;
-    m_seriesOn = Option("series", "HV_SOAK_SERIES", 0) != 0;
+    // --series 1: series made and changed in Outlook; 2: their events changed on the service too.
+    const long long series = Option("series", "HV_SOAK_SERIES", 0);
+    m_seriesOn = series != 0;
+    m_seriesServiceEdits = series >= 2;
     m_rng.seed(m_seed);
     const DWORD started = ::GetTickCount();
     bool ok = true;
