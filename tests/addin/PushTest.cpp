@@ -13,6 +13,7 @@
 
 #include "TestAddress.h"
 #include "TestDelivery.h"
+#include "TestLocale.h"
 #include "addin/ItemsEvents.h"
 #include "addin/OutAddIn.h"
 #include "addin/OutAddInCF.h"
@@ -22,6 +23,7 @@
 #include "outlook-sim/src/SimOutlook.h"
 #include "service/Protocol.h"
 #include "service/SyncItem.h"
+#include "service/TimeLogic.h"
 #include "sync/DlgSynch.h"
 #include "ui/DlgUpdate.h"
 #include "win/ComTypes.h"
@@ -69,6 +71,25 @@ void PutText(IDispatch* object, const wchar_t* name, const std::string& text) {
     ASSERT_HRESULT_SUCCEEDED(CDispatcher::PutProperty(object, name, &v));
 }
 
+// A local time as the service and the add-in's marks write it (UTC, no zone letter).
+std::string Wire(DATE local) {
+    std::string text;
+    CTimeLogic::ConvertToUTC(COleDate(local), text);
+    return text.substr(0, 19);
+}
+
+// The latest day before today whose month is smaller than its day and whose day is 12 at most
+// (such as 12 November): written month first, a day-first reader takes it for a later date.
+DATE AmbiguousDayBeforeToday() {
+    DATE day = static_cast<DATE>(hvsim::DayNumber(hvsim::Model::CurrentTime())) - 2;
+    for (int i = 0; i < 400; ++i, day -= 1) {
+        int y = 0, m = 0, d = 0;
+        hvsim::SplitDate(day, &y, &m, &d);
+        if (m < d && d <= 12) return day;
+    }
+    return 0;
+}
+
 void Save(IDispatch* object) {
     ASSERT_HRESULT_SUCCEEDED(CDispatcher::CallMethod(object, L"Save", nullptr, 0, nullptr));
 }
@@ -76,6 +97,9 @@ void Save(IDispatch* object) {
 class Push : public ::testing::Test {
 protected:
     void SetUp() override {
+        // The user's regional settings (HV_TEST_LOCALE), kept for the whole program; Outlook is
+        // given the same locale in Start.
+        static hvtest::RegionalSettings regional(hvtest::TestLocale());
         CConfig config;
         config.DeleteAllSettings();
         config.SetKey("Host", Address());
@@ -90,12 +114,14 @@ protected:
         }
         m_outlook.reset();
         m_admin.Send("DELETE", "/admin/faults", json::object());
+        m_admin.SetClockOffset(0);
         CConfig().DeleteAllSettings();
     }
     // Outlook with the add-in connected and started, as at start-up.
     void Start() {
         m_outlook = std::make_unique<hvsim::SimOutlook>();
         m_outlook->SetVersion(14);
+        m_outlook->GetModel().locale = hvtest::TestLocale();
         hv::com_ptr<IClassFactory> factory;
         ASSERT_EQ(S_OK, COutAddInCF::GetClassObject(CLSID_OutAddIn, IID_IClassFactory, factory.put_void()));
         ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, __uuidof(IDTExtensibility2), m_addin.put_void()));
@@ -138,6 +164,16 @@ protected:
         PutText(current.get(), name, text);
         ASSERT_TRUE(m_outlook->CloseInspector(item));
         Settle();
+    }
+
+    // The user's "Synchronize" of both kinds, run to its end.
+    void SyncNow() {
+        hv::uiauto::RunWhileDriving([&] { Tasks().DoSynch(nullptr, nullptr); },
+                                    [](Automation& ui) {
+                                        HWND dialog = ui.WaitForDialog("Synchronizing with Halvane", 30000);
+                                        EXPECT_TRUE(ui.WaitForClose(dialog, 90000));
+                                    },
+                                    120000);
     }
 
     std::string m_delivery = hvtest::TestDelivery();
@@ -259,6 +295,10 @@ TEST_F(Push, ARecurringSeriesSendsOnlyItsChangedOccurrences) {
                                 120000);
     const auto created = Sent();
     ASSERT_EQ(5, std::count(created.begin(), created.end(), "CreateEvent")) << ::testing::PrintToString(created);
+    // Each occurrence carries its link in its blob alone: an occurrence's user properties are the
+    // series', and a record id there would pair later lookups of one event with the whole series.
+    EXPECT_FALSE(HasUserProp(*series, "HV Record ID"));
+    EXPECT_FALSE(HasUserProp(*series, "HV Hash"));
 
     // Saved without a change: nothing to send.
     Mark();
@@ -372,15 +412,77 @@ TEST_F(Push, AFailedPushLeavesTheLinkAsItWasAndTheNextSynchronisationSendsIt) {
     EXPECT_EQ("Push: fragile", Task(id).value("title", ""));
 
     Mark();
-    hv::uiauto::RunWhileDriving([&] { Tasks().DoSynch(nullptr, nullptr); },
-                                [](Automation& ui) {
-                                    HWND dialog = ui.WaitForDialog("Synchronizing with Halvane", 30000);
-                                    EXPECT_TRUE(ui.WaitForClose(dialog, 90000));
-                                },
-                                120000);
+    SyncNow();
     const auto sent = Sent();
     EXPECT_EQ(1, std::count(sent.begin(), sent.end(), "UpdateTask"));
     EXPECT_EQ("Push: fragile, changed", Task(id).value("title", ""));
+}
+
+// ---- dates in the user's regional settings (HV_TEST_LOCALE) ------------------------------------
+
+// A task and an appointment dated past the 12th go up with their dates as they are, and a later
+// edit in the list is sent by the timed synchronisation it brings on. That run is incremental: it
+// restricts the folder to what changed since its mark, a date Outlook reads in the user's format
+// (a mark on 12 November written month first, 11/12, is 11 December to a day-first reader, and
+// every change in between would be left out).
+TEST_F(Push, DatesPastTheTwelfthGoUpAsTheyAreAndAListEditIsFoundByTheNextIncrementalRun) {
+    const DATE marked = AmbiguousDayBeforeToday() + 10.0 / 24;
+    ASSERT_GT(marked, 1.0);
+    const DATE before = marked - 1;
+    Start();
+    // Made in Outlook and sent the day before the mark (the service's clock set back alike), so
+    // the incremental download that follows does not bring the task down again.
+    m_admin.SetClockOffset(-static_cast<long long>((hvsim::Model::CurrentTime() - before) * 86400));
+    m_outlook->SetClock([before] { return before; });
+    auto task = m_outlook->Seed(hvsim::olFolderTasks, {{"Subject", "Push: tile the porch"},
+                                                       {"StartDate", hvsim::DateValue(2031, 5, 14)},
+                                                       {"DueDate", hvsim::DateValue(2031, 5, 20)}});
+    Settle();
+    auto party = m_outlook->Seed(hvsim::olFolderCalendar, {{"Subject", "Push: porch party"},
+                                                           {"Start", hvsim::DateValue(2031, 5, 20, 14, 30)},
+                                                           {"End", hvsim::DateValue(2031, 5, 20, 15, 30)}});
+    Settle();
+    m_outlook->SetClock(nullptr);
+    m_admin.SetClockOffset(0);
+    ASSERT_EQ(1, Tasks().m_nUpdateRuns);
+    ASSERT_EQ(1, Calendar().m_nUpdateRuns);
+    const std::string id = UserProp(*task, "HV Record ID");
+    ASSERT_FALSE(id.empty());
+    EXPECT_EQ("2031-05-14", Task(id).value("start_date", "").substr(0, 10)) << hvtest::TestLocale();
+    EXPECT_EQ("2031-05-20", Task(id).value("due_date", "").substr(0, 10)) << hvtest::TestLocale();
+    const std::string eventId = UserProp(*party, "HV Record ID");
+    ASSERT_FALSE(eventId.empty());
+    EXPECT_EQ(Wire(hvsim::MakeDate(2031, 5, 20, 14, 30)), Event(eventId).value("start_time", "").substr(0, 19));
+    EXPECT_EQ(Wire(hvsim::MakeDate(2031, 5, 20, 15, 30)), Event(eventId).value("end_time", "").substr(0, 19));
+
+    // The last synchronisation ended at the mark; a day later the user renames the task in the
+    // list, where no window sees it. The change brings on the timed synchronisation, due since
+    // long, and that run is incremental: it must find the task among what changed since its mark.
+    CConfig config;
+    config.SetKey("SyncQuantum", static_cast<DWORD>(5));
+    config.SetKey("LastTaskSync", Wire(marked) + "Z");
+    config.SetKey("LastTaskDownload", Wire(marked) + "Z");
+    Mark();
+    m_outlook->SetClock([marked] { return marked + 1; });
+    hv::uiauto::RunWhileDriving(
+        [&] {
+            m_outlook->EditAndSave(task, {{"Subject", "Push: tile the porch in blue"}});
+            Settle();
+        },
+        [](Automation& ui) {
+            HWND dialog = ui.WaitForDialog("Synchronizing with Halvane", 30000);
+            EXPECT_TRUE(ui.WaitForClose(dialog, 90000));
+        },
+        120000);
+    m_outlook->SetClock(nullptr);
+    EXPECT_EQ(1, Tasks().m_nUpdateRuns);
+    const auto sent = Sent();
+    EXPECT_EQ(1, std::count(sent.begin(), sent.end(), "UpdateTask"))
+        << ::testing::PrintToString(sent) << " locale " << hvtest::TestLocale();
+    EXPECT_EQ("Push: tile the porch in blue", Task(id).value("title", ""));
+    EXPECT_EQ("2031-05-20", Task(id).value("due_date", "").substr(0, 10));
+    EXPECT_EQ(0, std::count(sent.begin(), sent.end(), "CreateTask"));
+    EXPECT_EQ(0, std::count(sent.begin(), sent.end(), "CreateEvent"));
 }
 
 // ---- the same under each way Outlook may deliver its item events ------------------------------
@@ -426,12 +528,7 @@ TEST_F(Push, SeventeenTasksPastedAtOnceAreLeftToTheNextSynchronisation) {
     EXPECT_EQ(0, Tasks().m_nUpdateRuns);
     EXPECT_TRUE(Sent().empty());
 
-    hv::uiauto::RunWhileDriving([&] { Tasks().DoSynch(nullptr, nullptr); },
-                                [](Automation& ui) {
-                                    HWND dialog = ui.WaitForDialog("Synchronizing with Halvane", 30000);
-                                    EXPECT_TRUE(ui.WaitForClose(dialog, 90000));
-                                },
-                                120000);
+    SyncNow();
     const auto sent = Sent();
     EXPECT_EQ(17, std::count(sent.begin(), sent.end(), "CreateTask")) << ::testing::PrintToString(sent);
     for (const auto& item : m_outlook->Items(hvsim::olFolderTasks))
