@@ -382,6 +382,7 @@ void CPlanner::PairRecord() {
     CSyncItem* service = m_downloaded[static_cast<size_t>(m_nIndex++)];
     if (service->m_strType != m_type || service->m_nSource == SOURCE_OUTLOOK || service->m_pCounterpart) return;
     CSyncItem* loaded = nullptr;
+    m_linkCompletedModified = 0;
     hv::com_ptr<IDispatch> item = FindPartner(service, &loaded);
     if (loaded || item) {
         CSyncItem* outlook = nullptr;
@@ -391,6 +392,7 @@ void CPlanner::PairRecord() {
             outlook = Own(std::make_unique<CSyncItem>());
             outlook->m_strType = m_type;
             m_outlook.LoadOneItem(outlook, item.get(), -1);
+            if (m_linkCompletedModified) outlook->m_timeOutlookModified = m_linkCompletedModified;
         }
         Pair(service, outlook);
         return;
@@ -421,12 +423,19 @@ hv::com_ptr<IDispatch> CPlanner::CompletePendingLink(CSyncItem* service) {
         return nullptr;
     }
     HvLog().LogCommentFmt("CorrelateAndLoad: completing the pending link of %s", service->m_target.m_strID);
+    // The record may have changed on the service since the push whose link is written now, and
+    // the item since that push too: the link takes no service time (the pair is then decided by
+    // the two times), and the pair keeps the item's own time, not the one this save gives it.
+    CSyncItem before;
+    before.m_strType = m_type;
+    m_outlook.LoadOneItem(&before, item.get(), -1);
+    m_linkCompletedModified = before.m_timeOutlookModified;
     const HRESULT hr =
-        m_fEvents ? SetLinkProps(item.get(), OL_CLASS_APPOINTMENT, nullptr, service->m_target, &service->last_modified,
-                                 &service->assigned_to, &service->assigned_to_userids, &service->organizer,
-                                 &service->internal_use_only, &m_hasher)
-                  : SetLinkProps(item.get(), OL_CLASS_TASK, nullptr, service->m_target, &service->last_modified,
-                                 &service->assigned_to, &service->assigned_to_userids, nullptr, nullptr, &m_hasher);
+        m_fEvents
+            ? SetLinkProps(item.get(), OL_CLASS_APPOINTMENT, nullptr, service->m_target, nullptr, &service->assigned_to,
+                           &service->assigned_to_userids, &service->organizer, &service->internal_use_only, &m_hasher)
+            : SetLinkProps(item.get(), OL_CLASS_TASK, nullptr, service->m_target, nullptr, &service->assigned_to,
+                           &service->assigned_to_userids, nullptr, nullptr, &m_hasher);
     if (SUCCEEDED(hr))
         CConfig().ClearPendingLink(m_type, entryId);
     else

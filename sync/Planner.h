@@ -178,4 +178,7 @@ private:
     std::vector<CSyncItem*> m_downloaded;
     std::map<std::string, std::string> m_pending;          // EntryID -> record id
     std::map<std::string, std::string> m_pendingByRecord;  // record id -> EntryID
+    // The modification time of the item whose pending link was just completed, from before that
+    // save; 0 when none was.
+    HvTime m_linkCompletedModified = 0;
 };

@@ -167,6 +167,50 @@ TEST_F(DataSafetyE2E, ALinkThatFailsToSaveAfterAPushIsCompletedByTheNextRunWitho
     EXPECT_EQ(m_admin.Tasks(m_user).size(), 1u);
 }
 
+// Two tasks pushed by a run whose links did not save; before the run that completes the links,
+// another user changes one on the service, and the user changes the other in Outlook. Each keeps
+// its later edit: completing a link must not take the service's state of now for the one the
+// item was pushed against, nor the link's own save for the user's change of the item.
+TEST_F(DataSafetyE2E, ALinkCompletedByALaterRunKeepsTheLaterEditOfEitherSide) {
+    std::shared_ptr<hvsim::ItemData> serviceLater, outlookLater;
+    AtOutlookTime(-120, [&] {
+        serviceLater = m_outlook->Seed(hvsim::olFolderTasks, {{"Subject", "Budget"}, {"Body", "first"}});
+        outlookLater = m_outlook->Seed(hvsim::olFolderTasks, {{"Subject", "Invoices"}, {"Body", "first"}});
+    });
+    serviceLater->failSaves = 1;
+    outlookLater->failSaves = 1;
+    RunResult first = Sync(0, Drive::UntilClose, std::string(), SYNC_TASKS);
+    EXPECT_EQ(first.Count(ACTION_FAILED), 2u) << first.Describe();
+    for (const auto& task : {serviceLater, outlookLater}) {
+        // As Outlook drops an unsaved link (see above).
+        auto& props = task->userProps;
+        props.erase(std::remove_if(props.begin(), props.end(),
+                                   [](const hvsim::UserProperty& p) { return p.name.rfind("HV", 0) == 0; }),
+                    props.end());
+        task->dirty = false;
+    }
+    json tasks = m_admin.Tasks(m_user);
+    ASSERT_EQ(tasks.size(), 2u);
+    std::string budget, invoices;
+    for (const auto& t : tasks) (Str(t["title"]) == "Budget" ? budget : invoices) = Str(t["task_id"]);
+    ASSERT_FALSE(budget.empty());
+    ASSERT_FALSE(invoices.empty());
+
+    Update("tasks", budget, json{{"description", "service"}});
+    AtOutlookTime(120, [&] { m_outlook->EditAndSave(outlookLater, {{"Body", "outlook"}}); });
+    RunResult second = Sync(0, Drive::UntilClose, std::string(), SYNC_TASKS);
+    EXPECT_EQ(second.Count(ACTION_FAILED), 0u) << second.Describe();
+    EXPECT_EQ(Str(m_admin.Get("/admin/tasks/" + budget)["description_plain_text"]), "service");
+    EXPECT_EQ(serviceLater->Get("Body").AsText(), "service");
+    EXPECT_EQ(Str(m_admin.Get("/admin/tasks/" + invoices)["description_plain_text"]), "outlook");
+    EXPECT_EQ(outlookLater->Get("Body").AsText(), "outlook");
+    EXPECT_EQ(RecordId(serviceLater), budget);
+    EXPECT_EQ(RecordId(outlookLater), invoices);
+
+    ExpectNoOpRuns(SYNC_TASKS, 2, 0);
+    EXPECT_EQ(m_admin.Tasks(m_user).size(), 2u);
+}
+
 }  // namespace
 
 // Another user clears a task's due date, start date and description on the service: the run

@@ -16,6 +16,7 @@
 
 #include "outlook-sim/automation/UiAutomation.h"
 #include "outlook-sim/SimTestUtil.h"
+#include "common/DiagLog.h"
 #include "service/Protocol.h"
 #include "soak/SoakModel.h"
 #include "sync/SynchRes.h"
@@ -41,6 +42,21 @@ long long Option(const char* name, const char* variable, long long fallback) {
     const char* v = std::getenv(variable);
     return v && *v ? std::atoll(v) : fallback;
 }
+
+// "--diagnose 1" (or HV_SOAK_DIAGNOSE=1) turns on the product's diagnostic log for the whole run.
+// The log reads its switch once, when first used, and the fixture's set-up clears the product's
+// settings: so the switch is set and the log opened here, before main.
+[[maybe_unused]] const bool g_diagnose = [] {
+    if (Option("diagnose", "HV_SOAK_DIAGNOSE", 0) == 0) return false;
+    HKEY key = nullptr;
+    if (::RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Halvane\\Halvane for Outlook\\Advanced", 0, nullptr, 0,
+                          KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    const DWORD one = 1;
+    ::RegSetValueExA(key, "Diagnose", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
+    ::RegCloseKey(key);
+    return HvLog().IsEnabled();
+}();
 
 std::wstring WideFromUtf8(const std::string& text) {
     if (text.empty()) return std::wstring();
