@@ -116,7 +116,15 @@ protected:
 private:
     // Appends a row for the record (it must be owned by m_records already).
     void AddRow(CSyncItem* record);
+    // Marks the record's row for redrawing at the end of the slice.
     void RedrawRow(const CSyncItem* record);
+    // The rows to redraw, the row to scroll into view and the progress position, as the slice
+    // left them (the list and the bar paint only when the slice ends).
+    void FlushDisplay();
+    long m_nDirtyFirst = -1;
+    long m_nDirtyLast = -1;
+    long m_nShownRow = -1;
+    long m_nProgressPos = -1;
     void RedrawAllRows();
     void SizeColumns();
     void SetStatus(const std::string& text);
@@ -157,7 +165,12 @@ private:
     HRESULT AfterPushEvent();
     void LinkFailed(CSyncItem* record, const char* type, const std::string& recordId);
     // Remembers a create about to be sent for the item (see CConfig::SetPendingCreate).
-    void RememberCreate(CSyncItem* record, IDispatch* item);
+    void RememberCreate(CSyncItem* record);
+    // The fields of the current push (a task or an event) as a record's content; false for
+    // another operation.
+    bool SentContent(CSyncItem& sent) const;
+    // The item the current push was read from.
+    hv::com_ptr<IDispatch> m_pPushedItem;
 
     HWND m_hParent;
     HWND m_hList = nullptr;
@@ -171,6 +184,9 @@ private:
     std::string m_strEventsAsked;
     // Texts of the list's text callbacks must outlive the notification.
     std::string m_strCallbackText;
+    // The status line's text as this dialog last set it.
+    std::string m_strStatusShown;
+    bool m_fStatusShown = false;
     CPlannerOutlook m_plannerOutlook{*this};
     std::unique_ptr<CPlanner> m_pPlanner;
     std::atomic<bool> m_fPlanning{false};
