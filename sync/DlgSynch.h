@@ -36,8 +36,9 @@ constexpr DWORD HV_SYNCH_MIN_SHOWN_MS = 400;
 // How long the dialog works before it goes back to its message loop.
 constexpr DWORD HV_SYNCH_SLICE_MS = 25;
 // Even with nothing waiting, the dialog yields through its timer at least this often, so that
-// the host's own timers run during a long synchronisation.
-constexpr DWORD HV_SYNCH_TIMER_YIELD_MS = 100;
+// the host's own timers run during a long synchronisation. Each such yield waits for a timer
+// tick (10 to 16 ms), so it is not made more often than needed.
+constexpr DWORD HV_SYNCH_TIMER_YIELD_MS = 250;
 // Continues the work in a new slice (posted when nothing is waiting for the dialog).
 constexpr UINT WMU_SYNCH_SLICE = WM_USER + 101;
 
