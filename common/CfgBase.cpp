@@ -57,6 +57,9 @@ CCfgBase::~CCfgBase() = default;
 std::string CCfgBase::GetKeyPath() {
     std::string company = hv::Format("Software\\%s", m_strCompany.c_str());
     std::string product = hv::Format("Software\\%s\\%s", m_strCompany.c_str(), m_strProduct.c_str());
+    // The keys are made once per object: every read of a value asks for the path, and each
+    // creation is a call into the registry.
+    if (product == m_strKeyPath) return m_strKeyPath;
     hv::unique_hkey companyKey;
     if (SUCCEEDED(CreateKey(HKEY_CURRENT_USER, company, KEY_ALL_ACCESS, companyKey))) {
         hv::unique_hkey productKey;

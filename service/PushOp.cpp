@@ -8,8 +8,7 @@ CPushOp::CPushOp(const std::string& url, const char* kind, const char* sending, 
     m_strKind = kind;
     m_szSteps[2] = sending;
     m_szSteps[5] = sent;
-    CConfig config;
-    config.GetServiceURL(m_strSoapAction);
+    m_config.GetServiceURL(m_strSoapAction);
 }
 
 bool CPushOp::WriteText(HANDLE file, const std::string& text) {

@@ -75,8 +75,7 @@ static void ApplyUrlSplit(const std::string& url) {
 
 CWebSvrOp::CWebSvrOp(const std::string& url) : m_strFullURL(url) {
     ApplyUrlSplit(url);
-    CConfig config;
-    m_fKeepXml = config.GetLogXML() == 1 ? 1 : 0;
+    m_fKeepXml = m_config.GetLogXML() == 1 ? 1 : 0;
     m_szSteps[0] = "Preparing Data";
     m_szSteps[1] = "Connecting to Halvane";
     m_szSteps[3] = "Receiving Response";
@@ -300,7 +299,7 @@ bool CWebSvrOp::StepPrepare() {
 bool CWebSvrOp::StepOpen() {
     CDiagLog& log = HvLog();
     CWebSvrShared& shared = WebSvrShared();
-    CConfig config;
+    CConfig& config = m_config;
     DWORD flags = kRequestFlags;
     if (config.GetPort() == INTERNET_DEFAULT_HTTPS_PORT && m_strVerb != "GET") flags |= INTERNET_FLAG_SECURE;
 

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include "common/Config.h"
 #include "service/WinInet.h"
 #include "service/XMLDoc.h"
 #include "win/UniqueAny.h"
@@ -100,6 +101,9 @@ public:
     DWORD m_fParseAside = 0;
 
 protected:
+    // The settings the exchange reads (one object for all of them: each object makes the
+    // product's keys once).
+    CConfig m_config;
     // The flag StopParse raises, for the reader of a parse that runs aside.
     const std::atomic<bool>* StopFlag() const noexcept { return &m_fStopParse; }
     // Builds a fresh temporary file name for the answer (prefix "HVt").

@@ -284,6 +284,7 @@ void CDlgSynch::OnDestroy() {
             m_nTimer = 0;
         }
         ::KillTimer(GetHwnd(), HV_SYNCH_CLOSE_TIMER);
+        m_pPushedItem.reset();
         CConfig config;
         config.SetSyncSize(static_cast<DWORD>(m_nDetails));
         config.SetHashVersion(CConfig::CURRENT_HASH_VERSION);
@@ -341,7 +342,19 @@ void CDlgSynch::RedrawRow(const CSyncItem* record) {
     // A record without a row of its own (an Outlook counterpart) redraws its partner's row.
     long index = record->m_nListIndex;
     if (index < 0 && record->m_pCounterpart) index = record->m_pCounterpart->m_nListIndex;
-    if (index >= 0) ListView_RedrawItems(m_hList, index, index);
+    if (index < 0) return;
+    // Redrawn with the slice's other rows when the slice ends (the list paints only then).
+    if (m_nDirtyFirst < 0 || index < m_nDirtyFirst) m_nDirtyFirst = index;
+    if (index > m_nDirtyLast) m_nDirtyLast = index;
+}
+
+void CDlgSynch::FlushDisplay() {
+    if (m_hList && m_nDirtyFirst >= 0) ListView_RedrawItems(m_hList, m_nDirtyFirst, m_nDirtyLast);
+    m_nDirtyFirst = m_nDirtyLast = -1;
+    if (m_hList && m_nShownRow >= 0) ListView_EnsureVisible(m_hList, m_nShownRow, FALSE);
+    m_nShownRow = -1;
+    if (m_nProgressPos >= 0) ::SendDlgItemMessageA(GetHwnd(), IDC_SYNCH_PROGRESS, PBM_SETPOS, m_nProgressPos, 0);
+    m_nProgressPos = -1;
 }
 
 void CDlgSynch::RedrawAllRows() {
@@ -350,7 +363,12 @@ void CDlgSynch::RedrawAllRows() {
 }
 
 void CDlgSynch::SetStatus(const std::string& text) {
+    // Every step sets its text once as it starts and again as it ends: setting a window text is a
+    // call into the window system (and a repaint), so the same text is not set twice.
+    if (m_fStatusShown && text == m_strStatusShown) return;
     SetItemText(IDC_SYNCH_STATUS, text);
+    m_strStatusShown = text;
+    m_fStatusShown = true;
 }
 void CDlgSynch::SetStatusRes(UINT id) {
     SetStatus(hv::LoadResString(id));
@@ -364,6 +382,7 @@ void CDlgSynch::SetStatusFmt(UINT id, const std::string& title) {
 }
 
 void CDlgSynch::ShowClose() {
+    FlushDisplay();
     SetItemText(IDCANCEL, hv::LoadResString(IDS_CLOSE));
 }
 
@@ -406,6 +425,7 @@ void CDlgSynch::EndSlice() {
     HWND hwnd = GetHwnd();
     if (WaitForFirstShow()) return;
     // The list, the progress bar and the status line show this slice's work.
+    FlushDisplay();
     ::RedrawWindow(hwnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     const LONGLONG now = Ticks();
     const bool waiting = HIWORD(::GetQueueStatus(QS_INPUT | QS_PAINT)) != 0;
@@ -645,8 +665,8 @@ HRESULT CDlgSynch::AfterPushTask() {
         LinkFailed(record, CConfig::TYPE_TASK, std::string());
         return E_FAIL;
     }
-    hv::com_ptr<IDispatch> item;
-    if (FAILED(GetItemFromID(record->m_strEntryID, item)) || !item) {
+    hv::com_ptr<IDispatch> item = std::move(m_pPushedItem);
+    if (!item && (FAILED(GetItemFromID(record->m_strEntryID, item)) || !item)) {
         LinkFailed(record, CConfig::TYPE_TASK, op->m_strReturnedId);
         return E_FAIL;
     }
@@ -655,8 +675,12 @@ HRESULT CDlgSynch::AfterPushTask() {
     const std::string entryId = record->m_strEntryID;
     record->AbsorbAnswer(op->m_answer);
     if (record->m_target.m_strID.empty()) record->m_target.m_strID = op->m_strReturnedId;
+    // The item holds what was just sent: its fingerprint is taken from that.
+    CSyncItem sent;
+    const bool known = SentContent(sent);
     if (FAILED(SetLinkProps(item.get(), OL_CLASS_TASK, record, record->m_target, &record->last_modified,
-                            &record->assigned_to, &record->assigned_to_userids, nullptr, nullptr, this))) {
+                            &record->assigned_to, &record->assigned_to_userids, nullptr, nullptr, this,
+                            known ? &sent : nullptr))) {
         LinkFailed(record, CConfig::TYPE_TASK, op->m_strReturnedId);
         return E_FAIL;
     }
@@ -699,9 +723,11 @@ HRESULT CDlgSynch::AfterPushEvent() {
         LinkFailed(record, CConfig::TYPE_EVENT, std::string());
         return E_FAIL;
     }
-    hv::com_ptr<IDispatch> item;
-    bool opened = false;
-    if (record->m_pOccurrence) {
+    hv::com_ptr<IDispatch> item = std::move(m_pPushedItem);
+    bool opened = item != nullptr;
+    if (opened) {
+        // The item the push was read from.
+    } else if (record->m_pOccurrence) {
         // Reopened without reloading: the record keeps what was pushed.
         opened = ReconstituteAppt(record, item, 0, 1) && item;
     } else {
@@ -716,9 +742,11 @@ HRESULT CDlgSynch::AfterPushEvent() {
     if (target.m_strID.empty()) target.m_strID = op->m_strReturnedId;
     // An occurrence's link blob names its own record; the series' other occurrences keep theirs.
     record->m_target = target;
+    CSyncItem sent;
+    const bool known = SentContent(sent);
     if (FAILED(SetLinkProps(item.get(), OL_CLASS_APPOINTMENT, record, target, &answer.last_modified,
                             &answer.assigned_to, &answer.assigned_to_userids, &answer.organizer,
-                            &answer.internal_use_only, this))) {
+                            &answer.internal_use_only, this, known ? &sent : nullptr))) {
         LinkFailed(record, CConfig::TYPE_EVENT, op->m_strReturnedId);
         return E_FAIL;
     }
@@ -738,17 +766,43 @@ HRESULT CDlgSynch::AfterPushEvent() {
 
 // A create whose answer is lost may still have been carried out: the attempt is written down
 // before it is sent, so that the next run can pair the item with the record it made. An
-// occurrence shares its series' EntryID and is left out.
-void CDlgSynch::RememberCreate(CSyncItem* record, IDispatch* item) {
+// occurrence shares its series' EntryID and is left out. The fingerprint is taken from what the
+// push carries (the values just read from the item), not from a second reading of the item.
+void CDlgSynch::RememberCreate(CSyncItem* record) {
     if (!record->m_target.m_strID.empty() || record->m_pOccurrence || record->m_strEntryID.empty()) return;
     const bool isEvent = record->m_strType == "Event";
     CSyncItem sent;
-    sent.m_strType = record->m_strType;
-    LoadOneItem(&sent, item, 0);
+    if (!SentContent(sent)) return;
     const std::string fingerprint = ContentHash(isEvent ? OL_CLASS_APPOINTMENT : OL_CLASS_TASK, sent);
     if (fingerprint.empty()) return;
     CConfig().SetPendingCreate(isEvent ? CConfig::TYPE_EVENT : CConfig::TYPE_TASK, record->m_strEntryID,
                                CConfig::NowStamp(), fingerprint);
+}
+
+bool CDlgSynch::SentContent(CSyncItem& sent) const {
+    const CWebSvrOp* op = Op();
+    if (IsKind(op, "OpPushTask")) {
+        const auto* push = static_cast<const OpPushTask*>(op);
+        sent.m_strType = "Task";
+        sent.title = push->m_strTitle;
+        sent.priority = hv::Format("%ld", push->m_nPriority);
+        sent.completed = push->m_fCompleted ? "true" : "false";
+        sent.start_date = push->m_strStartDate;
+        sent.due_date = push->m_strDueDate;
+        sent.description_plain_text = push->m_strDescription;
+        return true;
+    }
+    if (IsKind(op, "OpPushEvent")) {
+        const auto* push = static_cast<const OpPushEvent*>(op);
+        sent.m_strType = "Event";
+        sent.title = push->m_strTitle;
+        sent.location = push->m_strLocation;
+        if (push->m_start.m_fValid) CTimeLogic::ConvertToUTC(push->m_start, sent.start_time);
+        if (push->m_end.m_fValid) CTimeLogic::ConvertToUTC(push->m_end, sent.end_time);
+        sent.description_plain_text = push->m_strDescription;
+        return true;
+    }
+    return false;
 }
 
 void CDlgSynch::NextItem() {
@@ -823,6 +877,7 @@ void CDlgSynch::NextRow() {
         return;
     }
 
+    m_pPushedItem.reset();
     if (m_pCurrent) {
         if (m_pCurrent->m_nAction != ACTION_NONE && m_pCurrent->m_nAction != ACTION_FAILED) {
             CWebSvrOp* op = Op();
@@ -837,7 +892,7 @@ void CDlgSynch::NextRow() {
         if (m_pCurrent->m_nAction == ACTION_FAILED) id = IDS_ROW_FAILED;
         SetStatusFmt(id, m_pCurrent->title);
         RedrawRow(m_pCurrent);
-        if (m_fProgress) ::SendDlgItemMessageA(hwnd, IDC_SYNCH_PROGRESS, PBM_SETPOS, m_nNextItem, 0);
+        if (m_fProgress) m_nProgressPos = m_nNextItem;
     }
 
     if (m_nNextItem >= m_nItemCount) {
@@ -878,9 +933,9 @@ void CDlgSynch::NextRow() {
         row->m_nSource != SOURCE_OUTLOOK && row->m_pCounterpart)
         m_pCurrent = row->m_pCounterpart;
     HvLog().LogCommentFmt("NextItem: Syncing %s", m_pCurrent->title);
-    if (!m_fProgress) ::SendDlgItemMessageA(hwnd, IDC_SYNCH_PROGRESS, PBM_SETPOS, 0, 0);
+    if (!m_fProgress) m_nProgressPos = 0;
     m_nStep = 0;
-    if (m_hList) ListView_EnsureVisible(m_hList, row->m_nListIndex, FALSE);
+    m_nShownRow = row->m_nListIndex;
 
     CSyncItem* cur = m_pCurrent;
     const bool isEvent = cur->m_strType == "Event";
@@ -943,7 +998,9 @@ void CDlgSynch::NextRow() {
                 ::PostMessageA(hwnd, hv::WMU_RUN_OP, 5, 0);
                 return;
             }
-            RememberCreate(cur, item.get());
+            RememberCreate(cur);
+            // The link goes into this same item when the answer is in.
+            m_pPushedItem = item;
             break;
         }
         case ACTION_UPDATE_OUTLOOK: {

@@ -36,8 +36,9 @@ constexpr DWORD HV_SYNCH_MIN_SHOWN_MS = 400;
 // How long the dialog works before it goes back to its message loop.
 constexpr DWORD HV_SYNCH_SLICE_MS = 25;
 // Even with nothing waiting, the dialog yields through its timer at least this often, so that
-// the host's own timers run during a long synchronisation.
-constexpr DWORD HV_SYNCH_TIMER_YIELD_MS = 100;
+// the host's own timers run during a long synchronisation. Each such yield waits for a timer
+// tick (10 to 16 ms), so it is not made more often than needed.
+constexpr DWORD HV_SYNCH_TIMER_YIELD_MS = 250;
 // Continues the work in a new slice (posted when nothing is waiting for the dialog).
 constexpr UINT WMU_SYNCH_SLICE = WM_USER + 101;
 
@@ -116,7 +117,15 @@ protected:
 private:
     // Appends a row for the record (it must be owned by m_records already).
     void AddRow(CSyncItem* record);
+    // Marks the record's row for redrawing at the end of the slice.
     void RedrawRow(const CSyncItem* record);
+    // The rows to redraw, the row to scroll into view and the progress position, as the slice
+    // left them (the list and the bar paint only when the slice ends).
+    void FlushDisplay();
+    long m_nDirtyFirst = -1;
+    long m_nDirtyLast = -1;
+    long m_nShownRow = -1;
+    long m_nProgressPos = -1;
     void RedrawAllRows();
     void SizeColumns();
     void SetStatus(const std::string& text);
@@ -158,7 +167,12 @@ private:
     void LinkFailed(CSyncItem* record, const char* type, const std::string& recordId);
     void RefreshLink(CSyncItem* record);
     // Remembers a create about to be sent for the item (see CConfig::SetPendingCreate).
-    void RememberCreate(CSyncItem* record, IDispatch* item);
+    void RememberCreate(CSyncItem* record);
+    // The fields of the current push (a task or an event) as a record's content; false for
+    // another operation.
+    bool SentContent(CSyncItem& sent) const;
+    // The item the current push was read from.
+    hv::com_ptr<IDispatch> m_pPushedItem;
 
     HWND m_hParent;
     HWND m_hList = nullptr;
@@ -172,6 +186,9 @@ private:
     std::string m_strEventsAsked;
     // Texts of the list's text callbacks must outlive the notification.
     std::string m_strCallbackText;
+    // The status line's text as this dialog last set it.
+    std::string m_strStatusShown;
+    bool m_fStatusShown = false;
     CPlannerOutlook m_plannerOutlook{*this};
     std::unique_ptr<CPlanner> m_pPlanner;
     std::atomic<bool> m_fPlanning{false};

@@ -64,25 +64,50 @@ HRESULT GetUserProperty(IDispatch* item, const wchar_t* name, std::string& value
 
 HRESULT SetUserProperty(IDispatch* item, const wchar_t* name, const VARIANT& value) {
     try {
+        hv::unique_variant props;
+        RETURN_IF_FAILED(GetUserProperties(item, props));
+        return SetUserPropertyOf(props.AsDispatch(), name, value);
+    }
+    CATCH_RETURN();
+}
+
+namespace {
+
+// Adds a text property (to the folder's fields first, and once more without when that is refused).
+HRESULT AddIn(IDispatch* userProperties, const wchar_t* name, hv::unique_variant& prop) {
+    // Add(Name, Type, AddToFolderFields): reversed for Invoke.
+    hv::unique_variant args[3];
+    args[2] = hv::unique_variant::FromWide(name);
+    args[1] = hv::unique_variant::FromLong(OL_USER_PROP_TEXT);
+    args[0] = hv::unique_variant::FromBool(true);
+    HRESULT hr = CDispatcher::CallMethod(userProperties, L"Add", prop.put(), 3, args);
+    if (FAILED(hr) || !prop.AsDispatch()) {
+        args[0] = hv::unique_variant::FromBool(false);
+        hr = CDispatcher::CallMethod(userProperties, L"Add", prop.put(), 3, args);
+    }
+    if (FAILED(hr)) return hr;
+    return prop.AsDispatch() ? S_OK : E_NOINTERFACE;
+}
+
+}  // namespace
+
+HRESULT SetUserPropertyOf(IDispatch* userProperties, const wchar_t* name, const VARIANT& value) {
+    if (!userProperties) return E_POINTER;
+    try {
         hv::unique_variant prop;
-        HRESULT hr = FindUserProperty(item, name, prop);
+        HRESULT hr = FindIn(userProperties, name, prop);
         if (FAILED(hr)) return hr;
-        if (hr != S_OK) {
-            hv::unique_variant props;
-            RETURN_IF_FAILED(GetUserProperties(item, props));
-            // Add(Name, Type, AddToFolderFields): reversed for Invoke.
-            hv::unique_variant args[3];
-            args[2] = hv::unique_variant::FromWide(name);
-            args[1] = hv::unique_variant::FromLong(OL_USER_PROP_TEXT);
-            args[0] = hv::unique_variant::FromBool(true);
-            hr = CDispatcher::CallMethod(props.AsDispatch(), L"Add", prop.put(), 3, args);
-            if (FAILED(hr) || !prop.AsDispatch()) {
-                args[0] = hv::unique_variant::FromBool(false);
-                hr = CDispatcher::CallMethod(props.AsDispatch(), L"Add", prop.put(), 3, args);
-            }
-            if (FAILED(hr)) return hr;
-            if (!prop.AsDispatch()) return E_NOINTERFACE;
-        }
+        if (hr != S_OK) RETURN_IF_FAILED(AddIn(userProperties, name, prop));
+        return CDispatcher::PutProperty(prop.AsDispatch(), L"Value", &value);
+    }
+    CATCH_RETURN();
+}
+
+HRESULT AddUserPropertyTo(IDispatch* userProperties, const wchar_t* name, const VARIANT& value) {
+    if (!userProperties) return E_POINTER;
+    try {
+        hv::unique_variant prop;
+        RETURN_IF_FAILED(AddIn(userProperties, name, prop));
         return CDispatcher::PutProperty(prop.AsDispatch(), L"Value", &value);
     }
     CATCH_RETURN();

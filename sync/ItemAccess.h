@@ -114,5 +114,9 @@ HRESULT GetUserPropertyOf(IDispatch* userProperties, const wchar_t* name, std::s
 // Sets a user property, creating it as a text property when missing (added to the folder's
 // fields first, and once more without when that is refused).
 HRESULT SetUserProperty(IDispatch* item, const wchar_t* name, const VARIANT& value);
+// The same on the item's "UserProperties" collection, for writing several properties of one item.
+HRESULT SetUserPropertyOf(IDispatch* userProperties, const wchar_t* name, const VARIANT& value);
+// Adds a property the collection is known not to hold yet, and sets it.
+HRESULT AddUserPropertyTo(IDispatch* userProperties, const wchar_t* name, const VARIANT& value);
 
 }  // namespace hvitem

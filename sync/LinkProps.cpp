@@ -28,8 +28,11 @@ void LoadUserProps(IDispatch* item, CSyncItem& record, bool recurring) {
         get(L"HV Category ID", record.m_target.m_strCatID);
         get(L"HV Workspace ID", record.m_target.m_strSpaceID);
         get(L"HV Assigned To IDs", record.assigned_to_userids);
-        get(L"HV Organizer", record.organizer);
-        get(L"HV Internal Use", record.internal_use_only);
+        // Only events carry an organizer and the internal-use mark.
+        if (record.m_strType != "Task") {
+            get(L"HV Organizer", record.organizer);
+            get(L"HV Internal Use", record.internal_use_only);
+        }
         if (get(L"HV Last Modified", record.last_modified) == S_OK) {
             HvLog().LogComment("CPushPull::LoadUserProps: NormalizeTime");
             NormalizeTime(record.last_modified);
@@ -41,7 +44,8 @@ void LoadUserProps(IDispatch* item, CSyncItem& record, bool recurring) {
 
 HRESULT SetLinkProps(IDispatch* item, long olClass, CSyncItem* record, const CTarget& target,
                      const std::string* lastModified, const std::string* assignedTo, const std::string* assignedIds,
-                     const std::string* organizer, const std::string* internalUse, CHasher* callerHasher) {
+                     const std::string* organizer, const std::string* internalUse, CHasher* callerHasher,
+                     const CSyncItem* content) {
     if (!item || (olClass != OL_CLASS_TASK && olClass != OL_CLASS_APPOINTMENT)) return E_INVALIDARG;
     try {
         CHasher local;
@@ -53,11 +57,26 @@ HRESULT SetLinkProps(IDispatch* item, long olClass, CSyncItem* record, const CTa
             if (internalUse) r.internal_use_only = *internalUse;
         };
         auto text = [](const std::string& s) { return hv::unique_variant::FromString(s); };
+        // The collection once for all the properties written here.
+        // An item without any user property yet (a new one) gets each of them added without
+        // looking for it first.
+        hv::unique_variant props;
+        bool none = false;
+        auto set = [&](const wchar_t* name, const VARIANT& value) -> HRESULT {
+            if (!props.AsDispatch()) {
+                RETURN_IF_FAILED(CDispatcher::GetProperty(item, L"UserProperties", props.put()));
+                if (!props.AsDispatch()) return E_NOINTERFACE;
+                long count = -1;
+                none = hvitem::TryLong(props.AsDispatch(), L"Count", count) && count == 0;
+            }
+            if (none) return hvitem::AddUserPropertyTo(props.AsDispatch(), name, value);
+            return hvitem::SetUserPropertyOf(props.AsDispatch(), name, value);
+        };
         if (!record) {
             CSyncItem scratch;
             given(scratch);
             hasher.Hash(item, olClass, &scratch, 1, 1);
-            RETURN_IF_FAILED(SetUserProperty(item, L"HV Hash", text(scratch.m_strHash)));
+            RETURN_IF_FAILED(set(L"HV Hash", text(scratch.m_strHash)));
         } else if (record->m_pOccurrence) {
             CSyncItem linked(*record);
             linked.m_target = target;
@@ -85,38 +104,46 @@ HRESULT SetLinkProps(IDispatch* item, long olClass, CSyncItem* record, const CTa
             // record would later make the item look changed and push the shortened text back.
             CSyncItem written(*record);
             written.m_pCounterpart = nullptr;
-            hasher.Hash(item, olClass, &written, 1, 0);
+            if (content) {
+                // What the item holds is what the caller has just read from it (and sent).
+                written.title = content->title;
+                written.priority = content->priority;
+                written.completed = content->completed;
+                written.start_date = content->start_date;
+                written.due_date = content->due_date;
+                written.location = content->location;
+                written.start_time = content->start_time;
+                written.end_time = content->end_time;
+                written.description_plain_text = content->description_plain_text;
+            } else {
+                hasher.Hash(item, olClass, &written, 1, 0);
+            }
             // The link fields are the ones this call writes, not what the item held before.
             written.assigned_to_userids = record->assigned_to_userids;
             written.organizer = record->organizer;
             written.internal_use_only = record->internal_use_only;
             hasher.Hash(nullptr, olClass, &written, 0, 1);
             record->m_strHash = written.m_strHash;
-            RETURN_IF_FAILED(SetUserProperty(item, L"HV Hash", text(record->m_strHash)));
+            RETURN_IF_FAILED(set(L"HV Hash", text(record->m_strHash)));
         }
 
-        RETURN_IF_FAILED(SetUserProperty(item, L"HV", hv::unique_variant::FromBool(true)));
-        if (!target.m_strID.empty()) RETURN_IF_FAILED(SetUserProperty(item, L"HV Record ID", text(target.m_strID)));
+        RETURN_IF_FAILED(set(L"HV", hv::unique_variant::FromBool(true)));
+        if (!target.m_strID.empty()) RETURN_IF_FAILED(set(L"HV Record ID", text(target.m_strID)));
         if (lastModified) {
             std::string normalized = *lastModified;
             NormalizeTime(normalized);
-            RETURN_IF_FAILED(SetUserProperty(item, L"HV Last Modified", text(normalized)));
+            RETURN_IF_FAILED(set(L"HV Last Modified", text(normalized)));
         }
-        if (assignedTo) RETURN_IF_FAILED(SetUserProperty(item, L"HV Assigned To", text(*assignedTo)));
-        if (assignedIds) RETURN_IF_FAILED(SetUserProperty(item, L"HV Assigned To IDs", text(*assignedIds)));
-        if (organizer && !organizer->empty())
-            RETURN_IF_FAILED(SetUserProperty(item, L"HV Organizer", text(*organizer)));
-        if (internalUse && !internalUse->empty())
-            RETURN_IF_FAILED(SetUserProperty(item, L"HV Internal Use", text(*internalUse)));
-        if (!target.m_strCatID.empty())
-            RETURN_IF_FAILED(SetUserProperty(item, L"HV Category ID", text(target.m_strCatID)));
+        if (assignedTo) RETURN_IF_FAILED(set(L"HV Assigned To", text(*assignedTo)));
+        if (assignedIds) RETURN_IF_FAILED(set(L"HV Assigned To IDs", text(*assignedIds)));
+        if (organizer && !organizer->empty()) RETURN_IF_FAILED(set(L"HV Organizer", text(*organizer)));
+        if (internalUse && !internalUse->empty()) RETURN_IF_FAILED(set(L"HV Internal Use", text(*internalUse)));
+        if (!target.m_strCatID.empty()) RETURN_IF_FAILED(set(L"HV Category ID", text(target.m_strCatID)));
         std::string folder = target.m_strFolder;
         if (folder.empty()) folder = hv::LoadResString(olClass == OL_CLASS_TASK ? IDS_MY_TASKS : IDS_MY_EVENTS);
-        RETURN_IF_FAILED(SetUserProperty(item, L"HV Folder", text(folder)));
-        if (!target.m_strWorkspace.empty())
-            RETURN_IF_FAILED(SetUserProperty(item, L"HV Workspace", text(target.m_strWorkspace)));
-        if (!target.m_strSpaceID.empty())
-            RETURN_IF_FAILED(SetUserProperty(item, L"HV Workspace ID", text(target.m_strSpaceID)));
+        RETURN_IF_FAILED(set(L"HV Folder", text(folder)));
+        if (!target.m_strWorkspace.empty()) RETURN_IF_FAILED(set(L"HV Workspace", text(target.m_strWorkspace)));
+        if (!target.m_strSpaceID.empty()) RETURN_IF_FAILED(set(L"HV Workspace ID", text(target.m_strSpaceID)));
 
         return CDispatcher::CallMethod(item, L"Save", nullptr, 0, nullptr);
     }

@@ -19,7 +19,10 @@ void LoadUserProps(IDispatch* item, CSyncItem& record, bool recurring);
 
 // Writes the link properties (and the fingerprint) of an item and saves it. Any of the last
 // five values may be null (not given). Class must be 48 (task) or 26 (appointment). `hasher`, when
-// given, is the caller's (it keeps its cryptographic provider between items).
+// given, is the caller's (it keeps its cryptographic provider between items). `content`, when
+// given, is what the item holds (its content fields, as the caller has just read them): the
+// fingerprint is taken from it instead of from a second reading of the item.
 HRESULT SetLinkProps(IDispatch* item, long olClass, CSyncItem* record, const CTarget& target,
                      const std::string* lastModified, const std::string* assignedTo, const std::string* assignedIds,
-                     const std::string* organizer, const std::string* internalUse, CHasher* hasher = nullptr);
+                     const std::string* organizer, const std::string* internalUse, CHasher* hasher = nullptr,
+                     const CSyncItem* content = nullptr);

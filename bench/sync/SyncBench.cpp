@@ -28,6 +28,9 @@
 // the same limits, every push with the same fields) against the same service: the bare sum of
 // the round trips.
 //
+// HV_BENCH_PROFILE (a Unix path) writes a stack profile of the measured run; HV_BENCH_TALLY=1
+// prints the object-model calls of the measured run by member name.
+//
 // Prints one line:
 //   mode rows exchanges wall_s rt_in_run_s bare_rt_s ms_per_row rt_ms_per_row dialog_ms_per_row
 //   wall/bare peak_ws_MB peak_pagefile_MB done failed max_gap_ms plan_s invokes_per_row
@@ -60,6 +63,7 @@
 #include "service/Protocol.h"
 #include "service/WebSvrAPI.h"
 #include "sync/DlgSynch.h"
+#include "Sampler.h"
 #include "win/ComTypes.h"
 #include "win/Dialog.h"
 #include "win/Strings.h"
@@ -448,10 +452,34 @@ private:
         HHOOK hook = ::SetWindowsHookExA(WH_GETMESSAGE, GetMessageHook, nullptr, ::GetCurrentThreadId());
         const long long invokes0 = hvsim::InvokeCount(), lookups0 = hvsim::NameLookupCount();
         const double inside0 = hvsim::SecondsInside();
+        // HV_BENCH_PROFILE names a file (a Unix path) for the samples of the measured run's stacks.
+        const char* profile = std::getenv("HV_BENCH_PROFILE");
+        CSampler sampler;
+        const bool sampling = profile && *profile && std::string(label) != "set-up";
+        if (sampling) sampler.Start();
+        std::map<std::string, long long> tally;
+        const bool tallying = std::getenv("HV_BENCH_TALLY") && std::string(label) != "set-up";
+        if (tallying) hvsim::SetCallTally(&tally);
         dlg.m_tStart = Now();
         const double t0 = dlg.m_tStart;
         r.result = dlg.Run();
         r.wall = Now() - t0;
+        hvsim::SetCallTally(nullptr);
+        if (tallying) {
+            std::vector<std::pair<long long, std::string>> calls;
+            for (const auto& t : tally) calls.emplace_back(t.second, t.first);
+            std::sort(calls.rbegin(), calls.rend());
+            for (const auto& c : calls)
+                ProgressLine(hv::Format("  [%s] calls %-28s %8lld\n", label, c.second.c_str(), c.first));
+        }
+        if (sampling) {
+            sampler.Stop();
+            std::string path = profile[0] == '/' ? std::string("Z:") + profile : std::string(profile);
+            std::replace(path.begin(), path.end(), '/', '\\');
+            sampler.Write(path);
+            ProgressLine(hv::Format("  [%s] %lu samples to %s\n", label, static_cast<unsigned long>(sampler.Samples()),
+                                    profile));
+        }
         r.invokes = hvsim::InvokeCount() - invokes0;
         r.lookups = hvsim::NameLookupCount() - lookups0;
         r.inside = hvsim::SecondsInside() - inside0;

@@ -352,6 +352,16 @@ void CSimObject::NotFound() {
     throw SimError(DISP_E_MEMBERNOTFOUND, "Member not found");
 }
 
+namespace {
+std::atomic<std::map<std::string, long long>*> g_tally{nullptr};
+std::mutex g_tallyLock;
+}  // namespace
+
+void SetCallTally(std::map<std::string, long long>* tally) noexcept {
+    std::lock_guard<std::mutex> lock(g_tallyLock);
+    g_tally = tally;
+}
+
 long long InvokeCount() noexcept {
     return g_invokeCount.load();
 }
@@ -371,6 +381,11 @@ STDMETHODIMP CSimObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPA
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
     const auto& table = Names();
     if (id < 1 || static_cast<size_t>(id) > table.size()) return DISP_E_MEMBERNOTFOUND;
+    if (g_tally) {
+        std::lock_guard<std::mutex> lock(g_tallyLock);
+        if (auto* tally = g_tally.load())
+            ++(*tally)[std::string(table[id - 1]) + ((flags & DISPATCH_PROPERTYPUT) ? "=" : "")];
+    }
     if (argErr) *argErr = 0;
     const bool put = (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
     if (put) {

@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <ocidl.h>
 
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -73,6 +74,9 @@ long long InvokeCount() noexcept;
 long long NameLookupCount() noexcept;
 // The time spent inside those calls (the simulator's own time).
 double SecondsInside() noexcept;
+// While set (null stops), the calls Invoke receives are also counted by member name into `tally`
+// (a trailing "=" marks a property put): where the calls per row go.
+void SetCallTally(std::map<std::string, long long>* tally) noexcept;
 
 class CSimObject : public IDispatch, public IConnectionPointContainer {
 public:

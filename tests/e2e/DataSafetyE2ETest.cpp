@@ -8,6 +8,8 @@
 
 #include "outlook-sim/SimTestUtil.h"
 #include "service/TimeLogic.h"
+#include "sync/Hasher.h"
+#include "sync/LinkProps.h"
 
 using nlohmann::json;
 
@@ -342,6 +344,78 @@ TEST_F(DataSafetyE2E, ACreateWhoseAnswerIsLostIsNotDuplicatedByTheNextRun) {
     }
 
     ExpectNoOpRuns(SYNC_TASKS | SYNC_EVENTS, faults.size() + 3, 1);
+}
+
+// The fingerprints a push writes down (with the attempted create before it is sent, and with the
+// link once the answer is in) are those of the item as Outlook holds it: taken from what the push
+// read and sent, they must be the same as when the item is read again.
+TEST_F(DataSafetyE2E, ThePushedFingerprintsAreThoseOfTheItemAsOutlookHoldsIt) {
+    m_outlook->Seed(hvsim::olFolderTasks, {{"Subject", "Dated"},
+                                           {"Body", "Line one\r\nLine two & <more>"},
+                                           {"Importance", 2L},
+                                           {"StartDate", hvsim::DateValue(2031, 1, 5)},
+                                           {"DueDate", hvsim::DateValue(2031, 1, 9)}});
+    m_outlook->Seed(hvsim::olFolderTasks, {{"Subject", "Done"}, {"Complete", true}, {"Importance", 0L}});
+    m_outlook->Seed(hvsim::olFolderCalendar, {{"Subject", "Meeting"},
+                                              {"Location", "Room 7"},
+                                              {"Body", "Agenda"},
+                                              {"Start", hvsim::DateValue(2031, 3, 4, 9, 30)},
+                                              {"End", hvsim::DateValue(2031, 3, 4, 11, 0)}});
+    // The item's own fingerprint, read from Outlook as a later run reads it.
+    auto itemFingerprint = [&](const std::shared_ptr<hvsim::ItemData>& item, bool event) {
+        CHasher hasher;
+        CSyncItem record;
+        record.m_strType = event ? "Event" : "Task";
+        const long olClass = event ? OL_CLASS_APPOINTMENT : OL_CLASS_TASK;
+        hasher.Hash(m_outlook->ItemObject(item), olClass, &record, 1, 0);
+        return hasher.ContentHash(olClass, record);
+    };
+    // The answers of the first creates are lost: the attempts stay written down.
+    ArmLostCreate(m_admin, m_user, "CreateEvent", "http_500");
+    ArmLostCreate(m_admin, m_user, "CreateTask", "http_500");
+    ArmLostCreate(m_admin, m_user, "CreateTask", "http_500");
+    RunResult first = Sync(0);
+    EXPECT_EQ(first.Count(ACTION_FAILED), 3u) << first.Describe();
+    auto taskAttempts = CConfig().GetPendingCreates(CConfig::TYPE_TASK);
+    auto eventAttempts = CConfig().GetPendingCreates(CConfig::TYPE_EVENT);
+    ASSERT_EQ(taskAttempts.size(), 2u);
+    ASSERT_EQ(eventAttempts.size(), 1u);
+    for (const auto& item : Tasks())
+        EXPECT_EQ(taskAttempts[item->entryId].fingerprint, itemFingerprint(item, false))
+            << item->Get("Subject").AsText();
+    EXPECT_EQ(eventAttempts[Appts()[0]->entryId].fingerprint, itemFingerprint(Appts()[0], true));
+    m_admin.Send("DELETE", "/admin/faults", json());
+
+    // The next run pairs the items with the records those creates made; new items are pushed.
+    m_outlook->Seed(hvsim::olFolderTasks,
+                    {{"Subject", "Later"}, {"Body", "notes"}, {"DueDate", hvsim::DateValue(2031, 2, 1)}});
+    m_outlook->Seed(hvsim::olFolderCalendar, {{"Subject", "Later meeting"},
+                                              {"Start", hvsim::DateValue(2031, 3, 5, 14, 0)},
+                                              {"End", hvsim::DateValue(2031, 3, 5, 15, 0)}});
+    RunResult second = Sync(0);
+    EXPECT_EQ(second.Count(ACTION_FAILED), 0u) << second.Describe();
+    // Every item's stored fingerprint is the one its content and link give when read again.
+    for (const auto& item : Tasks()) {
+        const hvsim::UserProperty* hash = item->FindUserProp("HV Hash");
+        ASSERT_TRUE(hash) << item->Get("Subject").AsText();
+        CHasher hasher;
+        CSyncItem record;
+        record.m_strType = "Task";
+        hasher.Hash(m_outlook->ItemObject(item), OL_CLASS_TASK, &record, 1, 1);
+        EXPECT_EQ(hash->value.AsText(), record.m_strHash) << item->Get("Subject").AsText();
+    }
+    for (const auto& item : Appts()) {
+        const hvsim::UserProperty* hash = item->FindUserProp("HV Hash");
+        ASSERT_TRUE(hash) << item->Get("Subject").AsText();
+        CHasher hasher;
+        CSyncItem record;
+        record.m_strType = "Event";
+        hasher.Hash(m_outlook->ItemObject(item), OL_CLASS_APPOINTMENT, &record, 1, 1);
+        EXPECT_EQ(hash->value.AsText(), record.m_strHash) << item->Get("Subject").AsText();
+    }
+    EXPECT_EQ(m_admin.Tasks(m_user).size(), 3u);
+    EXPECT_EQ(m_admin.Events(m_user).size(), 2u);
+    ExpectNoOpRuns(SYNC_TASKS | SYNC_EVENTS, 3, 2);
 }
 
 // Another user gives a task a start date after its due date. Outlook keeps no such task: written
