@@ -10,7 +10,21 @@
 #include <map>
 #include <string>
 
+#include "outlook-sim/src/SimModel.h"
+
 namespace hvtest {
+
+// The latest day before today whose month is smaller than its day and whose day is 12 at most
+// (such as 12 November): written month first, a day-first reader takes it for a later date.
+inline DATE AmbiguousDayBeforeToday() {
+    DATE day = static_cast<DATE>(hvsim::DayNumber(hvsim::Model::CurrentTime())) - 2;
+    for (int i = 0; i < 400; ++i, day -= 1) {
+        int y = 0, m = 0, d = 0;
+        hvsim::SplitDate(day, &y, &m, &d);
+        if (m < d && d <= 12) return day;
+    }
+    return 0;
+}
 
 inline std::string TestLocale() {
     const char* v = std::getenv("HV_TEST_LOCALE");

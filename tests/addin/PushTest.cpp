@@ -78,18 +78,6 @@ std::string Wire(DATE local) {
     return text.substr(0, 19);
 }
 
-// The latest day before today whose month is smaller than its day and whose day is 12 at most
-// (such as 12 November): written month first, a day-first reader takes it for a later date.
-DATE AmbiguousDayBeforeToday() {
-    DATE day = static_cast<DATE>(hvsim::DayNumber(hvsim::Model::CurrentTime())) - 2;
-    for (int i = 0; i < 400; ++i, day -= 1) {
-        int y = 0, m = 0, d = 0;
-        hvsim::SplitDate(day, &y, &m, &d);
-        if (m < d && d <= 12) return day;
-    }
-    return 0;
-}
-
 void Save(IDispatch* object) {
     ASSERT_HRESULT_SUCCEEDED(CDispatcher::CallMethod(object, L"Save", nullptr, 0, nullptr));
 }
@@ -426,7 +414,7 @@ TEST_F(Push, AFailedPushLeavesTheLinkAsItWasAndTheNextSynchronisationSendsIt) {
 // (a mark on 12 November written month first, 11/12, is 11 December to a day-first reader, and
 // every change in between would be left out).
 TEST_F(Push, DatesPastTheTwelfthGoUpAsTheyAreAndAListEditIsFoundByTheNextIncrementalRun) {
-    const DATE marked = AmbiguousDayBeforeToday() + 10.0 / 24;
+    const DATE marked = hvtest::AmbiguousDayBeforeToday() + 10.0 / 24;
     ASSERT_GT(marked, 1.0);
     const DATE before = marked - 1;
     Start();

@@ -395,23 +395,17 @@ TEST_F(DataSafetyE2E, ThePushedFingerprintsAreThoseOfTheItemAsOutlookHoldsIt) {
     RunResult second = Sync(0);
     EXPECT_EQ(second.Count(ACTION_FAILED), 0u) << second.Describe();
     // Every item's stored fingerprint is the one its content and link give when read again.
-    for (const auto& item : Tasks()) {
-        const hvsim::UserProperty* hash = item->FindUserProp("HV Hash");
-        ASSERT_TRUE(hash) << item->Get("Subject").AsText();
-        CHasher hasher;
-        CSyncItem record;
-        record.m_strType = "Task";
-        hasher.Hash(m_outlook->ItemObject(item), OL_CLASS_TASK, &record, 1, 1);
-        EXPECT_EQ(hash->value.AsText(), record.m_strHash) << item->Get("Subject").AsText();
-    }
-    for (const auto& item : Appts()) {
-        const hvsim::UserProperty* hash = item->FindUserProp("HV Hash");
-        ASSERT_TRUE(hash) << item->Get("Subject").AsText();
-        CHasher hasher;
-        CSyncItem record;
-        record.m_strType = "Event";
-        hasher.Hash(m_outlook->ItemObject(item), OL_CLASS_APPOINTMENT, &record, 1, 1);
-        EXPECT_EQ(hash->value.AsText(), record.m_strHash) << item->Get("Subject").AsText();
+    const bool events[] = {false, true};
+    for (const bool event : events) {
+        for (const auto& item : event ? Appts() : Tasks()) {
+            const hvsim::UserProperty* hash = item->FindUserProp("HV Hash");
+            ASSERT_TRUE(hash) << item->Get("Subject").AsText();
+            CHasher hasher;
+            CSyncItem record;
+            record.m_strType = event ? "Event" : "Task";
+            hasher.Hash(m_outlook->ItemObject(item), event ? OL_CLASS_APPOINTMENT : OL_CLASS_TASK, &record, 1, 1);
+            EXPECT_EQ(hash->value.AsText(), record.m_strHash) << item->Get("Subject").AsText();
+        }
     }
     EXPECT_EQ(m_admin.Tasks(m_user).size(), 3u);
     EXPECT_EQ(m_admin.Events(m_user).size(), 2u);

@@ -16,20 +16,8 @@ using e2e::Str;
 
 class StrictOutlookE2E : public e2e::SyncE2E {};
 
-// The latest day before today whose month is smaller than its day and whose day is 12 at most
-// (such as 12 November): written month first, a day-first reader takes it for a later date.
-DATE AmbiguousDayBeforeToday() {
-    DATE day = static_cast<DATE>(hvsim::DayNumber(hvsim::Model::CurrentTime())) - 2;
-    for (int i = 0; i < 400; ++i, day -= 1) {
-        int y = 0, m = 0, d = 0;
-        hvsim::SplitDate(day, &y, &m, &d);
-        if (m < d && d <= 12) return day;
-    }
-    return 0;
-}
-
 TEST_F(StrictOutlookE2E, AnIncrementalRunFindsAnOutlookChangeWhateverTheUsersDateFormat) {
-    const DATE marked = AmbiguousDayBeforeToday() + 10.0 / 24;
+    const DATE marked = hvtest::AmbiguousDayBeforeToday() + 10.0 / 24;
     ASSERT_GT(marked, 1.0);
     const long long back = static_cast<long long>((hvsim::Model::CurrentTime() - (marked - 1)) * 86400);
     // The task was made on the service, and first synchronised, the day before the mark.
