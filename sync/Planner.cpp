@@ -426,10 +426,9 @@ hv::com_ptr<IDispatch> CPlanner::CompletePendingLink(CSyncItem* service) {
     // The record may have changed on the service since the push whose link is written now, and
     // the item since that push too: the link takes no service time (the pair is then decided by
     // the two times), and the pair keeps the item's own time, not the one this save gives it.
-    CSyncItem before;
-    before.m_strType = m_type;
-    m_outlook.LoadOneItem(&before, item.get(), -1);
-    m_linkCompletedModified = before.m_timeOutlookModified;
+    COleDate modified;
+    m_linkCompletedModified =
+        hvitem::TryDate(item.get(), L"LastModificationTime", modified) ? TimeFromOutlookDate(modified) : 0;
     const HRESULT hr =
         m_fEvents
             ? SetLinkProps(item.get(), OL_CLASS_APPOINTMENT, nullptr, service->m_target, nullptr, &service->assigned_to,
