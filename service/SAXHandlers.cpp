@@ -104,6 +104,7 @@ bool CSAXContentHandler::StartFaultElement(const wchar_t* name, int length) {
 void CSAXContentHandler::StartElementOf(const wchar_t* record, const wchar_t* name, int length, const Field* fields,
                                         size_t count) {
     if (StartFaultElement(name, length)) return;
+    if (!m_fAnswer && !m_pCurrent && m_szAnswer && Is(name, length, m_szAnswer)) m_fAnswer = true;
     if (Is(name, length, record)) {
         auto item = new CSyncItem();
         item->m_strName = Narrow(record, static_cast<int>(wcslen(record)));
@@ -311,6 +312,11 @@ HRESULT StreamingParse(const std::string& path, CSAXContentHandler* handler, CSy
         if (hr == S_OK && handler->m_fFault) {
             if (faultCode) *faultCode = handler->m_strFaultCode;
             if (faultString) *faultString = handler->m_strFaultString;
+            hr = E_FAIL;
+        }
+        if (hr == S_OK && handler->m_szAnswer && !handler->m_fAnswer) {
+            if (faultCode) *faultCode = "Malformed SOAP";
+            if (faultString) *faultString = "Malformed SOAP";
             hr = E_FAIL;
         }
         if (hr == S_OK) {

@@ -39,6 +39,11 @@ public:
     HRESULT STDMETHODCALLTYPE skippedEntity(const wchar_t*, int) override { return S_OK; }
 
     CSyncItemList m_results;  // finished records, in document order, until moved out
+    // The local name of the element that makes the document this download's answer (null: any
+    // document will do), and whether it was met. Without it the document is not the answer (an
+    // error page of the server or of a proxy is well-formed XML too), however well it parses.
+    const wchar_t* m_szAnswer = nullptr;
+    bool m_fAnswer = false;
     // A SOAP fault in place of the answer: its two texts.
     bool m_fFault = false;
     std::string m_strFaultCode;
@@ -69,6 +74,7 @@ private:
 
 class CSAXTasks : public CSAXContentHandler {
 public:
+    CSAXTasks() { m_szAnswer = L"GetMyTasksResponse"; }
     ~CSAXTasks() override = default;
     HRESULT STDMETHODCALLTYPE startElement(const wchar_t* uri, int uriLength, const wchar_t* localName, int localLength,
                                            const wchar_t* qName, int qLength, ISAXAttributes* attributes) override;
@@ -78,6 +84,7 @@ public:
 
 class CSAXEvents : public CSAXContentHandler {
 public:
+    CSAXEvents() { m_szAnswer = L"GetMyEventsResponse"; }
     ~CSAXEvents() override = default;
     HRESULT STDMETHODCALLTYPE startElement(const wchar_t* uri, int uriLength, const wchar_t* localName, int localLength,
                                            const wchar_t* qName, int qLength, ISAXAttributes* attributes) override;
@@ -103,7 +110,8 @@ private:
 // Parses the file at `path` through MSXML's SAX reader, handed a stream over the file. On a
 // result of exactly 0 the handler's records move to the front of `out` one by one (so `out`
 // ends in reverse document order). Takes ownership of `handler`. The result is the parse's,
-// or E_FAIL when the answer is a SOAP fault (its texts then go to the two strings). When `stop`
+// or E_FAIL when the answer is a SOAP fault (its texts then go to the two strings) or lacks the
+// handler's answer element (the texts then read "Malformed SOAP", as for the document walk). When `stop`
 // becomes true (from another thread), the parse ends early with E_ABORT.
 HRESULT StreamingParse(const std::string& path, CSAXContentHandler* handler, CSyncItemList& out,
                        std::string* faultCode = nullptr, std::string* faultString = nullptr,

@@ -478,3 +478,41 @@ TEST_F(DataSafetyE2E, AnUpdateWhoseAnswerIsLostIsNotSentAgainOnceBothSidesAreEqu
     ExpectNoOpRuns(SYNC_TASKS, 1, 0);
     EXPECT_EQ(Str(m_admin.Get("/admin/tasks/" + id)["description_plain_text"]), "second");
 }
+
+namespace {
+
+// The task download is answered with a server's error page (HTTP 500, well-formed HTML): the
+// run must fail there. Taken for an empty download, it pushed the Outlook item's older edit over
+// another user's later one, reported the run complete and wrote its marks.
+TEST_F(DataSafetyE2E, ADownloadAnsweredWithAnErrorPageFailsTheRunAndWritesNothing) {
+    auto task = m_outlook->Seed(hvsim::olFolderTasks, {{"Subject", "Budget"}, {"Body", "first"}});
+    ASSERT_EQ(Sync(0, Drive::UntilClose, std::string(), SYNC_TASKS).Count(ACTION_DONE), 1u);
+    const std::string id = RecordId(task);
+    ASSERT_FALSE(id.empty());
+    std::string mark;
+    ASSERT_EQ(CConfig().GetLastSync(CConfig::TYPE_TASK, mark), S_OK);
+    AtOutlookTime(-3, [&] { m_outlook->EditAndSave(task, {{"Body", "outlook"}}); });
+    Update("tasks", id, json{{"title", "Budget, renamed"}});
+
+    m_admin.Send("POST", "/admin/faults",
+                 json{{"operation", "GetMyTasks"}, {"fault", "http_500"}, {"apply", true}, {"user", m_user}});
+    const long long seq = m_admin.LastSeq();
+    RunResult failed = Sync(0, Drive::UntilClose, std::string(), SYNC_TASKS);
+    m_admin.Send("DELETE", "/admin/faults", json());
+    EXPECT_NE(failed.status, "Synchronization is Complete") << failed.Describe();
+    EXPECT_EQ(Writes(seq), std::vector<std::string>()) << "the service was written to";
+    std::string after;
+    ASSERT_EQ(CConfig().GetLastSync(CConfig::TYPE_TASK, after), S_OK);
+    EXPECT_EQ(after, mark) << "the failed run wrote its mark";
+
+    // The next run decides the pair by the two edits' times: the service's is the later.
+    RunResult next = Sync(0, Drive::UntilClose, std::string(), SYNC_TASKS);
+    EXPECT_EQ(next.Count(ACTION_FAILED), 0u) << next.Describe();
+    EXPECT_EQ(task->Subject(), "Budget, renamed");
+    EXPECT_EQ(task->Get("Body").AsText(), "first");
+    EXPECT_EQ(Str(m_admin.Get("/admin/tasks/" + id)["title"]), "Budget, renamed");
+    EXPECT_EQ(Str(m_admin.Get("/admin/tasks/" + id)["description_plain_text"]), "first");
+    ExpectNoOpRuns(SYNC_TASKS, 1, 0);
+}
+
+}  // namespace

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <atomic>
 #include "ServiceTestSupport.h"
+#include "service/OpGetMyEvents.h"
+#include "service/OpGetMyTasks.h"
 #include "service/WebSvrOp.h"
 #include "win/Files.h"
 #include "win/Strings.h"
@@ -335,6 +337,43 @@ TEST_F(SoapFrame, XmlThatIsNotAnEnvelopeIsMalformedSoap) {
     EXPECT_EQ(0, op.Run(0, nullptr, 0, 0));
     EXPECT_EQ("Malformed SOAP", op.m_strFaultCode);
     EXPECT_EQ("Malformed SOAP", op.m_strFaultString);
+}
+
+// A download answered with something other than its answer (a server's or a proxy's error page,
+// an envelope without the answer element) fails in both parse modes: taken for an empty
+// download, it would let the run push every Outlook item over the service's newer changes.
+TEST_F(SoapFrame, ADownloadAnsweredWithoutItsAnswerElementFailsInBothParseModes) {
+    const struct {
+        DWORD status;
+        const char* body;
+    } answers[] = {
+        {500, "<!DOCTYPE html><html><body><h1>500 Internal Server Error</h1></body></html>\n"},
+        {200, "<html><body><p>Please sign in to the proxy</p></body></html>"},
+        {200,
+         "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\">"
+         "<SOAP-ENV:Body></SOAP-ENV:Body></SOAP-ENV:Envelope>"},
+    };
+    for (DWORD sax : {1u, 0u}) {
+        CConfig().SetKey("SAXParsing", sax);
+        for (const auto& answer : answers) {
+            SCOPED_TRACE(std::string(sax ? "streaming, " : "document walk, ") + answer.body);
+            responder.Enqueue(answer.status, answer.body);
+            OpGetMyTasks tasks(url);
+            EXPECT_EQ(0, tasks.Run(0, nullptr, 0, 0));
+            EXPECT_TRUE(FAILED(tasks.m_hResult));
+            EXPECT_TRUE(tasks.m_records.empty());
+            responder.Enqueue(answer.status, answer.body);
+            OpGetMyEvents events(url);
+            EXPECT_EQ(0, events.Run(0, nullptr, 0, 0));
+            EXPECT_TRUE(FAILED(events.m_hResult));
+        }
+    }
+    // Its answer element with no record in it is an empty download.
+    CConfig().SetKey("SAXParsing", 1);
+    responder.Enqueue(200, SoapAnswer("<ns1:GetMyTasksResponse></ns1:GetMyTasksResponse>"));
+    OpGetMyTasks none(url);
+    EXPECT_EQ(1, none.Run(0, nullptr, 0, 0)) << none.m_strFaultString;
+    EXPECT_TRUE(none.m_records.empty());
 }
 
 TEST_F(SoapFrame, Status401IsRetriedOnceWithTheSameBody) {
