@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace soak {
@@ -61,7 +62,12 @@ struct Logical {
     // A faulty run may have left it half done (a push whose answer or link was lost): the
     // documented ten-second rule may then take the service's side over a later Outlook edit.
     bool tainted = false;
+    std::string recordId;  // an occurrence's service event
 };
+
+// An occurrence of a recurring series: the series' tag and the occurrence's original start
+// (local, as the test's wire text of it).
+using OccurrenceKey = std::pair<int, std::string>;
 
 struct Verdict {
     std::vector<Fields> allowed;
@@ -73,6 +79,8 @@ public:
     Logical& Add(bool task);
     Logical* Find(int tag);
     std::map<int, Logical>& Items() { return m_items; }
+    // Linked occurrences of recurring series, each its own pair with its own edits (events).
+    std::map<OccurrenceKey, Logical>& Occurrences() { return m_occurrences; }
 
     // A run ended; its "Last%sSync" marks (epoch seconds, 0 when none).
     void RunMarked(long long taskMark, long long eventMark);
@@ -85,6 +93,7 @@ public:
 
 private:
     std::map<int, Logical> m_items;
+    std::map<OccurrenceKey, Logical> m_occurrences;
     int m_next = 1;
     std::vector<long long> m_taskMarks, m_eventMarks;
 };
