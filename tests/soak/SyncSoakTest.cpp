@@ -1136,8 +1136,12 @@ protected:
 
     // --- the oracle -------------------------------------------------------------------------------
     std::string Where() const {
-        return hv::Format("seed %llu, round %ld (replay: --seed %llu --rounds %ld --every %ld)", m_seed, m_round,
-                          m_seed, m_round, m_every);
+        return hv::Format(
+            "seed %llu, round %ld (replay: --seed %llu --rounds %ld --every %ld --cancel-rows %d --series %d)", m_seed,
+            m_round, m_seed, m_round, m_every, m_cancelRows ? 1 : 0,
+            m_seriesServiceEdits ? 2
+            : m_seriesOn         ? 1
+                                 : 0);
     }
 
     // Outlook's items (entry id and save count) and the service's request count, to tell a run
