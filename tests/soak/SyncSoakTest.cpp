@@ -131,17 +131,19 @@ struct Stats {
     long outlookEdits = 0, serviceEdits = 0, bothSides = 0, creates = 0, deletes = 0, touches = 0;
     long serviceFaults = 0, failingSaves = 0, outlookWhileBusy = 0, serviceWhileBusy = 0, cancels = 0;
     long checkedItems = 0, ambiguous = 0, orphans = 0, series = 0, seriesOutlookEdits = 0, seriesServiceEdits = 0;
-    long occurrencesChecked = 0, occurrencesAmbiguous = 0;
+    long occurrencesChecked = 0, occurrencesAmbiguous = 0, occurrencesBothSides = 0, occurrencesLaterWins = 0;
     std::string Describe() const {
         return hv::Format(
             "rounds %ld, runs %ld (clean %ld, no-op %ld), checks %ld; edits: Outlook %ld, service %ld, both sides %ld, "
             "creates %ld, deletes %ld, untracked-field touches %ld; faults: service %ld, failing saves %ld, Outlook "
             "edits while busy %ld, service edits while busy %ld, cancels %ld; items checked %ld (outcomes allowed "
             "both ways %ld), Outlook items left by a full-run service delete %ld, series %ld (edits: Outlook %ld, "
-            "service %ld; occurrence pairs checked %ld, outcomes allowed both ways %ld)",
+            "service %ld; occurrence pairs checked %ld, edited on both sides %ld (one outcome: the later edit's %ld), "
+            "outcomes allowed both ways %ld)",
             rounds, runs, cleanRuns, noOpRuns, checks, outlookEdits, serviceEdits, bothSides, creates, deletes, touches,
             serviceFaults, failingSaves, outlookWhileBusy, serviceWhileBusy, cancels, checkedItems, ambiguous, orphans,
-            series, seriesOutlookEdits, seriesServiceEdits, occurrencesChecked, occurrencesAmbiguous);
+            series, seriesOutlookEdits, seriesServiceEdits, occurrencesChecked, occurrencesBothSides,
+            occurrencesLaterWins, occurrencesAmbiguous);
     }
 };
 
@@ -761,6 +763,10 @@ protected:
         ++m_stats.occurrencesChecked;
         const soak::Verdict v = m_model.Expected(l);
         if (v.ambiguous) ++m_stats.occurrencesAmbiguous;
+        if (!l.outlookEdits.empty() && !l.serviceEdits.empty()) {
+            ++m_stats.occurrencesBothSides;
+            if (!v.ambiguous) ++m_stats.occurrencesLaterWins;
+        }
         bool matched = v.allowed.empty();
         for (const Fields& f : v.allowed) matched |= soak::SameFields(false, f, now);
         if (!matched) {
@@ -769,6 +775,68 @@ protected:
             diff += text + "\n  history:\n" + soak::History(l) + "  now: " + soak::Describe(false, now) + "\n";
         }
         agreed.push_back({&l, now});
+    }
+    // One linked occurrence moved in Outlook and its event changed on the service before the next
+    // run, in a random order and in different seconds: the later edit must win. The Outlook edit
+    // comes more than ten seconds after the last run's mark, where the documented rule would take
+    // it for that run's own write.
+    void BothSidesOccurrenceEdit() {
+        if (m_seriesTags.empty()) return;
+        const int tag = Pick(m_seriesTags);
+        auto series = FindSeries(tag);
+        if (!series) return;
+        std::vector<DATE> linked;  // at its original start, where "GetOccurrence" finds it
+        for (DATE when : PatternStarts(*series)) {
+            auto occurrence = LinkedOccurrence(*series, when);
+            if (occurrence && occurrence->Get("Start").AsDate() == when && OccurrenceModel(tag, when))
+                linked.push_back(when);
+        }
+        if (linked.empty()) return;
+        const DATE when = Pick(linked);
+        Logical& l = *OccurrenceModel(tag, when);
+        const bool outlookFirst = Chance(0.5);
+        const DATE moved = when + Rand(1, 3) * kHour;
+        json body;
+        if (Chance(0.5))
+            body["title"] = Tagged(RandomTitle(), tag);
+        else
+            body["location"] = Chance(0.2) ? std::string() : RandomTitle();
+        const long long mark = soak::EpochOf(LastSync("Event"));
+        for (int i = 0; i < 200 && mark > 0 && ServiceNow() <= mark + 10; ++i) ::Sleep(100);
+        auto outlookSide = [&]() -> long long {
+            hv::com_ptr<IDispatch> pattern =
+                simtest::CallObj(m_outlook->ItemObject(series), L"GetRecurrencePattern", {});
+            hv::com_ptr<IDispatch> occurrence =
+                pattern ? simtest::CallObj(pattern.get(), L"GetOccurrence", {hv::unique_variant::FromDate(when)})
+                        : nullptr;
+            if (!occurrence) return 0;
+            simtest::Put(occurrence.get(), L"Start", hv::unique_variant::FromDate(moved));
+            simtest::Put(occurrence.get(), L"End", hv::unique_variant::FromDate(moved + series->recurrence->duration));
+            if (FAILED(simtest::Call(occurrence.get(), L"Save", {}))) return 0;
+            ++m_stats.seriesOutlookEdits;
+            auto saved = LinkedOccurrence(*series, when);
+            if (!saved) return 0;
+            RecordOccurrenceOutlook(l, *saved, when);
+            return l.outlookEdits.back().stamp;
+        };
+        auto serviceSide = [&]() -> long long {
+            const json answer = Update("events", l.recordId, body);
+            ++m_stats.seriesServiceEdits;
+            l.serviceEdits.push_back({OccurrenceFields(answer), soak::EpochOf(Str(answer["last_modified"])), false});
+            m_journal += hv::Format("round %ld service series {%d} occurrence %s @%lld: ", m_round, tag,
+                                    Wire(when).c_str(), l.serviceEdits.back().stamp) +
+                         soak::Describe(false, l.serviceEdits.back().fields) + "\n";
+            return l.serviceEdits.back().stamp;
+        };
+        m_journal += hv::Format("round %ld both sides of series {%d} occurrence %s, %s first\n", m_round, tag,
+                                Wire(when).c_str(), outlookFirst ? "Outlook" : "service");
+        if (outlookFirst) {
+            WaitPast(outlookSide());
+            serviceSide();
+        } else {
+            WaitPast(serviceSide());
+            outlookSide();
+        }
     }
     // Every occurrence of every series is linked to one service event that holds its title,
     // location and times, and holds the edit the model allows; no event is linked from two
@@ -940,6 +1008,7 @@ protected:
                 ++m_stats.bothSides;
             }
         }
+        if (m_seriesServiceEdits && Chance(0.15)) BothSidesOccurrenceEdit();
     }
 
     // --- faults ---------------------------------------------------------------------------------
