@@ -62,7 +62,8 @@ struct Logical {
     // A faulty run may have left it half done (a push whose answer or link was lost): the
     // documented ten-second rule may then take the service's side over a later Outlook edit.
     bool tainted = false;
-    std::string recordId;  // an occurrence's service event
+    long long taintedAt = 0;  // the instant of the latest such fault (occurrences)
+    std::string recordId;     // an occurrence's service event
 };
 
 // An occurrence of a recurring series: the series' tag and the occurrence's original start
@@ -84,10 +85,15 @@ public:
 
     // A run ended; its "Last%sSync" marks (epoch seconds, 0 when none).
     void RunMarked(long long taskMark, long long eventMark);
-    // Whether an Outlook change at this instant lies within the planner's ten seconds of a mark.
-    bool NearMark(bool task, long long stamp) const;
-    // What the item may hold after a clean full run (items neither deleted nor new).
-    Verdict Expected(const Logical& item) const;
+    // Whether an Outlook change at this instant lies within the planner's ten seconds of a mark
+    // (with `earlierOnly`, of a mark no later than the change).
+    bool NearMark(bool task, long long stamp, bool earlierOnly = false) const;
+    // What the item may hold after a clean full run (items neither deleted nor new). With
+    // `earlierMarksOnly` (occurrences), a mark set after an Outlook edit makes the outcome open
+    // only when a fault touched the pair after that edit: the run that set the mark began after
+    // the edit and, done cleanly, settled the pair, so no later plan takes the edit for that
+    // run's own write.
+    Verdict Expected(const Logical& item, bool earlierMarksOnly = false) const;
     // After a check that passed: what both sides hold now is agreed, the edits are cleared.
     void Agreed(Logical& item, const Fields& now);
 

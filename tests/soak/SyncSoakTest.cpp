@@ -761,7 +761,7 @@ protected:
     void CheckOccurrenceEdits(Logical& l, const std::string& name, const Fields& now, std::string& diff,
                               std::vector<std::pair<Logical*, Fields>>& agreed) {
         ++m_stats.occurrencesChecked;
-        const soak::Verdict v = m_model.Expected(l);
+        const soak::Verdict v = m_model.Expected(l, true);
         if (v.ambiguous) ++m_stats.occurrencesAmbiguous;
         if (!l.outlookEdits.empty() && !l.serviceEdits.empty()) {
             ++m_stats.occurrencesBothSides;
@@ -1015,8 +1015,13 @@ protected:
     void Taint(bool task) {
         for (auto& [tag, l] : m_model.Items())
             if (l.task == task) l.tainted = true;
-        if (!task)
-            for (auto& [key, l] : m_model.Occurrences()) l.tainted = true;
+        if (!task && !m_model.Occurrences().empty()) {
+            const long long now = ServiceNow();
+            for (auto& [key, l] : m_model.Occurrences()) {
+                l.tainted = true;
+                l.taintedAt = now ? now : 1LL << 62;  // no clock: after every edit
+            }
+        }
     }
     RunPlan Faults() {
         RunPlan plan;
