@@ -144,23 +144,27 @@ void Model::RunMarked(long long taskMark, long long eventMark) {
     keep(m_eventMarks, eventMark);
 }
 
-bool Model::NearMark(bool task, long long stamp) const {
+bool Model::NearMark(bool task, long long stamp, bool earlierOnly) const {
     for (long long mark : task ? m_taskMarks : m_eventMarks)
-        if (std::llabs(mark - stamp) < 10) return true;
+        if (std::llabs(mark - stamp) < 10 && (!earlierOnly || mark <= stamp)) return true;
     return false;
 }
 
-Verdict Model::Expected(const Logical& item) const {
+Verdict Model::Expected(const Logical& item, bool earlierMarksOnly) const {
     Verdict v;
     const Edit* o = item.outlookEdits.empty() ? nullptr : &item.outlookEdits.back();
     const Edit* s = item.serviceEdits.empty() ? nullptr : &item.serviceEdits.back();
-    bool nearMark = false, concurrent = false;
+    bool nearMark = false, nearEarlierMark = false, nearLaterMarkThenFault = false, concurrent = false;
     for (const Edit& e : item.outlookEdits) {
         nearMark |= NearMark(item.task, e.stamp);
+        nearEarlierMark |= NearMark(item.task, e.stamp, true);
+        nearLaterMarkThenFault |= item.tainted && item.taintedAt >= e.stamp && NearMark(item.task, e.stamp);
         concurrent |= e.concurrent;
     }
     for (const Edit& e : item.serviceEdits) concurrent |= e.concurrent;
-    v.ambiguous = concurrent || item.outlookDeleted || (nearMark && (s || item.tainted));
+    const bool openByMark = earlierMarksOnly ? (nearEarlierMark && (s || item.tainted)) || nearLaterMarkThenFault
+                                             : nearMark && (s || item.tainted);
+    v.ambiguous = concurrent || item.outlookDeleted || openByMark;
     if (v.ambiguous) {
         if (item.agreedKnown) v.allowed.push_back(item.agreed);
         for (const Edit& e : item.outlookEdits) v.allowed.push_back(e.fields);
@@ -186,6 +190,7 @@ void Model::Agreed(Logical& item, const Fields& now) {
     item.serviceEdits.clear();
     item.outlookDeleted = false;
     item.tainted = false;
+    item.taintedAt = 0;
 }
 
 }  // namespace soak

@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace soak {
@@ -61,7 +62,13 @@ struct Logical {
     // A faulty run may have left it half done (a push whose answer or link was lost): the
     // documented ten-second rule may then take the service's side over a later Outlook edit.
     bool tainted = false;
+    long long taintedAt = 0;  // the instant of the latest such fault (occurrences)
+    std::string recordId;     // an occurrence's service event
 };
+
+// An occurrence of a recurring series: the series' tag and the occurrence's original start
+// (local, as the test's wire text of it).
+using OccurrenceKey = std::pair<int, std::string>;
 
 struct Verdict {
     std::vector<Fields> allowed;
@@ -73,18 +80,26 @@ public:
     Logical& Add(bool task);
     Logical* Find(int tag);
     std::map<int, Logical>& Items() { return m_items; }
+    // Linked occurrences of recurring series, each its own pair with its own edits (events).
+    std::map<OccurrenceKey, Logical>& Occurrences() { return m_occurrences; }
 
     // A run ended; its "Last%sSync" marks (epoch seconds, 0 when none).
     void RunMarked(long long taskMark, long long eventMark);
-    // Whether an Outlook change at this instant lies within the planner's ten seconds of a mark.
-    bool NearMark(bool task, long long stamp) const;
-    // What the item may hold after a clean full run (items neither deleted nor new).
-    Verdict Expected(const Logical& item) const;
+    // Whether an Outlook change at this instant lies within the planner's ten seconds of a mark
+    // (with `earlierOnly`, of a mark no later than the change).
+    bool NearMark(bool task, long long stamp, bool earlierOnly = false) const;
+    // What the item may hold after a clean full run (items neither deleted nor new). With
+    // `earlierMarksOnly` (occurrences), a mark set after an Outlook edit makes the outcome open
+    // only when a fault touched the pair after that edit: the run that set the mark began after
+    // the edit and, done cleanly, settled the pair, so no later plan takes the edit for that
+    // run's own write.
+    Verdict Expected(const Logical& item, bool earlierMarksOnly = false) const;
     // After a check that passed: what both sides hold now is agreed, the edits are cleared.
     void Agreed(Logical& item, const Fields& now);
 
 private:
     std::map<int, Logical> m_items;
+    std::map<OccurrenceKey, Logical> m_occurrences;
     int m_next = 1;
     std::vector<long long> m_taskMarks, m_eventMarks;
 };

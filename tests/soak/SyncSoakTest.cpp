@@ -131,16 +131,19 @@ struct Stats {
     long outlookEdits = 0, serviceEdits = 0, bothSides = 0, creates = 0, deletes = 0, touches = 0;
     long serviceFaults = 0, failingSaves = 0, outlookWhileBusy = 0, serviceWhileBusy = 0, cancels = 0;
     long checkedItems = 0, ambiguous = 0, orphans = 0, series = 0, seriesOutlookEdits = 0, seriesServiceEdits = 0;
+    long occurrencesChecked = 0, occurrencesAmbiguous = 0, occurrencesBothSides = 0, occurrencesLaterWins = 0;
     std::string Describe() const {
         return hv::Format(
             "rounds %ld, runs %ld (clean %ld, no-op %ld), checks %ld; edits: Outlook %ld, service %ld, both sides %ld, "
             "creates %ld, deletes %ld, untracked-field touches %ld; faults: service %ld, failing saves %ld, Outlook "
             "edits while busy %ld, service edits while busy %ld, cancels %ld; items checked %ld (outcomes allowed "
             "both ways %ld), Outlook items left by a full-run service delete %ld, series %ld (edits: Outlook %ld, "
-            "service %ld)",
+            "service %ld; occurrence pairs checked %ld, edited on both sides %ld (one outcome: the later edit's %ld), "
+            "outcomes allowed both ways %ld)",
             rounds, runs, cleanRuns, noOpRuns, checks, outlookEdits, serviceEdits, bothSides, creates, deletes, touches,
             serviceFaults, failingSaves, outlookWhileBusy, serviceWhileBusy, cancels, checkedItems, ambiguous, orphans,
-            series, seriesOutlookEdits, seriesServiceEdits);
+            series, seriesOutlookEdits, seriesServiceEdits, occurrencesChecked, occurrencesBothSides,
+            occurrencesLaterWins, occurrencesAmbiguous);
     }
 };
 
@@ -591,11 +594,45 @@ protected:
             simtest::Put(occurrence.get(), L"BillingInformation",
                          hv::unique_variant::FromString(rec.BuildLinkBlob(&lm, nullptr, &ids, &organizer, &internal)));
             ASSERT_HRESULT_SUCCEEDED(simtest::Call(occurrence.get(), L"Save", {}));
+            // Linked as both sides hold it: the pair's starting point.
+            Logical& l = m_model.Occurrences()[{tag, Wire(when)}];
+            l.tag = tag;
+            l.task = false;
+            l.recordId = Str(e["event_id"]);
+            m_model.Agreed(l, OccurrenceFields(e));
         }
         m_seriesTags.push_back(tag);
         m_journal +=
             hv::Format("round %ld Outlook series {%d} %s from %s\n", m_round, tag, kind.c_str(), Wire(start).c_str());
         ++m_stats.series;
+    }
+    // An occurrence's fields as its pair carries them (a series here has no description).
+    static Fields OccurrenceFields(const json& event) {
+        Fields f = ServiceFields(event, false);
+        f.desc.clear();
+        return f;
+    }
+    static Fields OccurrenceFields(const hvsim::ItemData& occurrence) {
+        Fields f = OutlookFields(occurrence, false);
+        f.desc.clear();
+        return f;
+    }
+    Logical* OccurrenceModel(int tag, DATE when) {
+        auto it = m_model.Occurrences().find({tag, Wire(when)});
+        return it == m_model.Occurrences().end() ? nullptr : &it->second;
+    }
+    // The linked occurrence (an exception of its series) that began at `when`, or null.
+    static std::shared_ptr<hvsim::ItemData> LinkedOccurrence(const hvsim::ItemData& series, DATE when) {
+        const hvsim::ExceptionData* ex = series.recurrence->FindException(when);
+        return ex && !ex->deleted ? ex->item : nullptr;
+    }
+    // An Outlook edit of an occurrence, at the occurrence's own modification time: the time the
+    // planner compares for an occurrence that is an exception of its series.
+    void RecordOccurrenceOutlook(Logical& l, const hvsim::ItemData& occurrence, DATE when) {
+        l.outlookEdits.push_back({OccurrenceFields(occurrence), OutlookStamp(occurrence), false});
+        m_journal += hv::Format("round %ld Outlook series {%d} occurrence %s @%lld: ", m_round, l.tag,
+                                Wire(when).c_str(), l.outlookEdits.back().stamp) +
+                     soak::Describe(false, l.outlookEdits.back().fields) + "\n";
     }
     // The starts of the series' occurrences as the pattern gives them (exceptions ignored).
     static std::vector<DATE> PatternStarts(const hvsim::ItemData& series) {
@@ -613,6 +650,11 @@ protected:
         const std::vector<DATE> starts = PatternStarts(*series);
         const int op = Rand(0, 2);
         if (op == 0 || starts.empty()) {
+            // What each linked occurrence held before: a change of the series that reaches an
+            // occurrence is an Outlook edit of its pair.
+            std::map<DATE, Fields> before;
+            for (DATE when : starts)
+                if (auto occurrence = LinkedOccurrence(*series, when)) before[when] = OccurrenceFields(*occurrence);
             IDispatch* obj = m_outlook->ItemObject(series);
             if (Chance(0.5))
                 simtest::Put(obj, L"Subject", Text(Tagged(RandomTitle(), tag)));
@@ -621,6 +663,12 @@ protected:
             if (SUCCEEDED(UserSave(series))) {
                 m_journal += hv::Format("round %ld Outlook series {%d} changed\n", m_round, tag);
                 ++m_stats.seriesOutlookEdits;
+                for (const auto& [when, fields] : before) {
+                    auto occurrence = LinkedOccurrence(*series, when);
+                    Logical* l = OccurrenceModel(tag, when);
+                    if (occurrence && l && !soak::SameFields(false, fields, OccurrenceFields(*occurrence)))
+                        RecordOccurrenceOutlook(*l, *occurrence, when);
+                }
             }
             return;
         }
@@ -638,11 +686,15 @@ protected:
                 m_journal += hv::Format("round %ld Outlook series {%d} occurrence %s moved to %s\n", m_round, tag,
                                         Wire(when).c_str(), Wire(moved).c_str());
                 ++m_stats.seriesOutlookEdits;
+                auto saved = LinkedOccurrence(*series, when);
+                Logical* l = OccurrenceModel(tag, when);
+                if (saved && l) RecordOccurrenceOutlook(*l, *saved, when);
             }
         } else if (SUCCEEDED(simtest::Call(occurrence.get(), L"Delete", {}))) {
             m_journal +=
                 hv::Format("round %ld Outlook series {%d} occurrence %s deleted\n", m_round, tag, Wire(when).c_str());
             ++m_stats.seriesOutlookEdits;
+            if (Logical* l = OccurrenceModel(tag, when)) l->outlookDeleted = true;
         }
     }
     // Another user changes the service event of one linked occurrence: its title, its location,
@@ -693,18 +745,108 @@ protected:
                 break;
             }
         }
-        Update("events", id, body);
+        const json answer = Update("events", id, body);
         ++m_stats.seriesServiceEdits;
         m_journal += hv::Format("round %ld service series {%d} occurrence %s: event %s %s changed: %s\n", m_round, tag,
                                 Wire(when).c_str(), id.c_str(), what.c_str(), body.dump().c_str());
+        if (Logical* l = OccurrenceModel(tag, when)) {
+            l->serviceEdits.push_back({OccurrenceFields(answer), soak::EpochOf(Str(answer["last_modified"])), false});
+            m_journal += hv::Format("round %ld service series {%d} occurrence %s @%lld: ", m_round, tag,
+                                    Wire(when).c_str(), l->serviceEdits.back().stamp) +
+                         soak::Describe(false, l->serviceEdits.back().fields) + "\n";
+        }
+    }
+    // Whether the pair holds what the occurrence's model allows: its last edit, or where both
+    // sides changed it since the last check, the later one (equal seconds: the service's).
+    void CheckOccurrenceEdits(Logical& l, const std::string& name, const Fields& now, std::string& diff,
+                              std::vector<std::pair<Logical*, Fields>>& agreed) {
+        ++m_stats.occurrencesChecked;
+        const soak::Verdict v = m_model.Expected(l, true);
+        if (v.ambiguous) ++m_stats.occurrencesAmbiguous;
+        if (!l.outlookEdits.empty() && !l.serviceEdits.empty()) {
+            ++m_stats.occurrencesBothSides;
+            if (!v.ambiguous) ++m_stats.occurrencesLaterWins;
+        }
+        bool matched = v.allowed.empty();
+        for (const Fields& f : v.allowed) matched |= soak::SameFields(false, f, now);
+        if (!matched) {
+            std::string text = name + ": holds neither its last edit nor the one the planner lets win";
+            for (const Fields& f : v.allowed) text += "\n  expected:\n" + soak::Difference(false, f, now);
+            diff += text + "\n  history:\n" + soak::History(l) + "  now: " + soak::Describe(false, now) + "\n";
+        }
+        agreed.push_back({&l, now});
+    }
+    // One linked occurrence moved in Outlook and its event changed on the service before the next
+    // run, in a random order and in different seconds: the later edit must win. The Outlook edit
+    // comes more than ten seconds after the last run's mark, where the documented rule would take
+    // it for that run's own write.
+    void BothSidesOccurrenceEdit() {
+        if (m_seriesTags.empty()) return;
+        const int tag = Pick(m_seriesTags);
+        auto series = FindSeries(tag);
+        if (!series) return;
+        std::vector<DATE> linked;  // at its original start, where "GetOccurrence" finds it
+        for (DATE when : PatternStarts(*series)) {
+            auto occurrence = LinkedOccurrence(*series, when);
+            if (occurrence && occurrence->Get("Start").AsDate() == when && OccurrenceModel(tag, when))
+                linked.push_back(when);
+        }
+        if (linked.empty()) return;
+        const DATE when = Pick(linked);
+        Logical& l = *OccurrenceModel(tag, when);
+        const bool outlookFirst = Chance(0.5);
+        const DATE moved = when + Rand(1, 3) * kHour;
+        json body;
+        if (Chance(0.5))
+            body["title"] = Tagged(RandomTitle(), tag);
+        else
+            body["location"] = Chance(0.2) ? std::string() : RandomTitle();
+        const long long mark = soak::EpochOf(LastSync("Event"));
+        for (int i = 0; i < 200 && mark > 0 && ServiceNow() <= mark + 10; ++i) ::Sleep(100);
+        auto outlookSide = [&]() -> long long {
+            hv::com_ptr<IDispatch> pattern =
+                simtest::CallObj(m_outlook->ItemObject(series), L"GetRecurrencePattern", {});
+            hv::com_ptr<IDispatch> occurrence =
+                pattern ? simtest::CallObj(pattern.get(), L"GetOccurrence", {hv::unique_variant::FromDate(when)})
+                        : nullptr;
+            if (!occurrence) return 0;
+            simtest::Put(occurrence.get(), L"Start", hv::unique_variant::FromDate(moved));
+            simtest::Put(occurrence.get(), L"End", hv::unique_variant::FromDate(moved + series->recurrence->duration));
+            if (FAILED(simtest::Call(occurrence.get(), L"Save", {}))) return 0;
+            ++m_stats.seriesOutlookEdits;
+            auto saved = LinkedOccurrence(*series, when);
+            if (!saved) return 0;
+            RecordOccurrenceOutlook(l, *saved, when);
+            return l.outlookEdits.back().stamp;
+        };
+        auto serviceSide = [&]() -> long long {
+            const json answer = Update("events", l.recordId, body);
+            ++m_stats.seriesServiceEdits;
+            l.serviceEdits.push_back({OccurrenceFields(answer), soak::EpochOf(Str(answer["last_modified"])), false});
+            m_journal += hv::Format("round %ld service series {%d} occurrence %s @%lld: ", m_round, tag,
+                                    Wire(when).c_str(), l.serviceEdits.back().stamp) +
+                         soak::Describe(false, l.serviceEdits.back().fields) + "\n";
+            return l.serviceEdits.back().stamp;
+        };
+        m_journal += hv::Format("round %ld both sides of series {%d} occurrence %s, %s first\n", m_round, tag,
+                                Wire(when).c_str(), outlookFirst ? "Outlook" : "service");
+        if (outlookFirst) {
+            WaitPast(outlookSide());
+            serviceSide();
+        } else {
+            WaitPast(serviceSide());
+            outlookSide();
+        }
     }
     // Every occurrence of every series is linked to one service event that holds its title,
-    // location and times, no event is linked from two occurrences, and every event of the series
-    // is linked from an occurrence or (an occurrence deleted in Outlook after it reached the
-    // service comes back as a single appointment) from a single appointment with its tag.
+    // location and times, and holds the edit the model allows; no event is linked from two
+    // occurrences; and every event of the series is linked from an occurrence or (an occurrence
+    // deleted in Outlook after it reached the service comes back as a single appointment) from a
+    // single appointment with its tag, which holds the event's values.
     std::string SeriesOracle() {
         std::string diff;
         auto fail = [&](const std::string& text) { diff += text + "\n"; };
+        std::vector<std::pair<Logical*, Fields>> agreed;
         std::map<int, std::vector<json>> events;
         for (const auto& r : ServiceRecords(false))
             if (IsSeriesTag(TagOf(Str(r["title"])))) events[TagOf(Str(r["title"]))].push_back(r);
@@ -726,7 +868,13 @@ protected:
             const hvsim::Recurrence& r = *series->recurrence;
             for (DATE when : PatternStarts(*series)) {
                 const hvsim::ExceptionData* ex = r.FindException(when);
-                if (ex && ex->deleted) continue;
+                if (ex && ex->deleted) {
+                    if (Logical* l = OccurrenceModel(tag, when))
+                        CheckDeletedOccurrence(
+                            *l, hv::Format("series {%d} occurrence %s (deleted in Outlook)", tag, Wire(when).c_str()),
+                            events[tag], diff, agreed);
+                    continue;
+                }
                 Fields o;
                 std::string blob;
                 if (ex && ex->item) {
@@ -760,13 +908,46 @@ protected:
                 s.desc = o.desc;
                 const std::string pair = soak::Difference(false, o, s);
                 if (!pair.empty()) fail(name + ": Outlook and service differ:\n" + pair);
+                Logical* l = OccurrenceModel(tag, when);
+                if (!l)
+                    fail(name + ": not in the model");
+                else if (l->recordId != id)
+                    fail(name + ": linked to event " + id + ", made with event " + l->recordId);
+                else
+                    CheckOccurrenceEdits(*l, name, OccurrenceFields(*e), diff, agreed);
             }
             for (const auto& e : events[tag])
                 if (!linkedFrom.count(IdOf(e, false)))
                     fail(hv::Format("series {%d}: event %s on the service is linked from nothing", tag,
                                     IdOf(e, false).c_str()));
         }
+        if (diff.empty())
+            for (auto& [l, now] : agreed) m_model.Agreed(*l, now);
         return diff;
+    }
+    // An occurrence deleted in Outlook: the documented rules delete nothing on the service for
+    // it, and a full run brings its event back as a single appointment. The event keeps its own
+    // values (or takes an edit the occurrence made before it was deleted).
+    void CheckDeletedOccurrence(Logical& l, const std::string& name, const std::vector<json>& events, std::string& diff,
+                                std::vector<std::pair<Logical*, Fields>>& agreed) {
+        const json* e = nullptr;
+        for (const auto& candidate : events)
+            if (IdOf(candidate, false) == l.recordId) e = &candidate;
+        if (!e) {
+            diff += name + ": its event " + l.recordId + " is gone from the service\n";
+            return;
+        }
+        std::shared_ptr<hvsim::ItemData> single;
+        for (auto& item : OutlookItems(false))
+            if (RecordId(item) == l.recordId) single = item;
+        if (!single) {
+            diff += name + ": its event " + l.recordId + " has no single appointment in Outlook\n";
+            return;
+        }
+        const Fields s = OccurrenceFields(*e);
+        const std::string pair = soak::Difference(false, OccurrenceFields(*single), s);
+        if (!pair.empty()) diff += name + ": the single appointment and its event differ:\n" + pair;
+        CheckOccurrenceEdits(l, name, s, diff, agreed);
     }
 
     // --- one round's edits --------------------------------------------------------------------
@@ -827,12 +1008,20 @@ protected:
                 ++m_stats.bothSides;
             }
         }
+        if (m_seriesServiceEdits && Chance(0.15)) BothSidesOccurrenceEdit();
     }
 
     // --- faults ---------------------------------------------------------------------------------
     void Taint(bool task) {
         for (auto& [tag, l] : m_model.Items())
             if (l.task == task) l.tainted = true;
+        if (!task && !m_model.Occurrences().empty()) {
+            const long long now = ServiceNow();
+            for (auto& [key, l] : m_model.Occurrences()) {
+                l.tainted = true;
+                l.taintedAt = now ? now : 1LL << 62;  // no clock: after every edit
+            }
+        }
     }
     RunPlan Faults() {
         RunPlan plan;
@@ -1021,8 +1210,12 @@ protected:
 
     // --- the oracle -------------------------------------------------------------------------------
     std::string Where() const {
-        return hv::Format("seed %llu, round %ld (replay: --seed %llu --rounds %ld --every %ld)", m_seed, m_round,
-                          m_seed, m_round, m_every);
+        return hv::Format(
+            "seed %llu, round %ld (replay: --seed %llu --rounds %ld --every %ld --cancel-rows %d --series %d)", m_seed,
+            m_round, m_seed, m_round, m_every, m_cancelRows ? 1 : 0,
+            m_seriesServiceEdits ? 2
+            : m_seriesOn         ? 1
+                                 : 0);
     }
 
     // Outlook's items (entry id and save count) and the service's request count, to tell a run
