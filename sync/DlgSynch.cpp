@@ -733,8 +733,8 @@ void CDlgSynch::LinkFailed(CSyncItem* record, const char* type, const std::strin
     HvLog().LogError("CDlgSynch: the service took \"" + record->title +
                      "\", but its link could not be saved in Outlook");
     if (!recordId.empty() && !record->m_strEntryID.empty() && !record->m_pOccurrence) {
-        CConfig().SetPendingLink(type, record->m_strEntryID, recordId);
-        CConfig().ClearPendingCreate(type, record->m_strEntryID);
+        m_pendingConfig.SetPendingLink(type, record->m_strEntryID, recordId);
+        m_pendingConfig.ClearPendingCreate(type, record->m_strEntryID);
     }
     const std::string text = hv::LoadResString(IDS_ACTION_FAILED);
     for (CSyncItem* r : {record, record->m_pCounterpart}) {
@@ -773,8 +773,8 @@ HRESULT CDlgSynch::AfterPushTask() {
         LinkFailed(record, CConfig::TYPE_TASK, op->m_strReturnedId);
         return E_FAIL;
     }
-    CConfig().ClearPendingLink(CConfig::TYPE_TASK, entryId);
-    if (created) CConfig().ClearPendingCreate(CConfig::TYPE_TASK, entryId);
+    m_pendingConfig.ClearPendingLink(CConfig::TYPE_TASK, entryId);
+    if (created) m_pendingConfig.ClearPendingCreate(CConfig::TYPE_TASK, entryId);
     const std::string text = hv::LoadResString(IDS_TASK_UPDATED);
     for (CSyncItem* r : {record, counterpart}) {
         if (!r) continue;
@@ -840,8 +840,8 @@ HRESULT CDlgSynch::AfterPushEvent() {
         return E_FAIL;
     }
     if (!record->m_pOccurrence) {
-        CConfig().ClearPendingLink(CConfig::TYPE_EVENT, record->m_strEntryID);
-        if (created) CConfig().ClearPendingCreate(CConfig::TYPE_EVENT, record->m_strEntryID);
+        m_pendingConfig.ClearPendingLink(CConfig::TYPE_EVENT, record->m_strEntryID);
+        if (created) m_pendingConfig.ClearPendingCreate(CConfig::TYPE_EVENT, record->m_strEntryID);
     }
     const std::string text = hv::LoadResString(IDS_EVENT_UPDATED);
     for (CSyncItem* r : {record, record->m_pCounterpart}) {
@@ -864,8 +864,8 @@ void CDlgSynch::RememberCreate(CSyncItem* record) {
     if (!SentContent(sent)) return;
     const std::string fingerprint = ContentHash(isEvent ? OL_CLASS_APPOINTMENT : OL_CLASS_TASK, sent);
     if (fingerprint.empty()) return;
-    CConfig().SetPendingCreate(isEvent ? CConfig::TYPE_EVENT : CConfig::TYPE_TASK, record->m_strEntryID,
-                               CConfig::NowStamp(), fingerprint);
+    m_pendingConfig.SetPendingCreate(isEvent ? CConfig::TYPE_EVENT : CConfig::TYPE_TASK, record->m_strEntryID,
+                                     CConfig::NowStamp(), fingerprint);
 }
 
 bool CDlgSynch::SentContent(CSyncItem& sent) const {

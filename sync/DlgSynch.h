@@ -202,6 +202,9 @@ private:
     // The fields of the current push (a task or an event) as a record's content; false for
     // another operation.
     bool SentContent(CSyncItem& sent) const;
+    // The records of attempted creates and pending links: one settings object for the run, so
+    // that each record is one registry write (the product keys are made once, not per record).
+    CConfig m_pendingConfig;
     // The item the current push was read from.
     hv::com_ptr<IDispatch> m_pPushedItem;
 
