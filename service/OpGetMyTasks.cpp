@@ -36,12 +36,8 @@ int OpGetMyTasks::ParseResponse() {
         return SUCCEEDED(m_hResult) ? 1 : 0;
     }
     CXMLDoc& doc = *m_pResponseDoc;
-    if (doc.GotoNode("ns1:GetMyTasksResponse") != S_OK) {
-        // An envelope without the answer is no empty download either.
-        m_strFaultCode = m_strFaultString = "Malformed SOAP";
-        m_hResult = E_FAIL;
-        return 0;
-    }
+    if (doc.GotoNode("ns1:GetMyTasksResponse") != S_OK)
+        return FailMalformed();  // an envelope without the answer is no empty download
     if (doc.LoadNodesByName("ns1:GetMyTasksReturn") != S_OK) return 1;
     long count = 0;
     if (doc.GetNodeCount(count) != S_OK) return 0;

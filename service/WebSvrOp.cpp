@@ -595,6 +595,12 @@ void CWebSvrOp::StopParse() noexcept {
     m_hParseThread.reset();
 }
 
+int CWebSvrOp::FailMalformed() {
+    m_strFaultCode = m_strFaultString = "Malformed SOAP";
+    if (m_hResult == S_OK) m_hResult = E_FAIL;
+    return 0;
+}
+
 bool CWebSvrOp::HasFault() {
     if (m_fStreaming) return false;
     m_pResponseDoc = std::make_unique<CXMLDoc>();
@@ -607,9 +613,7 @@ bool CWebSvrOp::HasFault() {
         return true;
     }
     if (!m_strSoapAction.empty() && m_pResponseDoc->GotoNode(m_strBodyPath) != S_OK) {
-        m_strFaultCode = "Malformed SOAP";
-        m_strFaultString = "Malformed SOAP";
-        if (m_hResult == S_OK) m_hResult = E_FAIL;
+        FailMalformed();
         return true;
     }
     if (!m_strFaultName.empty()) {

@@ -101,6 +101,8 @@ public:
     DWORD m_fParseAside = 0;
 
 protected:
+    // An answer that is not this exchange's answer: fails it with the "Malformed SOAP" texts; 0.
+    int FailMalformed();
     // The settings the exchange reads (one object for all of them: each object makes the
     // product's keys once).
     CConfig m_config;
