@@ -54,6 +54,27 @@ const char* const* AsciiEscapes() {
 
 CWebSvrOp::ErrorDialogFn CWebSvrOp::s_pfnErrorDialog = &ShowPasswordDialog;
 
+namespace {
+thread_local const CWebSvrSettings* t_scopedSettings = nullptr;
+}
+
+CWebSvrSettingsScope::CWebSvrSettingsScope() : m_pOuter(t_scopedSettings) {
+    CConfig config;
+    m_settings.logXml = config.GetLogXML();
+    m_settings.port = config.GetPort();
+    m_settings.timeout = config.GetTimeout();
+    m_settings.serviceUrlResult = config.GetServiceURL(m_settings.serviceUrl);
+    t_scopedSettings = &m_settings;
+}
+
+CWebSvrSettingsScope::~CWebSvrSettingsScope() {
+    if (t_scopedSettings == &m_settings) t_scopedSettings = m_pOuter;
+}
+
+const CWebSvrSettings* ScopedWebSvrSettings() noexcept {
+    return t_scopedSettings;
+}
+
 CWebSvrShared& WebSvrShared() {
     static CWebSvrShared shared;
     return shared;
@@ -75,7 +96,8 @@ static void ApplyUrlSplit(const std::string& url) {
 
 CWebSvrOp::CWebSvrOp(const std::string& url) : m_strFullURL(url) {
     ApplyUrlSplit(url);
-    m_fKeepXml = m_config.GetLogXML() == 1 ? 1 : 0;
+    const CWebSvrSettings* scoped = ScopedWebSvrSettings();
+    m_fKeepXml = (scoped ? scoped->logXml : m_config.GetLogXML()) == 1 ? 1 : 0;
     m_szSteps[0] = "Preparing Data";
     m_szSteps[1] = "Connecting to Halvane";
     m_szSteps[3] = "Receiving Response";
@@ -300,8 +322,10 @@ bool CWebSvrOp::StepOpen() {
     CDiagLog& log = HvLog();
     CWebSvrShared& shared = WebSvrShared();
     CConfig& config = m_config;
+    const CWebSvrSettings* scoped = ScopedWebSvrSettings();
     DWORD flags = kRequestFlags;
-    if (config.GetPort() == INTERNET_DEFAULT_HTTPS_PORT && m_strVerb != "GET") flags |= INTERNET_FLAG_SECURE;
+    const unsigned short port = scoped ? scoped->port : config.GetPort();
+    if (port == INTERNET_DEFAULT_HTTPS_PORT && m_strVerb != "GET") flags |= INTERNET_FLAG_SECURE;
 
     m_strHeaders.clear();
     AddHeader("Content-Type", "text/xml; charset=utf-8", false);
@@ -322,7 +346,7 @@ bool CWebSvrOp::StepOpen() {
         m_strFaultString = hv::LoadResString(IDS_CONNECTION_EXCEPTION);
         return false;
     }
-    DWORD timeout = config.GetTimeout();
+    DWORD timeout = scoped ? scoped->timeout : config.GetTimeout();
     if (timeout != 0 && timeout != 30) {
         DWORD ms = timeout * 1000;
         ::InternetSetOptionA(m_hRequest.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &ms, sizeof(ms));
@@ -669,10 +693,25 @@ int CWebSvrOp::Run(int /*reserved*/, HWND hwnd, UINT msg, int step) {
             CloseRequest();
             return result;
         }
+        int next = -1;
+        result = Step(step, next);
+        if (next >= 0) ::PostMessageA(hwnd, msg, static_cast<WPARAM>(next), 0);
+        return result;
+    } catch (...) {
+        PlatformFailure("an exchange");
+        CloseRequest();
+        return 0;
+    }
+}
+
+int CWebSvrOp::Step(int step, int& next) {
+    next = -1;
+    if (step > 4) return 1;
+    try {
         m_fStepped = true;
         bool more = false;
         bool ok = true;
-        int next = step + 1;
+        next = step + 1;
         switch (step) {
             case 0:
                 ok = StepPrepare();
@@ -694,19 +733,20 @@ int CWebSvrOp::Run(int /*reserved*/, HWND hwnd, UINT msg, int step) {
                 if (!ok && m_fAnswered) {
                     // The whole answer was read, but it is a fault or does not parse: the exchange is
                     // over all the same, so its owner gets step 5 and closes it as failed.
-                    ::PostMessageA(hwnd, msg, 5, 0);
+                    next = 5;
                     return 0;
                 }
                 break;
             }
         }
         if (!ok) {
+            next = -1;
             if (m_hResult == S_OK) m_hResult = E_FAIL;  // a step that failed before the answer
             return 0;
         }
-        ::PostMessageA(hwnd, msg, static_cast<WPARAM>(next), 0);
         return 1;
     } catch (...) {
+        next = -1;
         PlatformFailure("an exchange");
         CloseRequest();
         return 0;

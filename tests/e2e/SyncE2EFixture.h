@@ -30,6 +30,9 @@ std::string DateFromToday(int days);
 struct RunResult {
     INT_PTR result = 0;
     std::vector<std::vector<std::string>> uiRows;  // as the list view shows them
+    std::vector<int> uiImages;                     // each row's image, as the list view shows it
+    std::vector<int> uiSelection;                  // the selection after the last row was selected
+    int uiFoundEvent = -2;                         // the list's own search for a row "event..."
     std::string status;
     std::vector<long> actions;  // the records' final action codes, row by row
     std::vector<std::string> titles;

@@ -36,6 +36,12 @@ TEST_F(SyncE2E, FirstSyncFillsAnEmptyOutlookAndTheSecondRunChangesNothing) {
     EXPECT_EQ(first.uiRows[0][1], "Task");
     EXPECT_EQ(first.uiRows[3][0], "Event Updated");
     EXPECT_EQ(first.uiRows[3][1], "Event");
+    // Every row shows its action's image; a row can be selected, and the list finds rows by the
+    // first column's text.
+    ASSERT_EQ(first.uiImages.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) EXPECT_EQ(first.uiImages[i], static_cast<int>(first.actions[i])) << i;
+    EXPECT_EQ(first.uiSelection, std::vector<int>{3});
+    EXPECT_EQ(first.uiFoundEvent, 2);
     EXPECT_EQ(first.status, "Synchronization is Complete");
     EXPECT_FALSE(LastSync("Task").empty());
     EXPECT_FALSE(LastSync("Event").empty());
