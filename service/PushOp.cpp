@@ -38,6 +38,7 @@ int CPushOp::WriteRequest(const std::string& leading, const FieldWriter& beforeD
         WriteText(nullptr, "<m:assigned_to_userids>" + assigneeIds + "</m:assigned_to_userids>\n") &&
         WriteText(nullptr, "</m:" + method + ">\n</SOAP-ENV:Body>\n" + EnvelopeFoot());
     m_fFileMode = 0;
+    m_fSendOnce = true;
     if (!ok) {
         m_strRequest.clear();
         return 0;

@@ -405,16 +405,49 @@ bool CWebSvrOp::StepSend(bool& more) {
     more = false;
     if (!m_fFileMode) {
         LogXml(m_strRequest, false);
-        if (!::HttpSendRequestA(m_hRequest.get(), m_strHeaders.c_str(), static_cast<DWORD>(m_strHeaders.size()),
-                                m_strRequest.empty() ? nullptr : const_cast<char*>(m_strRequest.data()),
-                                static_cast<DWORD>(m_strRequest.size()))) {
+        return SendMemoryBody();
+    }
+    if (!m_hBodyFile || !m_pUploadBuffer) return false;
+    return SendFileChunk(more);
+}
+
+// The request with its body from memory: in one call, or begun in parts when it must go out once.
+bool CWebSvrOp::SendMemoryBody() {
+    char* body = m_strRequest.empty() ? nullptr : const_cast<char*>(m_strRequest.data());
+    const DWORD size = static_cast<DWORD>(m_strRequest.size());
+    if (!m_fSendOnce) {
+        if (!::HttpSendRequestA(m_hRequest.get(), m_strHeaders.c_str(), static_cast<DWORD>(m_strHeaders.size()), body,
+                                size)) {
             PlatformFailure("SendRequest");
             return false;
         }
         return true;
     }
-    if (!m_hBodyFile || !m_pUploadBuffer) return false;
-    return SendFileChunk(more);
+    INTERNET_BUFFERSA buffers = {};
+    buffers.dwStructSize = sizeof(buffers);
+    buffers.lpcszHeader = m_strHeaders.c_str();
+    buffers.dwHeadersLength = static_cast<DWORD>(m_strHeaders.size());
+    buffers.lpvBuffer = body;
+    buffers.dwBufferLength = size;
+    buffers.dwBufferTotal = size;
+    if (!::HttpSendRequestExA(m_hRequest.get(), &buffers, nullptr, HSR_INITIATE, 1)) {
+        HvLog().LogError("CWebSvrOp::Run: SendRequestEx FAILED");
+        PlatformFailure("SendRequestEx");
+        return false;
+    }
+    m_fHeadPending = true;
+    return true;
+}
+
+// The answer's head of a request begun in parts.
+bool CWebSvrOp::EndPendingRequest() {
+    if (!m_fHeadPending) return true;
+    m_fHeadPending = false;
+    if (!::HttpEndRequestA(m_hRequest.get(), nullptr, 0, 1)) {
+        PlatformFailure("EndRequest");
+        return false;
+    }
+    return true;
 }
 
 DWORD CWebSvrOp::QueryStatus() {
@@ -433,15 +466,7 @@ bool CWebSvrOp::ResendRequest() {
     DWORD got = 0;
     while (::InternetReadFile(m_hRequest.get(), drain, sizeof(drain), &got) && got > 0) {
     }
-    if (!m_fFileMode) {
-        if (!::HttpSendRequestA(m_hRequest.get(), m_strHeaders.c_str(), static_cast<DWORD>(m_strHeaders.size()),
-                                m_strRequest.empty() ? nullptr : const_cast<char*>(m_strRequest.data()),
-                                static_cast<DWORD>(m_strRequest.size()))) {
-            PlatformFailure("SendRequest");
-            return false;
-        }
-        return true;
-    }
+    if (!m_fFileMode) return SendMemoryBody() && EndPendingRequest();
     hv::unique_hfile body(::CreateFileA(m_strBodyFilePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!body) {
@@ -465,6 +490,7 @@ bool CWebSvrOp::ResendRequest() {
 }
 
 bool CWebSvrOp::StepStatus() {
+    if (!m_fFileMode && !EndPendingRequest()) return false;
     if (m_fFileMode) {
         m_hBodyFile.reset();
         m_fHeadPending = false;

@@ -99,6 +99,13 @@ public:
     std::string m_strSoapAction;
     std::string m_strVerb = "POST";
     DWORD m_fFileMode = 0;
+    // The request must reach the service at most once (it creates or changes a record). WinINet
+    // sends a request again by itself when the pooled connection it went out on closes before an
+    // answer came: right for a stale connection, but when the service had taken the request and
+    // its answer was lost, a create would be made twice. Such a request goes out as a request
+    // begun in parts (HttpSendRequestEx with the whole body, HttpEndRequest for the answer), which
+    // WinINet never sends again; a lost answer fails the exchange instead.
+    bool m_fSendOnce = false;
     DWORD m_fStreaming = 0;
     DWORD m_fKeepXml = 0;
     DWORD m_dwUploadSize = 0;
@@ -160,7 +167,9 @@ private:
     static unsigned __stdcall ParseAsideThread(void* op);
     std::string m_strBodyFilePath;
     bool m_fStepped = false;
-    // A request begun in parts (file mode) whose answer's head was not asked for yet.
+    bool SendMemoryBody();
+    bool EndPendingRequest();
+    // A request begun in parts (file mode, or sent once) whose answer's head was not asked for yet.
     bool m_fHeadPending = false;
     hv::unique_handle m_hParseThread;
     std::atomic<bool> m_fStopParse{false};

@@ -219,10 +219,21 @@ LRESULT CDlgSynch::OnNotify(NMHDR* header, bool& handled) {
             handled = true;
             return 0;
         }
-        if (header && header->idFrom == IDC_SYNCH_LIST && header->code == LVN_ODFINDITEMA) {
-            // Typing in the list finds the next row whose first column starts with the text.
+        if (header && header->idFrom == IDC_SYNCH_LIST &&
+            (header->code == LVN_ODFINDITEMA || header->code == LVN_ODFINDITEMW)) {
+            // Typing in the list finds the next row whose first column starts with the text. The
+            // list may ask in either character set whatever this dialog's own is (Wine's asks in
+            // Unicode even an ANSI parent), so the wide text is taken to the ANSI code page.
             handled = true;
-            return FindRow(reinterpret_cast<NMLVFINDITEMA*>(header));
+            const auto* find = reinterpret_cast<const NMLVFINDITEMA*>(header);
+            std::string wanted;
+            if (header->code == LVN_ODFINDITEMW) {
+                const auto* wide = reinterpret_cast<const NMLVFINDITEMW*>(header);
+                if (wide->lvfi.psz) wanted = hv::ToAnsi(wide->lvfi.psz);
+            } else if (find->lvfi.psz) {
+                wanted = find->lvfi.psz;
+            }
+            return FindRow(find->iStart, find->lvfi.flags, wanted);
         }
     } catch (...) {
         HvLog().LogError("CDlgSynch::OnNotify: exception");
@@ -232,16 +243,13 @@ LRESULT CDlgSynch::OnNotify(NMHDR* header, bool& handled) {
     return hv::CDialogBase::OnNotify(header, handled);
 }
 
-LRESULT CDlgSynch::FindRow(const NMLVFINDITEMA* find) const {
-    const LVFINDINFOA& info = find->lvfi;
-    if (!(info.flags & (LVFI_STRING | LVFI_PARTIAL)) || !info.psz) return -1;
-    const std::string wanted = info.psz;
-    const bool partial = (info.flags & LVFI_PARTIAL) != 0;
+LRESULT CDlgSynch::FindRow(int start, UINT flags, const std::string& wanted) const {
+    if (!(flags & (LVFI_STRING | LVFI_PARTIAL))) return -1;
+    const bool partial = (flags & LVFI_PARTIAL) != 0;
     const int count = static_cast<int>(m_rows.size());
     if (count == 0) return -1;
-    int start = find->iStart;
     if (start < 0 || start >= count) start = 0;
-    const int span = (info.flags & LVFI_WRAP) ? count : count - start;
+    const int span = (flags & LVFI_WRAP) ? count : count - start;
     for (int k = 0; k < span; ++k) {
         const int row = (start + k) % count;
         const std::string text = RowText(m_rows[row], 0);
@@ -450,12 +458,12 @@ bool CDlgSynch::SliceOver() {
     }
     const LONGLONG now = Ticks();
     if (now - m_sliceStart >= static_cast<LONGLONG>(HV_SYNCH_SLICE_MS) * TicksPerMs()) return true;
-    // Input goes first: a click on "Cancel All" or "Details", or a window move, waits at most
-    // for the step that is running. The queue is asked at most once a millisecond: asking is a
-    // call into the window system, and rows and planning steps are often much shorter.
-    if (now - m_lastQueueCheck < TicksPerMs()) return false;
-    m_lastQueueCheck = now;
-    return HIWORD(::GetQueueStatus(QS_INPUT)) != 0;
+    // Whatever waits for this thread goes first: a click on "Cancel All" or "Details", a window
+    // move, a message posted or sent to it (by Outlook's other windows, by another thread that
+    // asks the dialog something, or a command posted to the dialog) waits at most for the step
+    // or row that is running. The queue is asked after every one of them, so that what came in
+    // during a row is served before the next row begins.
+    return HIWORD(::GetQueueStatus(QS_INPUT | QS_POSTMESSAGE | QS_SENDMESSAGE)) != 0;
 }
 
 bool CDlgSynch::WaitForFirstShow() {

@@ -107,7 +107,7 @@ protected:
     bool OnCommand(WORD id, WORD code, HWND control) override;
     LRESULT OnNotify(NMHDR* header, bool& handled) override;
     // The row the list's incremental search asks for, or -1.
-    LRESULT FindRow(const NMLVFINDITEMA* find) const;
+    LRESULT FindRow(int start, UINT flags, const std::string& wanted) const;
     void OnTimer(UINT_PTR id) override;
     void OnDestroy() override;
     INT_PTR OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) override;
@@ -235,7 +235,6 @@ private:
     LONGLONG m_sliceStart = 0;
     LONGLONG m_lastTimerYield = 0;
     LONGLONG m_initTicks = 0;
-    LONGLONG m_lastQueueCheck = 0;
 };
 
 // Short type words of the per-type settings.

@@ -114,18 +114,6 @@ RunResult SyncE2E::Sync(long incremental, Drive drive, const std::string& passwo
                 EXPECT_TRUE(a.WaitForClose(h, 20000));
                 return;
             }
-            if (m_whileRunning) {
-                a.WaitUntil(
-                    [&] {
-                        const std::string now = Automation::GetText(h, IDC_SYNCH_STATUS);
-                        return now.rfind("Synchronization in progress", 0) == 0 || now.rfind("Updated", 0) == 0 ||
-                               now.rfind("Synchronizing", 0) == 0;
-                    },
-                    60000);
-                auto action = std::move(m_whileRunning);
-                m_whileRunning = nullptr;
-                action();
-            }
             // "Close" also shows while a run goes on past a failed row; the run is over when
             // the status says so, or when a stopped run has been quiet for a while.
             EXPECT_TRUE(a.WaitUntil([&] { return Automation::GetText(h, IDCANCEL) == "Close"; }, 90000));

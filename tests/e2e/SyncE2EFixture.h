@@ -85,9 +85,6 @@ protected:
     // into the next whole minute, and returns that moment as an Outlook (local) date.
     DATE MoveMarksIntoNextMinute(const char* type, int second);
 
-    // Called once from the driving thread while a run is working through its rows, as another
-    // user changing the service at that moment would.
-    std::function<void()> m_whileRunning;
     // Set by the driving thread once it has found the dialog of the current run (reset by Sync):
     // an action on the dialog's own thread that would end the run waits for it, or a run that
     // ends within milliseconds could close before the driver ever sees its window.
