@@ -47,7 +47,7 @@ int OpPushEvent::PrepareData() {
         if (!ids.empty()) ids += ",";
         ids += member.user_id;
     }
-    return WriteRequestFile(
+    return WriteRequest(
         text, [](HANDLE) { return true; },
         [&](HANDLE file) {
             return WriteText(file, hv::Format("<m:start_time>%s</m:start_time><m:end_time>%s</m:end_time>\n",

@@ -32,7 +32,7 @@ int OpPushTask::PrepareData() {
         if (!ids.empty()) ids += ",";
         ids += member.user_id;
     }
-    return WriteRequestFile(
+    return WriteRequest(
         text, [&](HANDLE file) { return WriteElement("m:title", m_strTitle, file, false, true) == S_OK; },
         [&](HANDLE file) {
             return WriteElement("m:start_date", m_strStartDate, file, true, false) == S_OK &&

@@ -8,35 +8,41 @@ CPushOp::CPushOp(const std::string& url, const char* kind, const char* sending, 
     m_strKind = kind;
     m_szSteps[2] = sending;
     m_szSteps[5] = sent;
-    m_config.GetServiceURL(m_strSoapAction);
+    if (const CWebSvrSettings* scoped = ScopedWebSvrSettings()) {
+        if (SUCCEEDED(scoped->serviceUrlResult)) m_strSoapAction = scoped->serviceUrl;
+    } else {
+        m_config.GetServiceURL(m_strSoapAction);
+    }
 }
 
 bool CPushOp::WriteText(HANDLE file, const std::string& text) {
+    if (!file) {
+        m_strRequest += text;
+        return true;
+    }
     DWORD written = 0;
     return ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
 }
 
-int CPushOp::WriteRequestFile(const std::string& leading, const FieldWriter& beforeDescription,
-                              const FieldWriter& afterDescription, const std::string& assigneeIds,
-                              const std::string& method) {
-    const std::string path = hv::NewTempFile("HVt");
-    if (path.empty()) return 0;
-    hv::unique_hfile file(
-        ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    const bool ok = file && WriteText(file.get(), leading) && beforeDescription(file.get()) &&
-                    WriteText(file.get(), "<m:description>" +
-                                              (m_strDescription.empty() ? std::string() : Escaped(m_strDescription)) +
-                                              "</m:description>\n") &&
-                    afterDescription(file.get()) &&
-                    WriteText(file.get(), "<m:assigned_to_userids>" + assigneeIds + "</m:assigned_to_userids>\n") &&
-                    WriteText(file.get(), "</m:" + method + ">\n</SOAP-ENV:Body>\n" + EnvelopeFoot());
-    file.reset();
+int CPushOp::WriteRequest(const std::string& leading, const FieldWriter& beforeDescription,
+                          const FieldWriter& afterDescription, const std::string& assigneeIds,
+                          const std::string& method) {
+    // The body is a few kilobytes at most: it is built in memory and sent in one call, with no
+    // temporary file to write, read back and delete for every push.
+    m_strRequest.clear();
+    const bool ok =
+        WriteText(nullptr, leading) && beforeDescription(nullptr) &&
+        WriteText(nullptr, "<m:description>" + (m_strDescription.empty() ? std::string() : Escaped(m_strDescription)) +
+                               "</m:description>\n") &&
+        afterDescription(nullptr) &&
+        WriteText(nullptr, "<m:assigned_to_userids>" + assigneeIds + "</m:assigned_to_userids>\n") &&
+        WriteText(nullptr, "</m:" + method + ">\n</SOAP-ENV:Body>\n" + EnvelopeFoot());
+    m_fFileMode = 0;
+    m_fSendOnce = true;
     if (!ok) {
-        ::DeleteFileA(path.c_str());
+        m_strRequest.clear();
         return 0;
     }
-    m_fFileMode = 1;
-    m_strRequest = path;
     return 1;
 }
 

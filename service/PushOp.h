@@ -36,16 +36,16 @@ protected:
     std::string Method(const char* noun) const { return (Creating() ? "Create" : "Update") + std::string(noun); }
     static const char* TrueFalse(long flag) noexcept { return flag ? "true" : "false"; }
 
-    // Writes the body file: `leading` (envelope head, the method's element and its first
+    // Builds the request body: `leading` (envelope head, the method's element and its first
     // fields), what `beforeDescription` writes, the description, what `afterDescription`
-    // writes, the assignee ids and the closing elements of `method`. 1 with the request set to
-    // the file, 0 (no file left behind) on a failed write.
+    // writes, the assignee ids and the closing elements of `method`. The writers get no file
+    // (null): WriteElement and WriteText append to the request. 1 with the request set, 0 on a
+    // failed write.
     using FieldWriter = std::function<bool(HANDLE file)>;
-    int WriteRequestFile(const std::string& leading, const FieldWriter& beforeDescription,
-                         const FieldWriter& afterDescription, const std::string& assigneeIds,
-                         const std::string& method);
-    // Raw text to the body file; false on a failed write.
-    static bool WriteText(HANDLE file, const std::string& text);
+    int WriteRequest(const std::string& leading, const FieldWriter& beforeDescription,
+                     const FieldWriter& afterDescription, const std::string& assigneeIds, const std::string& method);
+    // Raw text to the file, or with none to the request; false on a failed write.
+    bool WriteText(HANDLE file, const std::string& text);
 
     // Reads the record under "ns1:<method>Response/ns1:<method>Return" into m_answer with
     // `read`, and takes its id and normalised last_modified as the returned ones. 0 when the

@@ -54,6 +54,27 @@ const char* const* AsciiEscapes() {
 
 CWebSvrOp::ErrorDialogFn CWebSvrOp::s_pfnErrorDialog = &ShowPasswordDialog;
 
+namespace {
+thread_local const CWebSvrSettings* t_scopedSettings = nullptr;
+}
+
+CWebSvrSettingsScope::CWebSvrSettingsScope() : m_pOuter(t_scopedSettings) {
+    CConfig config;
+    m_settings.logXml = config.GetLogXML();
+    m_settings.port = config.GetPort();
+    m_settings.timeout = config.GetTimeout();
+    m_settings.serviceUrlResult = config.GetServiceURL(m_settings.serviceUrl);
+    t_scopedSettings = &m_settings;
+}
+
+CWebSvrSettingsScope::~CWebSvrSettingsScope() {
+    if (t_scopedSettings == &m_settings) t_scopedSettings = m_pOuter;
+}
+
+const CWebSvrSettings* ScopedWebSvrSettings() noexcept {
+    return t_scopedSettings;
+}
+
 CWebSvrShared& WebSvrShared() {
     static CWebSvrShared shared;
     return shared;
@@ -75,7 +96,8 @@ static void ApplyUrlSplit(const std::string& url) {
 
 CWebSvrOp::CWebSvrOp(const std::string& url) : m_strFullURL(url) {
     ApplyUrlSplit(url);
-    m_fKeepXml = m_config.GetLogXML() == 1 ? 1 : 0;
+    const CWebSvrSettings* scoped = ScopedWebSvrSettings();
+    m_fKeepXml = (scoped ? scoped->logXml : m_config.GetLogXML()) == 1 ? 1 : 0;
     m_szSteps[0] = "Preparing Data";
     m_szSteps[1] = "Connecting to Halvane";
     m_szSteps[3] = "Receiving Response";
@@ -300,8 +322,10 @@ bool CWebSvrOp::StepOpen() {
     CDiagLog& log = HvLog();
     CWebSvrShared& shared = WebSvrShared();
     CConfig& config = m_config;
+    const CWebSvrSettings* scoped = ScopedWebSvrSettings();
     DWORD flags = kRequestFlags;
-    if (config.GetPort() == INTERNET_DEFAULT_HTTPS_PORT && m_strVerb != "GET") flags |= INTERNET_FLAG_SECURE;
+    const unsigned short port = scoped ? scoped->port : config.GetPort();
+    if (port == INTERNET_DEFAULT_HTTPS_PORT && m_strVerb != "GET") flags |= INTERNET_FLAG_SECURE;
 
     m_strHeaders.clear();
     AddHeader("Content-Type", "text/xml; charset=utf-8", false);
@@ -322,7 +346,7 @@ bool CWebSvrOp::StepOpen() {
         m_strFaultString = hv::LoadResString(IDS_CONNECTION_EXCEPTION);
         return false;
     }
-    DWORD timeout = config.GetTimeout();
+    DWORD timeout = scoped ? scoped->timeout : config.GetTimeout();
     if (timeout != 0 && timeout != 30) {
         DWORD ms = timeout * 1000;
         ::InternetSetOptionA(m_hRequest.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &ms, sizeof(ms));
@@ -381,16 +405,49 @@ bool CWebSvrOp::StepSend(bool& more) {
     more = false;
     if (!m_fFileMode) {
         LogXml(m_strRequest, false);
-        if (!::HttpSendRequestA(m_hRequest.get(), m_strHeaders.c_str(), static_cast<DWORD>(m_strHeaders.size()),
-                                m_strRequest.empty() ? nullptr : const_cast<char*>(m_strRequest.data()),
-                                static_cast<DWORD>(m_strRequest.size()))) {
+        return SendMemoryBody();
+    }
+    if (!m_hBodyFile || !m_pUploadBuffer) return false;
+    return SendFileChunk(more);
+}
+
+// The request with its body from memory: in one call, or begun in parts when it must go out once.
+bool CWebSvrOp::SendMemoryBody() {
+    char* body = m_strRequest.empty() ? nullptr : const_cast<char*>(m_strRequest.data());
+    const DWORD size = static_cast<DWORD>(m_strRequest.size());
+    if (!m_fSendOnce) {
+        if (!::HttpSendRequestA(m_hRequest.get(), m_strHeaders.c_str(), static_cast<DWORD>(m_strHeaders.size()), body,
+                                size)) {
             PlatformFailure("SendRequest");
             return false;
         }
         return true;
     }
-    if (!m_hBodyFile || !m_pUploadBuffer) return false;
-    return SendFileChunk(more);
+    INTERNET_BUFFERSA buffers = {};
+    buffers.dwStructSize = sizeof(buffers);
+    buffers.lpcszHeader = m_strHeaders.c_str();
+    buffers.dwHeadersLength = static_cast<DWORD>(m_strHeaders.size());
+    buffers.lpvBuffer = body;
+    buffers.dwBufferLength = size;
+    buffers.dwBufferTotal = size;
+    if (!::HttpSendRequestExA(m_hRequest.get(), &buffers, nullptr, HSR_INITIATE, 1)) {
+        HvLog().LogError("CWebSvrOp::Run: SendRequestEx FAILED");
+        PlatformFailure("SendRequestEx");
+        return false;
+    }
+    m_fHeadPending = true;
+    return true;
+}
+
+// The answer's head of a request begun in parts.
+bool CWebSvrOp::EndPendingRequest() {
+    if (!m_fHeadPending) return true;
+    m_fHeadPending = false;
+    if (!::HttpEndRequestA(m_hRequest.get(), nullptr, 0, 1)) {
+        PlatformFailure("EndRequest");
+        return false;
+    }
+    return true;
 }
 
 DWORD CWebSvrOp::QueryStatus() {
@@ -409,15 +466,7 @@ bool CWebSvrOp::ResendRequest() {
     DWORD got = 0;
     while (::InternetReadFile(m_hRequest.get(), drain, sizeof(drain), &got) && got > 0) {
     }
-    if (!m_fFileMode) {
-        if (!::HttpSendRequestA(m_hRequest.get(), m_strHeaders.c_str(), static_cast<DWORD>(m_strHeaders.size()),
-                                m_strRequest.empty() ? nullptr : const_cast<char*>(m_strRequest.data()),
-                                static_cast<DWORD>(m_strRequest.size()))) {
-            PlatformFailure("SendRequest");
-            return false;
-        }
-        return true;
-    }
+    if (!m_fFileMode) return SendMemoryBody() && EndPendingRequest();
     hv::unique_hfile body(::CreateFileA(m_strBodyFilePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!body) {
@@ -441,6 +490,7 @@ bool CWebSvrOp::ResendRequest() {
 }
 
 bool CWebSvrOp::StepStatus() {
+    if (!m_fFileMode && !EndPendingRequest()) return false;
     if (m_fFileMode) {
         m_hBodyFile.reset();
         m_fHeadPending = false;
@@ -669,10 +719,25 @@ int CWebSvrOp::Run(int /*reserved*/, HWND hwnd, UINT msg, int step) {
             CloseRequest();
             return result;
         }
+        int next = -1;
+        result = Step(step, next);
+        if (next >= 0) ::PostMessageA(hwnd, msg, static_cast<WPARAM>(next), 0);
+        return result;
+    } catch (...) {
+        PlatformFailure("an exchange");
+        CloseRequest();
+        return 0;
+    }
+}
+
+int CWebSvrOp::Step(int step, int& next) {
+    next = -1;
+    if (step > 4) return 1;
+    try {
         m_fStepped = true;
         bool more = false;
         bool ok = true;
-        int next = step + 1;
+        next = step + 1;
         switch (step) {
             case 0:
                 ok = StepPrepare();
@@ -694,19 +759,20 @@ int CWebSvrOp::Run(int /*reserved*/, HWND hwnd, UINT msg, int step) {
                 if (!ok && m_fAnswered) {
                     // The whole answer was read, but it is a fault or does not parse: the exchange is
                     // over all the same, so its owner gets step 5 and closes it as failed.
-                    ::PostMessageA(hwnd, msg, 5, 0);
+                    next = 5;
                     return 0;
                 }
                 break;
             }
         }
         if (!ok) {
+            next = -1;
             if (m_hResult == S_OK) m_hResult = E_FAIL;  // a step that failed before the answer
             return 0;
         }
-        ::PostMessageA(hwnd, msg, static_cast<WPARAM>(next), 0);
         return 1;
     } catch (...) {
+        next = -1;
         PlatformFailure("an exchange");
         CloseRequest();
         return 0;

@@ -18,6 +18,30 @@ constexpr HRESULT HV_E_CONNECTION = static_cast<HRESULT>(0x80040205);
 // The user cancelled the login dialog: a failure, whose code is ERROR_CANCELLED (1223).
 constexpr HRESULT HV_E_LOGIN_CANCELLED = static_cast<HRESULT>(0x800704C7);
 
+// The settings an exchange reads. While a CWebSvrSettingsScope lives (a synchronisation run, whose
+// exchanges come one after the other), the exchanges made on its thread take them from the
+// registry as it was when the scope began, instead of reading them again for every exchange.
+struct CWebSvrSettings {
+    DWORD logXml = 0;
+    unsigned short port = 0;
+    DWORD timeout = 0;
+    HRESULT serviceUrlResult = E_FAIL;
+    std::string serviceUrl;
+};
+class CWebSvrSettingsScope {
+public:
+    CWebSvrSettingsScope();
+    ~CWebSvrSettingsScope();
+    CWebSvrSettingsScope(const CWebSvrSettingsScope&) = delete;
+    CWebSvrSettingsScope& operator=(const CWebSvrSettingsScope&) = delete;
+
+private:
+    CWebSvrSettings m_settings;
+    const CWebSvrSettings* m_pOuter;
+};
+// The settings of the innermost scope on this thread, or null.
+const CWebSvrSettings* ScopedWebSvrSettings() noexcept;
+
 class CWebSvrOp : public CParseXML {
 public:
     explicit CWebSvrOp(const std::string& url);
@@ -28,6 +52,9 @@ public:
     // Runs the exchange from `step`: to the end in one call when `hwnd` is null, otherwise the
     // one step, posting `msg` with the next step number to `hwnd`. 1 on success, 0 on failure.
     int Run(int reserved, HWND hwnd, UINT msg, int step);
+    // The one step of a driven exchange, as Run with a window does, but the step to run next
+    // (-1 for none) is handed back instead of posted: its owner may run it at once.
+    int Step(int step, int& next);
 
     virtual int PrepareData() = 0;
     virtual int ParseResponse() = 0;
@@ -72,6 +99,13 @@ public:
     std::string m_strSoapAction;
     std::string m_strVerb = "POST";
     DWORD m_fFileMode = 0;
+    // The request must reach the service at most once (it creates or changes a record). WinINet
+    // sends a request again by itself when the pooled connection it went out on closes before an
+    // answer came: right for a stale connection, but when the service had taken the request and
+    // its answer was lost, a create would be made twice. Such a request goes out as a request
+    // begun in parts (HttpSendRequestEx with the whole body, HttpEndRequest for the answer), which
+    // WinINet never sends again; a lost answer fails the exchange instead.
+    bool m_fSendOnce = false;
     DWORD m_fStreaming = 0;
     DWORD m_fKeepXml = 0;
     DWORD m_dwUploadSize = 0;
@@ -133,7 +167,9 @@ private:
     static unsigned __stdcall ParseAsideThread(void* op);
     std::string m_strBodyFilePath;
     bool m_fStepped = false;
-    // A request begun in parts (file mode) whose answer's head was not asked for yet.
+    bool SendMemoryBody();
+    bool EndPendingRequest();
+    // A request begun in parts (file mode, or sent once) whose answer's head was not asked for yet.
     bool m_fHeadPending = false;
     hv::unique_handle m_hParseThread;
     std::atomic<bool> m_fStopParse{false};

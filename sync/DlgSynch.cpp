@@ -119,6 +119,7 @@ BOOL CDlgSynch::OnInitDialog() {
 
     m_initTicks = Ticks();
     if (!m_pAPI) return TRUE;
+    m_pSettings = std::make_unique<CWebSvrSettingsScope>();
     m_lastTimerYield = Ticks();
 
     if (m_context.pSyncItem) {
@@ -204,8 +205,9 @@ LRESULT CDlgSynch::OnNotify(NMHDR* header, bool& handled) {
     try {
         if (header && header->idFrom == IDC_SYNCH_LIST && header->code == LVN_GETDISPINFOA) {
             auto* info = reinterpret_cast<NMLVDISPINFOA*>(header);
-            const CSyncItem* record = reinterpret_cast<const CSyncItem*>(info->item.lParam);
-            if (!record && info->item.iItem >= 0 && info->item.iItem < static_cast<int>(m_rows.size()))
+            // The list keeps nothing of a row but its number: the row's record is looked up by it.
+            const CSyncItem* record = nullptr;
+            if (info->item.iItem >= 0 && info->item.iItem < static_cast<int>(m_rows.size()))
                 record = m_rows[info->item.iItem];
             if (record) {
                 if (info->item.mask & LVIF_TEXT) {
@@ -217,6 +219,22 @@ LRESULT CDlgSynch::OnNotify(NMHDR* header, bool& handled) {
             handled = true;
             return 0;
         }
+        if (header && header->idFrom == IDC_SYNCH_LIST &&
+            (header->code == LVN_ODFINDITEMA || header->code == LVN_ODFINDITEMW)) {
+            // Typing in the list finds the next row whose first column starts with the text. The
+            // list may ask in either character set whatever this dialog's own is (Wine's asks in
+            // Unicode even an ANSI parent), so the wide text is taken to the ANSI code page.
+            handled = true;
+            const auto* find = reinterpret_cast<const NMLVFINDITEMA*>(header);
+            std::string wanted;
+            if (header->code == LVN_ODFINDITEMW) {
+                const auto* wide = reinterpret_cast<const NMLVFINDITEMW*>(header);
+                if (wide->lvfi.psz) wanted = hv::ToAnsi(wide->lvfi.psz);
+            } else if (find->lvfi.psz) {
+                wanted = find->lvfi.psz;
+            }
+            return FindRow(find->iStart, find->lvfi.flags, wanted);
+        }
     } catch (...) {
         HvLog().LogError("CDlgSynch::OnNotify: exception");
         handled = true;
@@ -225,16 +243,39 @@ LRESULT CDlgSynch::OnNotify(NMHDR* header, bool& handled) {
     return hv::CDialogBase::OnNotify(header, handled);
 }
 
+LRESULT CDlgSynch::FindRow(int start, UINT flags, const std::string& wanted) const {
+    if (!(flags & (LVFI_STRING | LVFI_PARTIAL))) return -1;
+    const bool partial = (flags & LVFI_PARTIAL) != 0;
+    const int count = static_cast<int>(m_rows.size());
+    if (count == 0) return -1;
+    if (start < 0 || start >= count) start = 0;
+    const int span = (flags & LVFI_WRAP) ? count : count - start;
+    for (int k = 0; k < span; ++k) {
+        const int row = (start + k) % count;
+        const std::string text = RowText(m_rows[row], 0);
+        if (partial ? ::CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, text.c_str(),
+                                       static_cast<int>(std::min(text.size(), wanted.size())), wanted.c_str(),
+                                       static_cast<int>(wanted.size())) == CSTR_EQUAL
+                    : ::lstrcmpiA(text.c_str(), wanted.c_str()) == 0)
+            return row;
+    }
+    return -1;
+}
+
 INT_PTR CDlgSynch::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) {
     try {
         switch (msg) {
-            case hv::WMU_RUN_OP:
+            case hv::WMU_RUN_OP: {
                 handled = true;
+                CDriving driving(*this);
                 OnRunOp(static_cast<int>(wParam));
+                RunQueuedSteps();
                 return 0;
-            case WMU_SYNCH_SLICE:
+            }
+            case WMU_SYNCH_SLICE: {
                 handled = true;
                 if (m_fCancelled || WaitForFirstShow()) return 0;
+                CDriving driving(*this);
                 BeginSlice();
                 if (m_fTaking)
                     ContinueTaking();
@@ -242,7 +283,9 @@ INT_PTR CDlgSynch::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, bool& handl
                     ContinuePlanning();
                 else
                     OnTick();
+                RunQueuedSteps();
                 return 0;
+            }
             case WM_GETMINMAXINFO: {
                 handled = true;
                 auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
@@ -285,6 +328,7 @@ void CDlgSynch::OnDestroy() {
         }
         ::KillTimer(GetHwnd(), HV_SYNCH_CLOSE_TIMER);
         m_pPushedItem.reset();
+        m_pSettings.reset();
         CConfig config;
         config.SetSyncSize(static_cast<DWORD>(m_nDetails));
         config.SetHashVersion(CConfig::CURRENT_HASH_VERSION);
@@ -319,22 +363,19 @@ void CDlgSynch::SizeColumns() {
 
 void CDlgSynch::AddRow(CSyncItem* record) {
     if (!record) return;
+    // The list holds no rows of its own: it asks for texts and images by row number
+    // (LVN_GETDISPINFO) and learns the number of rows once a slice (SyncRowCount).
     record->m_nListIndex = static_cast<long>(m_rows.size());
     m_rows.push_back(record);
-    if (!m_hList) return;
-    LVITEMA item{};
-    item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
-    item.iItem = record->m_nListIndex;
-    item.pszText = LPSTR_TEXTCALLBACKA;
-    item.iImage = I_IMAGECALLBACK;
-    item.lParam = reinterpret_cast<LPARAM>(record);
-    const int index = static_cast<int>(::SendMessageA(m_hList, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
-    for (int column = 1; column < 3; ++column) {
-        LVITEMA sub{};
-        sub.iSubItem = column;
-        sub.pszText = LPSTR_TEXTCALLBACKA;
-        ::SendMessageA(m_hList, LVM_SETITEMTEXTA, index, reinterpret_cast<LPARAM>(&sub));
-    }
+}
+
+void CDlgSynch::SyncRowCount() {
+    if (!m_hList || m_nListCount == static_cast<long>(m_rows.size())) return;
+    m_nListCount = static_cast<long>(m_rows.size());
+    // Rows are only ever appended: the rows already shown keep their place, and only the new
+    // ones in view are painted.
+    ::SendMessageA(m_hList, LVM_SETITEMCOUNT, static_cast<WPARAM>(m_nListCount),
+                   LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
 }
 
 void CDlgSynch::RedrawRow(const CSyncItem* record) {
@@ -349,6 +390,8 @@ void CDlgSynch::RedrawRow(const CSyncItem* record) {
 }
 
 void CDlgSynch::FlushDisplay() {
+    SyncRowCount();
+    ShowPendingStatus();
     if (m_hList && m_nDirtyFirst >= 0) ListView_RedrawItems(m_hList, m_nDirtyFirst, m_nDirtyLast);
     m_nDirtyFirst = m_nDirtyLast = -1;
     if (m_hList && m_nShownRow >= 0) ListView_EnsureVisible(m_hList, m_nShownRow, FALSE);
@@ -359,26 +402,37 @@ void CDlgSynch::FlushDisplay() {
 
 void CDlgSynch::RedrawAllRows() {
     // The whole list at once: item by item, the list invalidates every row's own rectangle.
+    SyncRowCount();
     if (m_hList && !m_rows.empty()) ::InvalidateRect(m_hList, nullptr, FALSE);
 }
 
 void CDlgSynch::SetStatus(const std::string& text) {
-    // Every step sets its text once as it starts and again as it ends: setting a window text is a
-    // call into the window system (and a repaint), so the same text is not set twice.
-    if (m_fStatusShown && text == m_strStatusShown) return;
-    SetItemText(IDC_SYNCH_STATUS, text);
-    m_strStatusShown = text;
+    // Within a handler of the step loop the text waits for the handler to return to the message
+    // loop (or for the slice's end): the status line paints only then, so whoever looks sees the
+    // same text, and the steps and rows of one slice do not each set the window's text.
+    m_strStatusPending = text;
+    m_fStatusPending = true;
+    if (m_nDriving == 0) ShowPendingStatus();
+}
+void CDlgSynch::ShowPendingStatus() {
+    if (!m_fStatusPending) return;
+    m_fStatusPending = false;
+    // Setting a window text is a call into the window system (and a repaint): the same text is
+    // not set twice.
+    if (m_fStatusShown && m_strStatusPending == m_strStatusShown) return;
+    SetItemText(IDC_SYNCH_STATUS, m_strStatusPending);
+    m_strStatusShown = m_strStatusPending;
     m_fStatusShown = true;
 }
 void CDlgSynch::SetStatusRes(UINT id) {
     SetStatus(hv::LoadResString(id));
 }
-void CDlgSynch::SetStatusFmt(UINT id, const std::string& title) {
+std::string CDlgSynch::FormatStatus(UINT id, const std::string& title) {
     std::string format = hv::LoadResString(id);
     std::string text = format;
     const size_t at = format.find("%s");
     if (at != std::string::npos) text = format.substr(0, at) + title + format.substr(at + 2);
-    SetStatus(text);
+    return text;
 }
 
 void CDlgSynch::ShowClose() {
@@ -397,16 +451,19 @@ void CDlgSynch::BeginSlice() {
 bool CDlgSynch::SliceOver() {
     if (!m_fInSlice || m_fCancelled) return true;
     // The modal loop shows the dialog once its queue first runs empty: the run waits for that,
-    // so the user sees the dialog before the work starts.
-    if (!::IsWindowVisible(GetHwnd())) return true;
+    // so the user sees the dialog before the work starts. (Once shown, it stays shown.)
+    if (!m_fShown) {
+        if (!::IsWindowVisible(GetHwnd())) return true;
+        m_fShown = true;
+    }
     const LONGLONG now = Ticks();
     if (now - m_sliceStart >= static_cast<LONGLONG>(HV_SYNCH_SLICE_MS) * TicksPerMs()) return true;
-    // Input goes first: a click on "Cancel All" or "Details", or a window move, waits at most
-    // for the step that is running. The queue is asked at most once a millisecond: asking is a
-    // call into the window system, and rows and planning steps are often much shorter.
-    if (now - m_lastQueueCheck < TicksPerMs()) return false;
-    m_lastQueueCheck = now;
-    return HIWORD(::GetQueueStatus(QS_INPUT)) != 0;
+    // Whatever waits for this thread goes first: a click on "Cancel All" or "Details", a window
+    // move, a message posted or sent to it (by Outlook's other windows, by another thread that
+    // asks the dialog something, or a command posted to the dialog) waits at most for the step
+    // or row that is running. The queue is asked after every one of them, so that what came in
+    // during a row is served before the next row begins.
+    return HIWORD(::GetQueueStatus(QS_INPUT | QS_POSTMESSAGE | QS_SENDMESSAGE)) != 0;
 }
 
 bool CDlgSynch::WaitForFirstShow() {
@@ -436,6 +493,41 @@ void CDlgSynch::EndSlice() {
         return;
     }
     ::PostMessageA(hwnd, WMU_SYNCH_SLICE, 0, 0);
+}
+
+void CDlgSynch::RunOpSoon(int step) {
+    // Within a slice that has time left the step runs as soon as the one before it has returned
+    // (RunQueuedSteps), without a trip through the message queue; otherwise it is posted, as
+    // between slices.
+    if (m_nDriving > 0 && m_nQueuedStep < 0 && !SliceOver()) {
+        m_nQueuedStep = step;
+        return;
+    }
+    ::PostMessageA(GetHwnd(), hv::WMU_RUN_OP, static_cast<WPARAM>(step), 0);
+}
+
+void CDlgSynch::RunQueuedSteps() {
+    // A loop, not a call from the step before: a slice of many short rows must not nest them.
+    while (m_nQueuedStep >= 0) {
+        const int step = m_nQueuedStep;
+        m_nQueuedStep = -1;
+        if (m_fCancelled) return;
+        OnRunOp(step);
+    }
+}
+
+void CDlgSynch::PostQueuedStep() noexcept {
+    const int step = m_nQueuedStep;
+    m_nQueuedStep = -1;
+    if (!m_fCancelled && GetHwnd()) ::PostMessageA(GetHwnd(), hv::WMU_RUN_OP, static_cast<WPARAM>(step), 0);
+}
+
+void CDlgSynch::ShowPendingStatusNoThrow() noexcept {
+    try {
+        ShowPendingStatus();
+    } catch (...) {
+        HvLog().LogError("CDlgSynch: the status text could not be shown");
+    }
 }
 
 void CDlgSynch::StartStepTimer() {
@@ -477,6 +569,7 @@ void CDlgSynch::OnTimer(UINT_PTR id) {
         }
         if (id == m_nTimer) m_nTimer = 0;
         if (id != HV_SYNCH_TIMER || m_fCancelled || WaitForFirstShow()) return;
+        CDriving driving(*this);
         BeginSlice();
         if (m_fTaking)
             ContinueTaking();
@@ -484,6 +577,7 @@ void CDlgSynch::OnTimer(UINT_PTR id) {
             ContinuePlanning();
         else
             OnTick();
+        RunQueuedSteps();
     } catch (...) {
         HvLog().LogError("CDlgSynch::OnTimer: exception");
     }
@@ -494,7 +588,17 @@ void CDlgSynch::OnTick() {
         HWND hwnd = GetHwnd();
         CWebSvrOp* op = Op();
         if (op && (IsDownload(op) || IsServiceAction(m_pCurrent))) {
-            if (op->Run(0, hwnd, hv::WMU_RUN_OP, m_nStep)) {
+            int ran;
+            if (IsDownload(op)) {
+                // A download's steps go through the message queue: the receive step repeats per
+                // chunk and while the parse runs aside, and the loop turns between them.
+                ran = op->Run(0, hwnd, hv::WMU_RUN_OP, m_nStep);
+            } else {
+                int next = -1;
+                ran = op->Step(m_nStep, next);
+                if (next >= 0) RunOpSoon(next);
+            }
+            if (ran) {
                 SetStatus(op->StepText(m_nStep));
                 return;
             }
@@ -515,7 +619,7 @@ void CDlgSynch::OnTick() {
             return;
         }
         if (m_pCurrent) {
-            ::PostMessageA(hwnd, hv::WMU_RUN_OP, 5, 0);
+            RunOpSoon(5);
             return;
         }
         if (op) SetStatus(op->StepText(m_nStep));
@@ -532,10 +636,7 @@ void CDlgSynch::StopRun() {
 bool CDlgSynch::TakeDownload(CSyncItemList& records, bool events) {
     CConfig config;
     const DWORD deleteOutlook = config.GetDeleteOutlookItems();
-    // One repaint for the rows of this slice: the list does not lay itself out and redraw per row.
-    // (Not for a hidden list: turning its redraw back on would show it.)
-    const bool batch = m_hList && (::GetWindowLongA(m_hList, GWL_STYLE) & WS_VISIBLE);
-    if (batch) ::SendMessageA(m_hList, WM_SETREDRAW, FALSE, 0);
+    // The list learns of this slice's rows when the slice ends.
     while (!records.empty()) {
         std::unique_ptr<CSyncItem> taken = std::move(records.front());
         records.pop_front();
@@ -546,10 +647,6 @@ bool CDlgSynch::TakeDownload(CSyncItemList& records, bool events) {
         HvLog().LogCommentFmt("Adding Task %s", record->title);
         AddRow(record);
         if (SliceOver()) break;
-    }
-    if (batch) {
-        ::SendMessageA(m_hList, WM_SETREDRAW, TRUE, 0);
-        ::InvalidateRect(m_hList, nullptr, FALSE);
     }
     return records.empty();
 }
@@ -644,8 +741,8 @@ void CDlgSynch::LinkFailed(CSyncItem* record, const char* type, const std::strin
     HvLog().LogError("CDlgSynch: the service took \"" + record->title +
                      "\", but its link could not be saved in Outlook");
     if (!recordId.empty() && !record->m_strEntryID.empty() && !record->m_pOccurrence) {
-        CConfig().SetPendingLink(type, record->m_strEntryID, recordId);
-        CConfig().ClearPendingCreate(type, record->m_strEntryID);
+        m_pendingConfig.SetPendingLink(type, record->m_strEntryID, recordId);
+        m_pendingConfig.ClearPendingCreate(type, record->m_strEntryID);
     }
     const std::string text = hv::LoadResString(IDS_ACTION_FAILED);
     for (CSyncItem* r : {record, record->m_pCounterpart}) {
@@ -684,8 +781,8 @@ HRESULT CDlgSynch::AfterPushTask() {
         LinkFailed(record, CConfig::TYPE_TASK, op->m_strReturnedId);
         return E_FAIL;
     }
-    CConfig().ClearPendingLink(CConfig::TYPE_TASK, entryId);
-    if (created) CConfig().ClearPendingCreate(CConfig::TYPE_TASK, entryId);
+    m_pendingConfig.ClearPendingLink(CConfig::TYPE_TASK, entryId);
+    if (created) m_pendingConfig.ClearPendingCreate(CConfig::TYPE_TASK, entryId);
     const std::string text = hv::LoadResString(IDS_TASK_UPDATED);
     for (CSyncItem* r : {record, counterpart}) {
         if (!r) continue;
@@ -751,8 +848,8 @@ HRESULT CDlgSynch::AfterPushEvent() {
         return E_FAIL;
     }
     if (!record->m_pOccurrence) {
-        CConfig().ClearPendingLink(CConfig::TYPE_EVENT, record->m_strEntryID);
-        if (created) CConfig().ClearPendingCreate(CConfig::TYPE_EVENT, record->m_strEntryID);
+        m_pendingConfig.ClearPendingLink(CConfig::TYPE_EVENT, record->m_strEntryID);
+        if (created) m_pendingConfig.ClearPendingCreate(CConfig::TYPE_EVENT, record->m_strEntryID);
     }
     const std::string text = hv::LoadResString(IDS_EVENT_UPDATED);
     for (CSyncItem* r : {record, record->m_pCounterpart}) {
@@ -775,8 +872,8 @@ void CDlgSynch::RememberCreate(CSyncItem* record) {
     if (!SentContent(sent)) return;
     const std::string fingerprint = ContentHash(isEvent ? OL_CLASS_APPOINTMENT : OL_CLASS_TASK, sent);
     if (fingerprint.empty()) return;
-    CConfig().SetPendingCreate(isEvent ? CConfig::TYPE_EVENT : CConfig::TYPE_TASK, record->m_strEntryID,
-                               CConfig::NowStamp(), fingerprint);
+    m_pendingConfig.SetPendingCreate(isEvent ? CConfig::TYPE_EVENT : CConfig::TYPE_TASK, record->m_strEntryID,
+                                     CConfig::NowStamp(), fingerprint);
 }
 
 bool CDlgSynch::SentContent(CSyncItem& sent) const {
@@ -890,7 +987,7 @@ void CDlgSynch::NextRow() {
         UINT id = IDS_ROW_UPDATED;
         if (m_pCurrent->m_nAction == ACTION_NONE) id = IDS_ROW_SYNCHRONIZING;
         if (m_pCurrent->m_nAction == ACTION_FAILED) id = IDS_ROW_FAILED;
-        SetStatusFmt(id, m_pCurrent->title);
+        SetStatus(FormatStatus(id, m_pCurrent->title));
         RedrawRow(m_pCurrent);
         if (m_fProgress) m_nProgressPos = m_nNextItem;
     }
@@ -947,7 +1044,7 @@ void CDlgSynch::NextRow() {
                 // No operation to run: the row has failed, it must not pass for a deletion.
                 cur->SetAction(ACTION_FAILED);
                 RedrawRow(cur);
-                ::PostMessageA(hwnd, hv::WMU_RUN_OP, 5, 0);
+                RunOpSoon(5);
                 return;
             }
             break;
@@ -995,7 +1092,7 @@ void CDlgSynch::NextRow() {
             if (FAILED(hr) || !Op()) {
                 cur->SetAction(ACTION_FAILED);
                 RedrawRow(cur);
-                ::PostMessageA(hwnd, hv::WMU_RUN_OP, 5, 0);
+                RunOpSoon(5);
                 return;
             }
             RememberCreate(cur);

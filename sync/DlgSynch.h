@@ -106,6 +106,8 @@ protected:
     BOOL OnInitDialog() override;
     bool OnCommand(WORD id, WORD code, HWND control) override;
     LRESULT OnNotify(NMHDR* header, bool& handled) override;
+    // The row the list's incremental search asks for, or -1.
+    LRESULT FindRow(int start, UINT flags, const std::string& wanted) const;
     void OnTimer(UINT_PTR id) override;
     void OnDestroy() override;
     INT_PTR OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) override;
@@ -122,6 +124,9 @@ private:
     // The rows to redraw, the row to scroll into view and the progress position, as the slice
     // left them (the list and the bar paint only when the slice ends).
     void FlushDisplay();
+    // Tells the list how many rows there are now.
+    void SyncRowCount();
+    long m_nListCount = 0;
     long m_nDirtyFirst = -1;
     long m_nDirtyLast = -1;
     long m_nShownRow = -1;
@@ -130,10 +135,36 @@ private:
     void SizeColumns();
     void SetStatus(const std::string& text);
     void SetStatusRes(UINT id);
-    void SetStatusFmt(UINT id, const std::string& title);
+    static std::string FormatStatus(UINT id, const std::string& title);
+    // The status text last set, when it is not on the status line yet.
+    void ShowPendingStatus();
+    std::string m_strStatusPending;
+    bool m_fStatusPending = false;
+    bool m_fShown = false;
     void ShowClose();
     // Runs the next tick now when the slice has time left, else ends the slice.
     void StartStepTimer();
+    // Runs WMU_RUN_OP's step `step` next: in this slice when it has time, else through the queue.
+    void RunOpSoon(int step);
+    // The steps RunOpSoon left for the handler that is running, one after the other.
+    void RunQueuedSteps();
+    void PostQueuedStep() noexcept;
+    void ShowPendingStatusNoThrow() noexcept;
+    // Marks a message handler of the step loop: only within one may a step wait for it to return.
+    struct CDriving {
+        explicit CDriving(CDlgSynch& dialog) noexcept : m_dialog(dialog) { ++m_dialog.m_nDriving; }
+        // A step left queued (a handler that threw) still runs, through the queue.
+        ~CDriving() {
+            if (--m_dialog.m_nDriving > 0) return;
+            if (m_dialog.m_nQueuedStep >= 0) m_dialog.PostQueuedStep();
+            m_dialog.ShowPendingStatusNoThrow();
+        }
+        CDriving(const CDriving&) = delete;
+        CDriving& operator=(const CDriving&) = delete;
+        CDlgSynch& m_dialog;
+    };
+    int m_nDriving = 0;
+    int m_nQueuedStep = -1;
     void BeginSlice();
     bool SliceOver();
     // Paints, then continues through a posted message, or through the timer when input or paint
@@ -171,6 +202,9 @@ private:
     // The fields of the current push (a task or an event) as a record's content; false for
     // another operation.
     bool SentContent(CSyncItem& sent) const;
+    // The records of attempted creates and pending links: one settings object for the run, so
+    // that each record is one registry write (the product keys are made once, not per record).
+    CConfig m_pendingConfig;
     // The item the current push was read from.
     hv::com_ptr<IDispatch> m_pPushedItem;
 
@@ -191,6 +225,8 @@ private:
     bool m_fStatusShown = false;
     CPlannerOutlook m_plannerOutlook{*this};
     std::unique_ptr<CPlanner> m_pPlanner;
+    // The exchanges of the run read the service settings once, when the run begins.
+    std::unique_ptr<CWebSvrSettingsScope> m_pSettings;
     std::atomic<bool> m_fPlanning{false};
     // True while a finished download's records become rows in slices.
     bool m_fTaking = false;
@@ -199,7 +235,6 @@ private:
     LONGLONG m_sliceStart = 0;
     LONGLONG m_lastTimerYield = 0;
     LONGLONG m_initTicks = 0;
-    LONGLONG m_lastQueueCheck = 0;
 };
 
 // Short type words of the per-type settings.

@@ -114,18 +114,6 @@ RunResult SyncE2E::Sync(long incremental, Drive drive, const std::string& passwo
                 EXPECT_TRUE(a.WaitForClose(h, 20000));
                 return;
             }
-            if (m_whileRunning) {
-                a.WaitUntil(
-                    [&] {
-                        const std::string now = Automation::GetText(h, IDC_SYNCH_STATUS);
-                        return now.rfind("Synchronization in progress", 0) == 0 || now.rfind("Updated", 0) == 0 ||
-                               now.rfind("Synchronizing", 0) == 0;
-                    },
-                    60000);
-                auto action = std::move(m_whileRunning);
-                m_whileRunning = nullptr;
-                action();
-            }
             // "Close" also shows while a run goes on past a failed row; the run is over when
             // the status says so, or when a stopped run has been quiet for a while.
             EXPECT_TRUE(a.WaitUntil([&] { return Automation::GetText(h, IDCANCEL) == "Close"; }, 90000));
@@ -143,6 +131,24 @@ RunResult SyncE2E::Sync(long incremental, Drive drive, const std::string& passwo
                 },
                 90000);
             r.uiRows = Automation::ListViewRows(h, IDC_SYNCH_LIST);
+            HWND list = ::GetDlgItem(h, IDC_SYNCH_LIST);
+            for (size_t row = 0; row < r.uiRows.size(); ++row) {
+                LVITEMW item = {};
+                item.mask = LVIF_IMAGE;
+                item.iItem = static_cast<int>(row);
+                item.iImage = -1;
+                ::SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+                r.uiImages.push_back(item.iImage);
+            }
+            if (!r.uiRows.empty()) {
+                Automation::ListViewSelect(h, IDC_SYNCH_LIST, static_cast<int>(r.uiRows.size()) - 1);
+                r.uiSelection = Automation::ListViewSelection(h, IDC_SYNCH_LIST);
+                LVFINDINFOW find = {};
+                find.flags = LVFI_STRING | LVFI_PARTIAL | LVFI_WRAP;
+                find.psz = L"event";
+                r.uiFoundEvent = static_cast<int>(
+                    ::SendMessageW(list, LVM_FINDITEMW, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&find)));
+            }
             r.status = Automation::GetText(h, IDC_SYNCH_STATUS);
             Automation::Click(h, IDCANCEL);
             EXPECT_TRUE(a.WaitForClose(h, 20000));

@@ -30,6 +30,9 @@ std::string DateFromToday(int days);
 struct RunResult {
     INT_PTR result = 0;
     std::vector<std::vector<std::string>> uiRows;  // as the list view shows them
+    std::vector<int> uiImages;                     // each row's image, as the list view shows it
+    std::vector<int> uiSelection;                  // the selection after the last row was selected
+    int uiFoundEvent = -2;                         // the list's own search for a row "event..."
     std::string status;
     std::vector<long> actions;  // the records' final action codes, row by row
     std::vector<std::string> titles;
@@ -82,9 +85,6 @@ protected:
     // into the next whole minute, and returns that moment as an Outlook (local) date.
     DATE MoveMarksIntoNextMinute(const char* type, int second);
 
-    // Called once from the driving thread while a run is working through its rows, as another
-    // user changing the service at that moment would.
-    std::function<void()> m_whileRunning;
     // Set by the driving thread once it has found the dialog of the current run (reset by Sync):
     // an action on the dialog's own thread that would end the run waits for it, or a run that
     // ends within milliseconds could close before the driver ever sees its window.

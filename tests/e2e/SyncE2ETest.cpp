@@ -36,6 +36,12 @@ TEST_F(SyncE2E, FirstSyncFillsAnEmptyOutlookAndTheSecondRunChangesNothing) {
     EXPECT_EQ(first.uiRows[0][1], "Task");
     EXPECT_EQ(first.uiRows[3][0], "Event Updated");
     EXPECT_EQ(first.uiRows[3][1], "Event");
+    // Every row shows its action's image; a row can be selected, and the list finds rows by the
+    // first column's text.
+    ASSERT_EQ(first.uiImages.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) EXPECT_EQ(first.uiImages[i], static_cast<int>(first.actions[i])) << i;
+    EXPECT_EQ(first.uiSelection, std::vector<int>{3});
+    EXPECT_EQ(first.uiFoundEvent, 2);
     EXPECT_EQ(first.status, "Synchronization is Complete");
     EXPECT_FALSE(LastSync("Task").empty());
     EXPECT_FALSE(LastSync("Event").empty());
@@ -246,18 +252,15 @@ TEST_F(SyncE2E, AServiceChangeMadeWhileARunIsBusyReachesTheNextIncrementalRun) {
 
     // Sixty changes keep the next run busy for a while; "Other" changes while it is.
     for (const json& t : busy) Update("tasks", Str(t["task_id"]), {{"title", Str(t["title"]) + " v2"}});
+    // "Other" changes on the service while the run writes the changed tasks into Outlook: on the
+    // dialog's own thread, between two rows, when Outlook's clock is read for the tenth time, so
+    // the change lands mid-run however fast the rows go. The run must then end in a later second
+    // than the change: that same row waits until the service's clock has moved on.
     std::string changedAt;
-    std::atomic<bool> changed{false};
-    m_whileRunning = [&] {
-        changedAt = Str(Update("tasks", Str(other["task_id"]), {{"title", "Other v2"}})["last_modified"]);
-        changed = true;
-    };
-    // The run must end in a later second than the change, however fast it is: the next item it
-    // writes into Outlook (on the dialog's thread) waits until the service's clock has moved on.
-    bool held = false;
+    int reads = 0;
     m_outlook->SetClock([&] {
-        if (changed && !held) {
-            held = true;
+        if (++reads == 10) {
+            changedAt = Str(Update("tasks", Str(other["task_id"]), {{"title", "Other v2"}})["last_modified"]);
             WaitForServiceClockPast(changedAt, 1);
         }
         return hvsim::Model::CurrentTime();
