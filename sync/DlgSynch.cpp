@@ -460,9 +460,13 @@ bool CDlgSynch::SliceOver() {
     if (now - m_sliceStart >= static_cast<LONGLONG>(HV_SYNCH_SLICE_MS) * TicksPerMs()) return true;
     // Whatever waits for this thread goes first: a click on "Cancel All" or "Details", a window
     // move, a message posted or sent to it (by Outlook's other windows, by another thread that
-    // asks the dialog something, or a command posted to the dialog) waits at most for the step
-    // or row that is running. The queue is asked after every one of them, so that what came in
-    // during a row is served before the next row begins.
+    // asks the dialog something, or a command posted to the dialog). Asking is a call into the
+    // window system (under Wine a round trip to its server, a good part of a planning step or
+    // an unchanged row), so the queue is asked at most once a millisecond, and after every row
+    // that wrote to either side: such a row waits for nothing that came in while it wrote.
+    if (!m_fAskQueue && now - m_lastQueueCheck < TicksPerMs()) return false;
+    m_fAskQueue = false;
+    m_lastQueueCheck = now;
     return HIWORD(::GetQueueStatus(QS_INPUT | QS_POSTMESSAGE | QS_SENDMESSAGE)) != 0;
 }
 
@@ -1036,6 +1040,9 @@ void CDlgSynch::NextRow() {
 
     CSyncItem* cur = m_pCurrent;
     const bool isEvent = cur->m_strType == "Event";
+    // A row that writes asks the queue when it is done, however short it was: a "Cancel All"
+    // that came in while it wrote stops the run before the next write.
+    if (cur->m_nAction != ACTION_NONE) m_fAskQueue = true;
     switch (cur->m_nAction) {
         case ACTION_DELETE_SERVICE: {
             // Started by the timer (not posted as well), so step 0 runs exactly once.

@@ -164,6 +164,9 @@ private:
         CDlgSynch& m_dialog;
     };
     int m_nDriving = 0;
+    // When SliceOver last asked the queue, and whether it must ask at its next call.
+    LONGLONG m_lastQueueCheck = 0;
+    bool m_fAskQueue = false;
     int m_nQueuedStep = -1;
     void BeginSlice();
     bool SliceOver();
