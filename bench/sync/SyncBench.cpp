@@ -25,8 +25,8 @@
 // A message hook on the thread timestamps every message the dialog's loop retrieves: the
 // longest gap between two is the longest time the dialog did not answer. A gap that ends with
 // the collapsed dialog's close timer is left out: it is the dialog waiting, idle, to have been
-// shown long enough, not work that keeps the loop from turning. The planning time is
-// from the last download's step 5 to the first message after the planning is done. The
+// shown long enough, not work that keeps the loop from turning. The planning time is from the
+// start of the handler in which the planning began to the end of the one in which it ended. The
 // simulator counts the object-model calls (Invoke, and GetIDsOfNames) made during the run.
 //
 // HV_BENCH_KINDS=tasks or events limits the measured run to that kind (both are still seeded).
@@ -200,7 +200,6 @@ public:
 
     void OnMessageRetrieved(const MSG& msg) {
         const double now = Now();
-        const double previous = m_tLastMessage;
         const CWebSvrOp* op = Op();
         const std::string what =
             hv::Format("msg 0x%04x wParam %lu, %s step %d, %s, row %ld of %ld", msg.message,
@@ -215,13 +214,18 @@ public:
         m_tLastMessage = now;
         m_lastActivity = ::GetTickCount();
         ++m_messages[msg.message];
-        if (m_tPlanStart == 0 && msg.message == hv::WMU_RUN_OP && msg.wParam == 5 && IsLastDownload(Op()))
-            m_tPlanStart = now;
-        // The last download's closing step may run without a message of its own (within a slice):
-        // then the planning began in the handler of the message before the first one retrieved
-        // while it goes on.
-        if (m_tPlanStart == 0 && Planning() && previous > 0) m_tPlanStart = previous;
-        if (m_tPlanStart > 0 && m_tPlanEnd == 0 && m_fMyOpsDone) m_tPlanEnd = now;
+    }
+
+    // The planning's time: from the start of the handler in which it began to the end of the one
+    // in which it ended (so at most one slice, 25 ms, of taking a download in or of rows on either
+    // side too). The handlers of the step loop are the dialog's messages and its timer.
+    template <class F>
+    void AroundHandler(F&& handler) {
+        const bool doneBefore = m_fMyOpsDone != 0;
+        const double begin = Now();
+        handler();
+        if (m_tPlanStart == 0 && (Planning() || (!doneBefore && m_fMyOpsDone))) m_tPlanStart = begin;
+        if (m_tPlanStart > 0 && m_tPlanEnd == 0 && m_fMyOpsDone) m_tPlanEnd = Now();
     }
 
     // When the dialog hid itself to end (0 while it has not).
@@ -232,7 +236,13 @@ protected:
         if (msg == WM_WINDOWPOSCHANGING && lParam && m_tHidden == 0 &&
             (reinterpret_cast<const WINDOWPOS*>(lParam)->flags & SWP_HIDEWINDOW))
             m_tHidden = Now();
-        return CDlgSynch::OnMessage(msg, wParam, lParam, handled);
+        INT_PTR result = 0;
+        AroundHandler([&] { result = CDlgSynch::OnMessage(msg, wParam, lParam, handled); });
+        return result;
+    }
+
+    void OnTimer(UINT_PTR id) override {
+        AroundHandler([&] { CDlgSynch::OnTimer(id); });
     }
 
     BOOL OnInitDialog() override {
@@ -262,10 +272,6 @@ protected:
     }
 
 private:
-    bool IsLastDownload(const CWebSvrOp* op) const {
-        if (IsKind(op, "OpGetMyEvents")) return true;
-        return IsKind(op, "OpGetMyTasks") && !(m_nSyncKinds & SYNC_EVENTS);
-    }
     void Progress() {
         const double now = Now();
         if (now - m_tLastReport < 10.0) return;
