@@ -375,13 +375,19 @@ bool CWebSvrOp::SendFileBody() {
     INTERNET_BUFFERSA buffers = {};
     buffers.dwStructSize = sizeof(buffers);
     buffers.dwBufferTotal = m_dwUploadSize;
+    m_dwBytesSent = 0;
+    return BeginRequest(buffers);
+}
+
+// HttpSendRequestEx: the request goes out (with what `buffers` holds of its body); its answer is
+// asked for by HttpEndRequest.
+bool CWebSvrOp::BeginRequest(INTERNET_BUFFERSA& buffers) {
     if (!::HttpSendRequestExA(m_hRequest.get(), &buffers, nullptr, HSR_INITIATE, 1)) {
         HvLog().LogError("CWebSvrOp::Run: SendRequestEx FAILED");
         PlatformFailure("SendRequestEx");
         return false;
     }
     m_fHeadPending = true;
-    m_dwBytesSent = 0;
     return true;
 }
 
@@ -430,13 +436,7 @@ bool CWebSvrOp::SendMemoryBody() {
     buffers.lpvBuffer = body;
     buffers.dwBufferLength = size;
     buffers.dwBufferTotal = size;
-    if (!::HttpSendRequestExA(m_hRequest.get(), &buffers, nullptr, HSR_INITIATE, 1)) {
-        HvLog().LogError("CWebSvrOp::Run: SendRequestEx FAILED");
-        PlatformFailure("SendRequestEx");
-        return false;
-    }
-    m_fHeadPending = true;
-    return true;
+    return BeginRequest(buffers);
 }
 
 // The answer's head of a request begun in parts.

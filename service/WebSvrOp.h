@@ -154,6 +154,7 @@ private:
     bool StepStatus();
     bool StepReceive(bool& more, int& result);
     bool SendFileBody();
+    bool BeginRequest(INTERNET_BUFFERSA& buffers);
     bool SendFileChunk(bool& more);
     DWORD QueryStatus();
     bool ResendRequest();
