@@ -481,25 +481,18 @@ bool CWebSvrOp::ResendRequest() {
     while (more)
         if (!SendFileChunk(more)) return false;
     m_hBodyFile.reset();
-    m_fHeadPending = false;
-    if (!::HttpEndRequestA(m_hRequest.get(), nullptr, 0, 1)) {
-        PlatformFailure("EndRequest");
-        return false;
-    }
-    return true;
+    return EndPendingRequest();
 }
 
 bool CWebSvrOp::StepStatus() {
-    if (!m_fFileMode && !EndPendingRequest()) return false;
-    if (m_fFileMode) {
-        m_hBodyFile.reset();
-        m_fHeadPending = false;
-        if (!::HttpEndRequestA(m_hRequest.get(), nullptr, 0, 1)) {
+    // Both a body file's request and one sent once were begun in parts: their answer's head now.
+    m_hBodyFile.reset();
+    if (!EndPendingRequest()) {
+        if (m_fFileMode) {
             DeleteBodyFile();
             m_pUploadBuffer.reset();
-            PlatformFailure("EndRequest");
-            return false;
         }
+        return false;
     }
     DWORD status = QueryStatus();
     if (status == HTTP_STATUS_DENIED || status == HTTP_STATUS_PROXY_AUTH_REQ) {

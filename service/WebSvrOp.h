@@ -155,6 +155,9 @@ private:
     bool StepReceive(bool& more, int& result);
     bool SendFileBody();
     bool BeginRequest(INTERNET_BUFFERSA& buffers);
+    bool SendMemoryBody();
+    // HttpEndRequest for a request begun in parts (file mode, or sent once); true when none is.
+    bool EndPendingRequest();
     bool SendFileChunk(bool& more);
     DWORD QueryStatus();
     bool ResendRequest();
@@ -168,8 +171,6 @@ private:
     static unsigned __stdcall ParseAsideThread(void* op);
     std::string m_strBodyFilePath;
     bool m_fStepped = false;
-    bool SendMemoryBody();
-    bool EndPendingRequest();
     // A request begun in parts (file mode, or sent once) whose answer's head was not asked for yet.
     bool m_fHeadPending = false;
     hv::unique_handle m_hParseThread;
